@@ -1,0 +1,45 @@
+#include "host/service_start_wait.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::uint32_t kStateStartPending = 2;
+constexpr std::uint32_t kStateStopPending = 3;
+constexpr std::uint32_t kStateRunning = 4;
+constexpr std::uint32_t kStateContinuePending = 5;
+constexpr std::uint32_t kStatePausePending = 6;
+
+bool IsPending(std::uint32_t state) {
+  return state == kStateStartPending || state == kStateStopPending ||
+         state == kStateContinuePending || state == kStatePausePending;
+}
+
+}  // namespace
+
+ServiceStartWait::ServiceStartWait(std::uint32_t limitMs) : limitMs_(limitMs) {}
+
+bool ServiceStartWait::MadeProgress(const ServiceStatusSample& status) const {
+  return !seenPending_ || status.currentState != lastState_ ||
+         status.checkPoint != lastCheckPoint_;
+}
+
+ServiceWaitStep ServiceStartWait::Next(const ServiceStatusSample& status,
+                                       std::uint32_t elapsedMs) {
+  const std::uint32_t remainingMs = elapsedMs >= limitMs_ ? 0 : limitMs_ - elapsedMs;
+  if (status.currentState == kStateRunning) {
+    return {std::min(status.waitHint, remainingMs), false};
+  }
+  // Stopped, paused or unknown: nothing more will come of this start.
+  if (!IsPending(status.currentState) || remainingMs == 0) return {0, false};
+
+  if (MadeProgress(status)) {
+    seenPending_ = true;
+    lastState_ = status.currentState;
+    lastCheckPoint_ = status.checkPoint;
+    lastProgressMs_ = elapsedMs;
+  }
+  const std::uint32_t graceMs = std::max(status.waitHint, kServiceMinimumStallGraceMs);
+  if (elapsedMs - lastProgressMs_ > graceMs) return {0, false};
+  return {std::min(status.waitHint, remainingMs), true};
+}

@@ -1,0 +1,42 @@
+// When to stop waiting for a service that was asked to start. The service's
+// own reports (state, checkpoint, wait hint) drive the wait, but the wait
+// always ends: on any settled state, when a pending service makes no progress
+// for longer than its hint, or when the overall limit is reached.
+#pragma once
+
+#include <cstdint>
+
+constexpr std::uint32_t kServiceStartWaitLimitMs = 60000;
+// A pending service that reports a hint shorter than this still gets this
+// long to advance its checkpoint; a zero hint would otherwise end at once.
+constexpr std::uint32_t kServiceMinimumStallGraceMs = 1000;
+
+// The fields of a service status record that the wait looks at.
+struct ServiceStatusSample {
+  std::uint32_t currentState;
+  std::uint32_t checkPoint;
+  std::uint32_t waitHint;
+};
+
+struct ServiceWaitStep {
+  std::uint32_t sleepMs;  // sleep this long before going on
+  bool queryAgain;        // then query the status again, or stop waiting
+};
+
+class ServiceStartWait {
+ public:
+  explicit ServiceStartWait(std::uint32_t limitMs = kServiceStartWaitLimitMs);
+
+  // Decides the next step from the status just read, elapsedMs after the
+  // wait began. A running service is still given the hint it reported.
+  ServiceWaitStep Next(const ServiceStatusSample& status, std::uint32_t elapsedMs);
+
+ private:
+  bool MadeProgress(const ServiceStatusSample& status) const;
+
+  std::uint32_t limitMs_;
+  bool seenPending_ = false;
+  std::uint32_t lastState_ = 0;
+  std::uint32_t lastCheckPoint_ = 0;
+  std::uint32_t lastProgressMs_ = 0;
+};

@@ -1,0 +1,43 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "host/legacy_port_closing_batch.h"
+#include "host/system_tool_path.h"
+
+namespace {
+
+TEST(LegacyPortClosingBatch, SixLinesWordForWordWith138Before137AndNo136) {
+  const auto& commands = LegacyPortClosingCommands();
+  ASSERT_EQ(commands.size(), 6u);
+  EXPECT_STREQ(commands[0], "netsh firewall set opmode enable");
+  const char* ports[] = {"445", "135", "138", "137", "139"};
+  for (int i = 0; i < 5; ++i) {
+    const std::string expected = std::string("netsh firewall set portopening protocol = ALL port = ") +
+                                 ports[i] + " name = " + ports[i] +
+                                 " mode = DISABLE scope = ALL profile = ALL";
+    EXPECT_EQ(commands[i + 1], expected) << i + 1;
+  }
+  for (const char* line : commands) EXPECT_EQ(std::string(line).find("136"), std::string::npos);
+}
+
+TEST(SystemToolPath, NamesTheToolInsideTheSystemDirectory) {
+  EXPECT_EQ(SystemToolPath("C:\\Windows\\system32", "netsh firewall set opmode enable"),
+            "C:\\Windows\\system32\\netsh.exe");
+  EXPECT_EQ(SystemToolPath("C:\\Windows\\system32\\", "netsh"), "C:\\Windows\\system32\\netsh.exe");
+  EXPECT_EQ(SystemToolPath("C:\\W", "  \tnetsh  x"), "C:\\W\\netsh.exe");
+  EXPECT_EQ(SystemToolPath("C:\\W", "netsh.exe firewall"), "C:\\W\\netsh.exe");
+  EXPECT_EQ(SystemToolPath("C:\\W", "\"netsh\" firewall"), "C:\\W\\netsh.exe");
+  EXPECT_EQ(SystemToolPath("C:\\W", "\"my tool.com\" a"), "C:\\W\\my tool.com");
+}
+
+TEST(SystemToolPath, RefusesWhatCouldEscapeTheSystemDirectory) {
+  EXPECT_EQ(SystemToolPath("", "netsh firewall"), "");
+  EXPECT_EQ(SystemToolPath("C:\\W", nullptr), "");
+  for (const char* line : {"", "   ", "\"\" x", "..\\netsh x", "C:\\Downloads\\netsh.exe x", "sub/netsh",
+                           "\"D:netsh\"", "..", ". x"}) {
+    EXPECT_EQ(SystemToolPath("C:\\W", line), "") << line;
+  }
+}
+
+}  // namespace
