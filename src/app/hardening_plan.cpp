@@ -1,0 +1,83 @@
+#include "app/hardening_plan.h"
+
+#include <array>
+
+#include "app/panel_texts.h"
+#include "app/status_panel.h"
+
+namespace {
+
+// The guarded ports as the rule additions take them, in the panel's order.
+constexpr std::array<const wchar_t*, 6> kGuardedPortTexts{
+    L"445", L"135", L"136", L"137", L"138", L"139"};
+
+HardeningStep EnableControl(int controlId, bool enable) {
+  HardeningStep step{HardeningAction::EnableControl};
+  step.controlId = controlId;
+  step.enable = enable;
+  return step;
+}
+
+HardeningStep WithText(HardeningAction action, const char* text, long number = 0) {
+  HardeningStep step{action};
+  step.text = text;
+  step.number = number;
+  return step;
+}
+
+HardeningStep NeedingPolicy(HardeningStep step) {
+  step.needsAdvancedPolicy = true;
+  return step;
+}
+
+void AddServiceStart(std::vector<HardeningStep>& plan, const char* service) {
+  plan.push_back(WithText(HardeningAction::SetServiceStartType, service,
+                          static_cast<long>(kServiceAutoStart)));
+  plan.push_back(WithText(HardeningAction::StartServiceAndWait, service, kWaitUntilRunning));
+}
+
+void AddAdvancedHardening(std::vector<HardeningStep>& plan) {
+  AddServiceStart(plan, kAdvancedFirewallService);
+  plan.push_back({HardeningAction::ReopenAdvancedPolicy});
+  plan.push_back(NeedingPolicy({HardeningAction::EnableAdvancedFirewall}));
+  for (const wchar_t* port : kGuardedPortTexts) {
+    for (long protocol : {kProtocolTcp, kProtocolUdp}) {
+      HardeningStep rule{HardeningAction::AddBlockRule};
+      rule.number = protocol;
+      rule.portText = port;
+      plan.push_back(NeedingPolicy(rule));
+    }
+  }
+}
+
+void AddNetshHardening(std::vector<HardeningStep>& plan) {
+  AddServiceStart(plan, kLegacyFirewallService);
+  plan.push_back({HardeningAction::RunLegacyPortClosing});
+}
+
+}  // namespace
+
+bool UsesAdvancedRefresh(int hostClass) { return hostClass >= 5; }
+bool HardensThroughAdvancedPolicy(int hostClass) { return hostClass >= 4; }
+bool HardensThroughNetsh(int hostClass) { return hostClass < 4; }
+
+std::vector<HardeningStep> HardeningPlan(int hostClass) {
+  std::vector<HardeningStep> plan;
+  plan.push_back(EnableControl(kHardenButtonId, false));
+  plan.push_back(EnableControl(kExitButtonId, false));
+  plan.push_back(WithText(HardeningAction::ShowProgress, kTextHardeningStarted));
+  plan.push_back({HardeningAction::TurnOnLegacyFirewall});
+  if (HardensThroughAdvancedPolicy(hostClass)) {
+    AddAdvancedHardening(plan);
+  } else if (HardensThroughNetsh(hostClass)) {
+    AddNetshHardening(plan);
+  }
+  plan.push_back({HardeningAction::CloseLegacyProfile});
+  plan.push_back({HardeningAction::OpenLegacyProfile});
+  plan.push_back({UsesAdvancedRefresh(hostClass) ? HardeningAction::RefreshStatusAdvanced
+                                                 : HardeningAction::RefreshStatusLegacy});
+  plan.push_back(WithText(HardeningAction::ShowProgress, kTextHardeningDone));
+  plan.push_back(EnableControl(kHardenButtonId, true));
+  plan.push_back(EnableControl(kExitButtonId, true));
+  return plan;
+}

@@ -1,0 +1,46 @@
+// The steps of one hardening run, in order, for a host class.
+#pragma once
+
+#include <vector>
+
+enum class HardeningAction {
+  EnableControl,           // controlId, enable
+  ShowProgress,            // text (code page 936)
+  TurnOnLegacyFirewall,
+  SetServiceStartType,     // text (service name), number (start type)
+  StartServiceAndWait,     // text (service name), number (wait flag)
+  ReopenAdvancedPolicy,    // when it fails, the steps that need the policy are skipped
+  EnableAdvancedFirewall,
+  AddBlockRule,            // number (IP protocol), portText
+  RunLegacyPortClosing,
+  CloseLegacyProfile,
+  OpenLegacyProfile,
+  RefreshStatusAdvanced,
+  RefreshStatusLegacy,
+};
+
+struct HardeningStep {
+  HardeningAction action;
+  int controlId = 0;
+  bool enable = false;
+  const char* text = nullptr;
+  long number = 0;
+  const wchar_t* portText = nullptr;
+  bool needsAdvancedPolicy = false;
+};
+
+inline constexpr unsigned long kServiceAutoStart = 2;  // SERVICE_AUTO_START
+inline constexpr long kWaitUntilRunning = 1;
+inline constexpr long kProtocolTcp = 6;
+inline constexpr long kProtocolUdp = 17;
+inline constexpr char kAdvancedFirewallService[] = "MpsSvc";
+inline constexpr char kLegacyFirewallService[] = "SharedAccess";
+
+// The status panel reads the advanced policy from the Windows 7 generation on.
+bool UsesAdvancedRefresh(int hostClass);
+// Vista and later have the advanced policy and MpsSvc and are hardened through them.
+bool HardensThroughAdvancedPolicy(int hostClass);
+// Windows 2000, XP, Server 2003 and unrecognised hosts use SharedAccess and netsh.
+bool HardensThroughNetsh(int hostClass);
+
+std::vector<HardeningStep> HardeningPlan(int hostClass);

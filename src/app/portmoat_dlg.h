@@ -1,0 +1,52 @@
+// The main dialog: status panel, hardening button and exit button.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/status_panel.h"
+#include "toolkit/xtp_button.h"
+#include "widgets/base_color_dialog.h"
+#include "widgets/color_static.h"
+
+class CPortmoatDlg : public CBaseColorDialog {
+public:
+    explicit CPortmoatDlg(HWND parent = nullptr);
+    ~CPortmoatDlg() override;
+
+    // One hardening run for the host's class.
+    void OnHarden();
+    void EnableItem(int controlId, BOOL enable);
+    // textCp936: code page 936 bytes.
+    void ShowProgress(std::string textCp936);
+    int RefreshStatusAdvanced();
+    int RefreshStatusLegacy();
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    bool OnCommand(int id, int notifyCode, HWND control) override;
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    void PaintMinimized();
+    void IdentifyHost();
+    CXColorStatic& PortLabel(int controlId);
+    void WriteLine(CXColorStatic& label, HWND textWindow, LineKind kind,
+                   const char* textCp936, COLORREF colour);
+
+    HICON m_hIcon;
+    HICON m_hHardenIcon;
+    HICON m_hExitIcon;
+    CXTPButton m_exitButton;
+    CXColorStatic m_port445Line;
+    CXColorStatic m_port135Line;
+    CXColorStatic m_port136Line;
+    CXColorStatic m_port137Line;
+    CXColorStatic m_port138Line;
+    CXColorStatic m_port139Line;
+    CXColorStatic m_firewallLine;
+    CXTPButton m_hardenButton;
+    CXColorStatic m_progressLine;
+};

@@ -1,0 +1,227 @@
+#include "app/portmoat_dlg.h"
+
+#include <netfw.h>
+
+#include "resource.h"
+#include "app/hardening_plan.h"
+#include "app/minimized_icon.h"
+#include "app/portmoat_app.h"
+#include "framework/cp936_text.h"
+#include "host/command_runner.h"
+#include "host/host_identification.h"
+#include "host/service_control.h"
+
+CPortmoatDlg::CPortmoatDlg(HWND parent)
+    : CBaseColorDialog(IDD_QUILLFORT_DIALOG, parent),
+      m_hIcon(AfxGetApp()->LoadIcon(IDR_MAINFRAME)),
+      m_hHardenIcon(AfxGetApp()->LoadIcon(IDI_HARDEN)),
+      m_hExitIcon(AfxGetApp()->LoadIcon(IDI_EXIT)) {}
+
+// The icons are shared resource icons; the system frees them with the module.
+CPortmoatDlg::~CPortmoatDlg() = default;
+
+void CPortmoatDlg::DoDataExchange(CDataExchange* pDX) {
+    CBaseColorDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDOK, m_exitButton);
+    DDX_Control(pDX, IDC_PORT445_STATUS, m_port445Line);
+    DDX_Control(pDX, IDC_PORT135_STATUS, m_port135Line);
+    DDX_Control(pDX, IDC_PORT136_STATUS, m_port136Line);
+    DDX_Control(pDX, IDC_PORT137_STATUS, m_port137Line);
+    DDX_Control(pDX, IDC_PORT138_STATUS, m_port138Line);
+    DDX_Control(pDX, IDC_PORT139_STATUS, m_port139Line);
+    DDX_Control(pDX, IDC_FIREWALL_STATUS, m_firewallLine);
+    DDX_Control(pDX, IDC_HARDEN, m_hardenButton);
+    DDX_Control(pDX, IDC_PROGRESS, m_progressLine);
+}
+
+BOOL CPortmoatDlg::OnInitDialog() {
+    CBaseColorDialog::OnInitDialog();
+
+    SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    m_hardenButton.SetIcon(SIZE{32, 32}, m_hHardenIcon, nullptr, TRUE);
+    m_exitButton.SetIcon(SIZE{16, 16}, m_hExitIcon, nullptr, TRUE);
+
+    IdentifyHost();
+    ShowProgress(std::string());
+    if (UsesAdvancedRefresh(g_hostClass)) {
+        RefreshStatusAdvanced();
+    } else {
+        RefreshStatusLegacy();
+    }
+    // The system focuses the first tab stop, the exit button.
+    return TRUE;
+}
+
+void CPortmoatDlg::IdentifyHost() {
+    g_bitnessCode = GetBitnessCode();
+    g_hostLabel = GetHostLabel();
+    ClassifyHost();
+}
+
+bool CPortmoatDlg::OnCommand(int id, int notifyCode, HWND control) {
+    if (notifyCode == BN_CLICKED && id == IDC_HARDEN) {
+        OnHarden();
+        return true;
+    }
+    if (notifyCode == BN_CLICKED && id == IDOK) {
+        OnOK();
+        return true;
+    }
+    return CBaseColorDialog::OnCommand(id, notifyCode, control);
+}
+
+LRESULT CPortmoatDlg::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_PAINT:
+        if (IsIconic(m_hWnd)) {
+            PaintMinimized();
+            return 0;
+        }
+        break;
+    case WM_QUERYDRAGICON:
+        return reinterpret_cast<LRESULT>(m_hIcon);
+    default:
+        break;
+    }
+    return CBaseColorDialog::WindowProc(msg, wParam, lParam);
+}
+
+void CPortmoatDlg::PaintMinimized() {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(m_hWnd, &paint);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client;
+    GetClientRect(m_hWnd, &client);
+    const IconOrigin origin = CentredIconOrigin(
+        client.right - client.left, client.bottom - client.top,
+        GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
+    DrawIcon(dc, origin.x, origin.y, m_hIcon);
+    EndPaint(m_hWnd, &paint);
+}
+
+void CPortmoatDlg::EnableItem(int controlId, BOOL enable) {
+    if (HWND item = GetDlgItem(controlId)) {
+        EnableWindow(item, enable);
+    }
+}
+
+void CPortmoatDlg::OnHarden() {
+    bool advancedPolicyOpen = true;
+    for (const HardeningStep& step : HardeningPlan(g_hostClass)) {
+        if (step.needsAdvancedPolicy && !advancedPolicyOpen) {
+            continue;
+        }
+        switch (step.action) {
+        case HardeningAction::EnableControl:
+            EnableItem(step.controlId, step.enable ? TRUE : FALSE);
+            break;
+        case HardeningAction::ShowProgress:
+            ShowProgress(step.text);
+            break;
+        case HardeningAction::TurnOnLegacyFirewall:
+            g_legacyFirewall.TurnOnFirewall();
+            break;
+        case HardeningAction::SetServiceStartType:
+            SetServiceStartType(step.text, static_cast<unsigned long>(step.number));
+            break;
+        case HardeningAction::StartServiceAndWait:
+            StartServiceAndWait(step.text, static_cast<int>(step.number));
+            break;
+        case HardeningAction::ReopenAdvancedPolicy:
+            advancedPolicyOpen = g_advancedFirewall.Initialize();
+            break;
+        case HardeningAction::EnableAdvancedFirewall:
+            g_advancedFirewall.EnableFirewall();
+            break;
+        case HardeningAction::AddBlockRule:
+            g_advancedFirewall.AddBlockRule(step.number, step.portText);
+            break;
+        case HardeningAction::RunLegacyPortClosing:
+            RunLegacyPortClosing();
+            break;
+        case HardeningAction::CloseLegacyProfile:
+            g_legacyFirewall.Cleanup();
+            break;
+        case HardeningAction::OpenLegacyProfile:
+            g_legacyFirewall.Initialize();
+            break;
+        case HardeningAction::RefreshStatusAdvanced:
+            RefreshStatusAdvanced();
+            break;
+        case HardeningAction::RefreshStatusLegacy:
+            RefreshStatusLegacy();
+            break;
+        }
+    }
+}
+
+CXColorStatic& CPortmoatDlg::PortLabel(int controlId) {
+    switch (controlId) {
+    case IDC_PORT445_STATUS: return m_port445Line;
+    case IDC_PORT135_STATUS: return m_port135Line;
+    case IDC_PORT136_STATUS: return m_port136Line;
+    case IDC_PORT137_STATUS: return m_port137Line;
+    case IDC_PORT138_STATUS: return m_port138Line;
+    default: return m_port139Line;
+    }
+}
+
+void CPortmoatDlg::WriteLine(CXColorStatic& label, HWND textWindow, LineKind kind,
+                             const char* textCp936, COLORREF colour) {
+    const LineStyle style = StyleOf(kind);
+    for (LineOperation operation : LineWriteOrder(kind)) {
+        switch (operation) {
+        case LineOperation::SetText:
+            if (textWindow != nullptr) {
+                SetWindowTextW(textWindow, WideFromCp936(textCp936).c_str());
+            }
+            break;
+        case LineOperation::SetTextColourRedraw:
+            label.SetTextColor(colour, TRUE);
+            break;
+        case LineOperation::SetBoldNoRedraw:
+            label.SetBold(style.bold ? TRUE : FALSE, FALSE);
+            break;
+        case LineOperation::SetFontNoRedraw:
+            label.SetFont(style.faceCp936, style.fontPoints, FALSE);
+            break;
+        case LineOperation::SetBackgroundRedraw:
+            label.SetBackgroundColor(style.background, TRUE);
+            break;
+        }
+    }
+}
+
+void CPortmoatDlg::ShowProgress(std::string textCp936) {
+    WriteLine(m_progressLine, m_progressLine.GetSafeHwnd(), LineKind::Progress,
+              textCp936.c_str(), kColourBlue);
+}
+
+int CPortmoatDlg::RefreshStatusAdvanced() {
+    const LineLook firewall = FirewallLook(g_advancedFirewall.IsFirewallEnabled());
+    WriteLine(m_firewallLine, GetDlgItem(kFirewallLineId), LineKind::Firewall,
+              firewall.textCp936, firewall.textColour);
+    for (const PortLine& line : kPortLines) {
+        const LineLook look = PortLookFromBlocked(g_advancedFirewall.IsPortBlocked(line.port));
+        WriteLine(PortLabel(line.controlId), GetDlgItem(line.controlId), LineKind::Port,
+                  look.textCp936, look.textColour);
+    }
+    return 1;
+}
+
+int CPortmoatDlg::RefreshStatusLegacy() {
+    BOOL firewallOn = FALSE;
+    g_legacyFirewall.IsFirewallOn(firewallOn);
+    const LineLook firewall = FirewallLook(firewallOn != FALSE);
+    WriteLine(m_firewallLine, GetDlgItem(kFirewallLineId), LineKind::Firewall,
+              firewall.textCp936, firewall.textColour);
+    for (const PortLine& line : kPortLines) {
+        BOOL open = FALSE;
+        g_legacyFirewall.IsPortOpen(line.port, NET_FW_IP_PROTOCOL_TCP, open);
+        const LineLook look = PortLookFromOpen(open != FALSE);
+        WriteLine(PortLabel(line.controlId), GetDlgItem(line.controlId), LineKind::Port,
+                  look.textCp936, look.textColour);
+    }
+    return 1;
+}

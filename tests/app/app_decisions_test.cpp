@@ -1,0 +1,204 @@
+// Decisions of the hardening console: texts, panel mapping, run plan, icon placement.
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "app/hardening_plan.h"
+#include "app/minimized_icon.h"
+#include "app/panel_texts.h"
+#include "app/status_panel.h"
+
+namespace {
+
+std::string Utf8FromCp936(const std::string& bytes) {
+  iconv_t cd = iconv_open("UTF-8", "CP936");
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    ADD_FAILURE() << "no CP936 converter";
+    return {};
+  }
+  std::string in = bytes;
+  std::string out(in.size() * 4 + 4, '\0');
+  char* inPtr = in.data();
+  char* outPtr = out.data();
+  size_t inLeft = in.size();
+  size_t outLeft = out.size();
+  const size_t result = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+  iconv_close(cd);
+  EXPECT_NE(result, static_cast<size_t>(-1)) << "invalid code page 936 bytes";
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+TEST(PanelTexts, DecodeFromCodePage936ToTheExactChineseTexts) {
+  EXPECT_EQ(Utf8FromCp936(kTextFirewallOn), "启用");
+  EXPECT_EQ(Utf8FromCp936(kTextFirewallOff), "关闭");
+  EXPECT_EQ(Utf8FromCp936(kTextPortAllowed), "允许");
+  EXPECT_EQ(Utf8FromCp936(kTextPortBlocked), "禁止");
+  EXPECT_EQ(Utf8FromCp936(kTextHardeningStarted), "正在安全加固，请稍候... ...");
+  EXPECT_EQ(Utf8FromCp936(kTextHardeningDone), "恭喜您，安全加固完成！");
+  EXPECT_EQ(Utf8FromCp936(kPanelFaceCp936), "宋体");
+}
+
+TEST(StatusPanel, FirewallLineIsGreenOnAndRedOff) {
+  EXPECT_STREQ(FirewallLook(true).textCp936, kTextFirewallOn);
+  EXPECT_EQ(FirewallLook(true).textColour, 0x008000u);
+  EXPECT_STREQ(FirewallLook(false).textCp936, kTextFirewallOff);
+  EXPECT_EQ(FirewallLook(false).textColour, 0x0000FFu);
+}
+
+TEST(StatusPanel, PortLinesPairAllowedWithGreenAndBlockedWithRedOnBothPaths) {
+  EXPECT_STREQ(PortLookFromBlocked(true).textCp936, kTextPortBlocked);
+  EXPECT_EQ(PortLookFromBlocked(true).textColour, 0x0000FFu);
+  EXPECT_STREQ(PortLookFromBlocked(false).textCp936, kTextPortAllowed);
+  EXPECT_EQ(PortLookFromBlocked(false).textColour, 0x008000u);
+  EXPECT_STREQ(PortLookFromOpen(true).textCp936, kTextPortAllowed);
+  EXPECT_EQ(PortLookFromOpen(true).textColour, 0x008000u);
+  EXPECT_STREQ(PortLookFromOpen(false).textCp936, kTextPortBlocked);
+  EXPECT_EQ(PortLookFromOpen(false).textColour, 0x0000FFu);
+}
+
+TEST(StatusPanel, PortLinesRunInGuardedOrderWith136And137IdsSwapped) {
+  const std::vector<std::pair<int, int>> expected{
+      {445, 1001}, {135, 1002}, {136, 1004}, {137, 1003}, {138, 1005}, {139, 1006}};
+  std::vector<std::pair<int, int>> actual;
+  for (const PortLine& line : kPortLines) actual.emplace_back(line.port, line.controlId);
+  EXPECT_EQ(actual, expected);
+}
+
+TEST(StatusPanel, FirewallAndProgressLinesWriteTextFirstPortLinesColourFirst) {
+  using Op = LineOperation;
+  const std::array<Op, 5> textFirst{Op::SetText, Op::SetTextColourRedraw, Op::SetBoldNoRedraw,
+                                    Op::SetFontNoRedraw, Op::SetBackgroundRedraw};
+  const std::array<Op, 5> colourFirst{Op::SetTextColourRedraw, Op::SetText, Op::SetBoldNoRedraw,
+                                      Op::SetFontNoRedraw, Op::SetBackgroundRedraw};
+  EXPECT_EQ(LineWriteOrder(LineKind::Firewall), textFirst);
+  EXPECT_EQ(LineWriteOrder(LineKind::Progress), textFirst);
+  EXPECT_EQ(LineWriteOrder(LineKind::Port), colourFirst);
+}
+
+TEST(StatusPanel, EveryLineIsBoldSimSunOnThePanelBackgroundProgressLarger) {
+  for (LineKind kind : {LineKind::Firewall, LineKind::Port, LineKind::Progress}) {
+    const LineStyle style = StyleOf(kind);
+    EXPECT_TRUE(style.bold);
+    EXPECT_STREQ(style.faceCp936, kPanelFaceCp936);
+    EXPECT_EQ(style.background, 0xFFDEC5u);
+  }
+  EXPECT_EQ(StyleOf(LineKind::Firewall).fontPoints, 12);
+  EXPECT_EQ(StyleOf(LineKind::Port).fontPoints, 12);
+  EXPECT_EQ(StyleOf(LineKind::Progress).fontPoints, 16);
+  EXPECT_EQ(kColourBlue, 0xFF0000u);
+}
+
+// A plan written as one readable line per step.
+std::vector<std::string> Describe(const std::vector<HardeningStep>& plan) {
+  std::vector<std::string> lines;
+  for (const HardeningStep& step : plan) {
+    std::string line;
+    const std::string need = step.needsAdvancedPolicy ? " [policy]" : "";
+    switch (step.action) {
+      case HardeningAction::EnableControl:
+        line = "enable " + std::to_string(step.controlId) + (step.enable ? " on" : " off");
+        break;
+      case HardeningAction::ShowProgress:
+        line = "progress " + Utf8FromCp936(step.text);
+        break;
+      case HardeningAction::TurnOnLegacyFirewall: line = "legacy on"; break;
+      case HardeningAction::SetServiceStartType:
+        line = "start type " + std::string(step.text) + " " + std::to_string(step.number);
+        break;
+      case HardeningAction::StartServiceAndWait:
+        line = "start " + std::string(step.text) + " " + std::to_string(step.number);
+        break;
+      case HardeningAction::ReopenAdvancedPolicy: line = "reopen advanced"; break;
+      case HardeningAction::EnableAdvancedFirewall: line = "advanced on"; break;
+      case HardeningAction::AddBlockRule:
+        line = "rule " + std::to_string(step.number) + " " +
+               std::string(step.portText, step.portText + std::wcslen(step.portText));
+        break;
+      case HardeningAction::RunLegacyPortClosing: line = "netsh batch"; break;
+      case HardeningAction::CloseLegacyProfile: line = "legacy close"; break;
+      case HardeningAction::OpenLegacyProfile: line = "legacy open"; break;
+      case HardeningAction::RefreshStatusAdvanced: line = "refresh advanced"; break;
+      case HardeningAction::RefreshStatusLegacy: line = "refresh legacy"; break;
+    }
+    lines.push_back(line + need);
+  }
+  return lines;
+}
+
+std::vector<std::string> Start() {
+  return {"enable 1007 off", "enable 1 off", "progress 正在安全加固，请稍候... ...", "legacy on"};
+}
+
+std::vector<std::string> End(const std::string& refresh) {
+  return {"legacy close", "legacy open", "refresh " + refresh,
+          "progress 恭喜您，安全加固完成！", "enable 1007 on", "enable 1 on"};
+}
+
+std::vector<std::string> AdvancedMiddle() {
+  std::vector<std::string> middle{"start type MpsSvc 2", "start MpsSvc 1", "reopen advanced",
+                                  "advanced on [policy]"};
+  for (const char* port : {"445", "135", "136", "137", "138", "139"}) {
+    middle.push_back(std::string("rule 6 ") + port + " [policy]");
+    middle.push_back(std::string("rule 17 ") + port + " [policy]");
+  }
+  return middle;
+}
+
+std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b,
+                              const std::vector<std::string>& c) {
+  a.insert(a.end(), b.begin(), b.end());
+  a.insert(a.end(), c.begin(), c.end());
+  return a;
+}
+
+TEST(HardeningPlan, OlderAndUnrecognisedHostsStartSharedAccessAndRunNetsh) {
+  const std::vector<std::string> netsh{"start type SharedAccess 2", "start SharedAccess 1",
+                                       "netsh batch"};
+  for (int hostClass : {-1, 0, 1, 2, 3}) {
+    SCOPED_TRACE(hostClass);
+    EXPECT_EQ(Describe(HardeningPlan(hostClass)), Join(Start(), netsh, End("legacy")));
+  }
+}
+
+TEST(HardeningPlan, VistaTakesTheAdvancedStepsButKeepsTheLegacyRefresh) {
+  EXPECT_EQ(Describe(HardeningPlan(4)), Join(Start(), AdvancedMiddle(), End("legacy")));
+}
+
+TEST(HardeningPlan, Windows7And8GenerationsAddTwelveRulesAndRefreshAdvanced) {
+  for (int hostClass : {5, 6, 7}) {
+    SCOPED_TRACE(hostClass);
+    EXPECT_EQ(Describe(HardeningPlan(hostClass)), Join(Start(), AdvancedMiddle(), End("advanced")));
+  }
+}
+
+TEST(HardeningPlan, ClassTestsSplitAtFourAndFive) {
+  EXPECT_FALSE(UsesAdvancedRefresh(4));
+  EXPECT_TRUE(UsesAdvancedRefresh(5));
+  EXPECT_FALSE(UsesAdvancedRefresh(-5));
+  EXPECT_TRUE(HardensThroughNetsh(3));
+  EXPECT_FALSE(HardensThroughNetsh(4));
+  EXPECT_TRUE(HardensThroughAdvancedPolicy(4));
+  EXPECT_FALSE(HardensThroughAdvancedPolicy(3));
+}
+
+TEST(MinimizedIcon, CentresRoundingHalfUpForPositiveSizes) {
+  EXPECT_EQ(CentredIconOrigin(100, 60, 32, 32).x, 34);
+  EXPECT_EQ(CentredIconOrigin(100, 60, 32, 32).y, 14);
+  EXPECT_EQ(CentredIconOrigin(101, 61, 32, 32).x, 35);  // (101 - 32 + 1) / 2
+  EXPECT_EQ(CentredIconOrigin(101, 61, 32, 32).y, 15);
+  EXPECT_EQ(CentredIconOrigin(32, 32, 32, 32).x, 0);
+}
+
+TEST(MinimizedIcon, TruncatesTowardZeroWhenTheClientIsSmallerThanTheIcon) {
+  EXPECT_EQ(CentredIconOrigin(0, 0, 32, 32).x, -15);   // -31 / 2
+  EXPECT_EQ(CentredIconOrigin(30, 29, 32, 32).x, 0);   // -1 / 2
+  EXPECT_EQ(CentredIconOrigin(30, 29, 32, 32).y, -1);  // -2 / 2
+  EXPECT_EQ(CentredIconOrigin(-10, 0, 32, 0).x, -20);  // -41 / 2
+  EXPECT_EQ(CentredIconOrigin(-10, 0, 32, 0).y, 0);    // 1 / 2
+}
+
+}  // namespace
