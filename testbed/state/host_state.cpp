@@ -1,0 +1,372 @@
+#include "host_state.h"
+
+#include <charconv>
+#include <map>
+
+namespace testbed {
+namespace {
+
+constexpr std::string_view kHeader = "quillfort-testbed-state\tversion=1";
+constexpr std::array<const char*, kProfileCount> kProfileNames = {"domain", "private", "public"};
+
+// Values may hold any character; tabs and line breaks would break the line
+// structure, so they and the escape character itself are escaped.
+std::string Escape(std::string_view value) {
+  std::string out;
+  out.reserve(value.size());
+  for (char c : value) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::optional<std::string> Unescape(std::string_view value) {
+  std::string out;
+  out.reserve(value.size());
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '\\') {
+      out += value[i];
+      continue;
+    }
+    if (++i == value.size()) return std::nullopt;
+    switch (value[i]) {
+      case '\\': out += '\\'; break;
+      case 't': out += '\t'; break;
+      case 'n': out += '\n'; break;
+      case 'r': out += '\r'; break;
+      default: return std::nullopt;
+    }
+  }
+  return out;
+}
+
+class LineWriter {
+ public:
+  explicit LineWriter(std::string& out, std::string_view kind) : out_(out) { out_ += kind; }
+  ~LineWriter() { out_ += '\n'; }
+  LineWriter& Field(std::string_view key, std::string_view value) {
+    out_ += '\t';
+    out_ += key;
+    out_ += '=';
+    out_ += Escape(value);
+    return *this;
+  }
+  LineWriter& Field(std::string_view key, long value) { return Field(key, std::to_string(value)); }
+  LineWriter& Flag(std::string_view key, bool value) { return Field(key, value ? "yes" : "no"); }
+
+ private:
+  std::string& out_;
+};
+
+const char* ProfileName(Profile p) { return kProfileNames[static_cast<int>(p)]; }
+const char* LegacyName(LegacyProfile p) { return p == LegacyProfile::Domain ? "domain" : "standard"; }
+const char* ModeName(NetshMode m) {
+  switch (m) {
+    case NetshMode::Fail: return "fail";
+    case NetshMode::Hang: return "hang";
+    default: return "normal";
+  }
+}
+
+// One parsed line: its kind and its fields; each read removes the field so
+// that leftovers can be reported as unknown.
+class Record {
+ public:
+  std::string kind;
+  std::map<std::string, std::string, std::less<>> fields;
+  std::string error;
+
+  std::optional<std::string> Take(std::string_view key) {
+    auto it = fields.find(key);
+    if (it == fields.end()) return std::nullopt;
+    std::string value = std::move(it->second);
+    fields.erase(it);
+    return value;
+  }
+  std::string TakeText(std::string_view key, std::string fallback = {}) {
+    auto v = Take(key);
+    return v ? *v : fallback;
+  }
+  long TakeNumber(std::string_view key, long fallback) {
+    auto v = Take(key);
+    if (!v) return fallback;
+    long n = 0;
+    auto [end, ec] = std::from_chars(v->data(), v->data() + v->size(), n);
+    if (ec != std::errc() || end != v->data() + v->size()) Fail("bad number for " + std::string(key));
+    return n;
+  }
+  bool TakeFlag(std::string_view key, bool fallback) {
+    auto v = Take(key);
+    if (!v) return fallback;
+    if (*v == "yes" || *v == "on") return true;
+    if (*v == "no" || *v == "off") return false;
+    Fail("bad flag for " + std::string(key));
+    return fallback;
+  }
+  void Fail(std::string message) {
+    if (error.empty()) error = std::move(message);
+  }
+  void RejectLeftovers() {
+    if (!fields.empty()) Fail("unknown field " + fields.begin()->first);
+  }
+};
+
+Record SplitRecord(std::string_view line) {
+  Record record;
+  size_t tab = line.find('\t');
+  record.kind = std::string(line.substr(0, tab));
+  while (tab != std::string_view::npos) {
+    size_t start = tab + 1;
+    tab = line.find('\t', start);
+    std::string_view field = line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start);
+    size_t eq = field.find('=');
+    if (eq == std::string_view::npos) {
+      record.Fail("field without '=': " + std::string(field));
+      continue;
+    }
+    auto value = Unescape(field.substr(eq + 1));
+    if (!value) {
+      record.Fail("bad escape in " + std::string(field.substr(0, eq)));
+      continue;
+    }
+    if (!record.fields.emplace(std::string(field.substr(0, eq)), *value).second)
+      record.Fail("repeated field " + std::string(field.substr(0, eq)));
+  }
+  return record;
+}
+
+std::optional<Profile> ProfileFromName(std::string_view name) {
+  for (int i = 0; i < kProfileCount; ++i)
+    if (name == kProfileNames[i]) return static_cast<Profile>(i);
+  return std::nullopt;
+}
+
+void ReadHost(Record& r, HostState& s) {
+  s.scenario = r.TakeText("scenario");
+  auto current = ProfileFromName(r.TakeText("current-profile", "private"));
+  if (!current) return r.Fail("bad current-profile");
+  s.currentProfile = *current;
+}
+
+void ReadFirewall(Record& r, HostState& s) {
+  for (int i = 0; i < kProfileCount; ++i) s.firewallOn[i] = r.TakeFlag(kProfileNames[i], false);
+}
+
+void ReadFaults(Record& r, HostState& s) {
+  s.refusePolicy2 = r.TakeText("policy2", "allow") == "refuse";
+  s.refuseLegacyManager = r.TakeText("legacy-manager", "allow") == "refuse";
+}
+
+void ReadNetsh(Record& r, HostState& s) {
+  std::string mode = r.TakeText("mode", "normal");
+  if (mode == "normal") s.netsh.mode = NetshMode::Normal;
+  else if (mode == "fail") s.netsh.mode = NetshMode::Fail;
+  else if (mode == "hang") s.netsh.mode = NetshMode::Hang;
+  else return r.Fail("bad netsh mode " + mode);
+  s.netsh.hangSeconds = static_cast<int>(r.TakeNumber("hang-seconds", 30));
+  s.netsh.faultyCalls = static_cast<int>(r.TakeNumber("faulty-calls", 0));
+}
+
+void ReadService(Record& r, HostState& s) {
+  ServiceSetup service;
+  service.name = r.TakeText("name");
+  if (service.name.empty()) return r.Fail("service without name");
+  auto behaviour = BehaviourFromName(r.TakeText("start", "immediate"));
+  if (!behaviour) return r.Fail("bad service start behaviour");
+  service.behaviour = *behaviour;
+  service.pendingRounds = static_cast<int>(r.TakeNumber("pending-rounds", 0));
+  service.initialStartType = static_cast<unsigned long>(r.TakeNumber("initial-start-type", 3));
+  service.recordedState = r.TakeText("state", "stopped");
+  service.starts = static_cast<int>(r.TakeNumber("starts", 0));
+  s.services.push_back(std::move(service));
+}
+
+void ReadOpenPort(Record& r, HostState& s) {
+  OpenPort port;
+  std::string profile = r.TakeText("profile", "standard");
+  if (profile == "domain") port.profile = LegacyProfile::Domain;
+  else if (profile == "standard") port.profile = LegacyProfile::Standard;
+  else return r.Fail("bad open-port profile " + profile);
+  port.port = r.TakeNumber("port", 0);
+  std::string protocol = r.TakeText("protocol", "TCP");
+  if (protocol == "TCP") port.protocol = 6;
+  else if (protocol == "UDP") port.protocol = 17;
+  else return r.Fail("bad open-port protocol " + protocol);
+  port.name = r.TakeText("name");
+  port.enabled = r.TakeFlag("enabled", true);
+  port.scope = r.TakeText("scope", "ALL");
+  s.openPorts.push_back(std::move(port));
+}
+
+void ReadRule(Record& r, HostState& s) {
+  FirewallRule rule;
+  rule.name = r.TakeText("name");
+  rule.description = r.TakeText("description");
+  rule.grouping = r.TakeText("grouping");
+  rule.applicationName = r.TakeText("application");
+  rule.serviceName = r.TakeText("service");
+  rule.protocol = r.TakeNumber("protocol", rule.protocol);
+  rule.localPorts = r.TakeText("local-ports");
+  rule.remotePorts = r.TakeText("remote-ports");
+  rule.localAddresses = r.TakeText("local-addresses", rule.localAddresses);
+  rule.remoteAddresses = r.TakeText("remote-addresses", rule.remoteAddresses);
+  rule.icmpTypesAndCodes = r.TakeText("icmp");
+  rule.interfaceTypes = r.TakeText("interface-types", rule.interfaceTypes);
+  std::string direction = r.TakeText("direction", "in");
+  if (direction == "in") rule.direction = 1;
+  else if (direction == "out") rule.direction = 2;
+  else return r.Fail("bad rule direction " + direction);
+  std::string action = r.TakeText("action", "allow");
+  if (action == "block") rule.action = 0;
+  else if (action == "allow") rule.action = 1;
+  else return r.Fail("bad rule action " + action);
+  rule.profiles = r.TakeNumber("profiles", rule.profiles);
+  rule.enabled = r.TakeFlag("enabled", rule.enabled);
+  rule.edgeTraversal = r.TakeFlag("edge-traversal", rule.edgeTraversal);
+  s.rules.push_back(std::move(rule));
+}
+
+}  // namespace
+
+long ProfileBit(Profile profile) { return 1L << static_cast<int>(profile); }
+
+std::optional<Profile> ProfileFromBit(long bit) {
+  for (int i = 0; i < kProfileCount; ++i)
+    if (bit == (1L << i)) return static_cast<Profile>(i);
+  return std::nullopt;
+}
+
+ServiceSetup* HostState::FindService(std::string_view name) {
+  for (auto& s : services)
+    if (s.name == name) return &s;
+  return nullptr;
+}
+
+OpenPort* HostState::FindOpenPort(LegacyProfile profile, long port, long protocol) {
+  for (auto& p : openPorts)
+    if (p.profile == profile && p.port == port && p.protocol == protocol) return &p;
+  return nullptr;
+}
+
+LegacyProfile CurrentLegacyProfile(const HostState& state) {
+  return state.currentProfile == Profile::Domain ? LegacyProfile::Domain : LegacyProfile::Standard;
+}
+
+Profile AdvancedProfileOf(LegacyProfile legacy, const HostState& state) {
+  if (legacy == LegacyProfile::Domain) return Profile::Domain;
+  return state.currentProfile == Profile::Domain ? Profile::Private : state.currentProfile;
+}
+
+const char* BehaviourName(StartBehaviour behaviour) {
+  switch (behaviour) {
+    case StartBehaviour::Pending: return "pending";
+    case StartBehaviour::Stuck: return "stuck";
+    case StartBehaviour::Refusing: return "refusing";
+    case StartBehaviour::Missing: return "missing";
+    default: return "immediate";
+  }
+}
+
+std::optional<StartBehaviour> BehaviourFromName(std::string_view name) {
+  for (auto b : {StartBehaviour::Immediate, StartBehaviour::Pending, StartBehaviour::Stuck,
+                 StartBehaviour::Refusing, StartBehaviour::Missing})
+    if (name == BehaviourName(b)) return b;
+  return std::nullopt;
+}
+
+std::string SerializeState(const HostState& s) {
+  std::string out;
+  out += kHeader;
+  out += '\n';
+  LineWriter(out, "host").Field("scenario", s.scenario).Field("current-profile", ProfileName(s.currentProfile));
+  {
+    LineWriter line(out, "firewall");
+    for (int i = 0; i < kProfileCount; ++i) line.Field(kProfileNames[i], s.firewallOn[i] ? "on" : "off");
+  }
+  LineWriter(out, "faults")
+      .Field("policy2", s.refusePolicy2 ? "refuse" : "allow")
+      .Field("legacy-manager", s.refuseLegacyManager ? "refuse" : "allow");
+  LineWriter(out, "netsh")
+      .Field("mode", ModeName(s.netsh.mode))
+      .Field("hang-seconds", s.netsh.hangSeconds)
+      .Field("faulty-calls", s.netsh.faultyCalls);
+  for (const auto& v : s.services)
+    LineWriter(out, "service")
+        .Field("name", v.name)
+        .Field("start", BehaviourName(v.behaviour))
+        .Field("pending-rounds", v.pendingRounds)
+        .Field("initial-start-type", static_cast<long>(v.initialStartType))
+        .Field("state", v.recordedState)
+        .Field("starts", v.starts);
+  for (const auto& p : s.openPorts)
+    LineWriter(out, "open-port")
+        .Field("profile", LegacyName(p.profile))
+        .Field("port", p.port)
+        .Field("protocol", p.protocol == 17 ? "UDP" : "TCP")
+        .Field("name", p.name)
+        .Flag("enabled", p.enabled)
+        .Field("scope", p.scope);
+  for (const auto& r : s.rules)
+    LineWriter(out, "rule")
+        .Field("name", r.name)
+        .Field("description", r.description)
+        .Field("grouping", r.grouping)
+        .Field("application", r.applicationName)
+        .Field("service", r.serviceName)
+        .Field("protocol", r.protocol)
+        .Field("local-ports", r.localPorts)
+        .Field("remote-ports", r.remotePorts)
+        .Field("local-addresses", r.localAddresses)
+        .Field("remote-addresses", r.remoteAddresses)
+        .Field("icmp", r.icmpTypesAndCodes)
+        .Field("interface-types", r.interfaceTypes)
+        .Field("direction", r.direction == 2 ? "out" : "in")
+        .Field("action", r.action == 0 ? "block" : "allow")
+        .Field("profiles", r.profiles)
+        .Flag("enabled", r.enabled)
+        .Flag("edge-traversal", r.edgeTraversal);
+  for (const auto& line : s.netshLog) LineWriter(out, "netsh-log").Field("line", line);
+  return out;
+}
+
+ParseResult ParseState(std::string_view text) {
+  HostState state;
+  int lineNumber = 0;
+  bool sawHeader = false;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    std::string_view line = text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+    pos = end == std::string_view::npos ? text.size() : end + 1;
+    ++lineNumber;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty() || line.front() == '#') continue;
+    if (!sawHeader) {
+      if (line != kHeader) return {std::nullopt, "line " + std::to_string(lineNumber) + ": not a testbed state"};
+      sawHeader = true;
+      continue;
+    }
+    Record r = SplitRecord(line);
+    if (r.kind == "host") ReadHost(r, state);
+    else if (r.kind == "firewall") ReadFirewall(r, state);
+    else if (r.kind == "faults") ReadFaults(r, state);
+    else if (r.kind == "netsh") ReadNetsh(r, state);
+    else if (r.kind == "service") ReadService(r, state);
+    else if (r.kind == "open-port") ReadOpenPort(r, state);
+    else if (r.kind == "rule") ReadRule(r, state);
+    else if (r.kind == "netsh-log") state.netshLog.push_back(r.TakeText("line"));
+    else r.Fail("unknown line kind " + r.kind);
+    r.RejectLeftovers();
+    if (!r.error.empty()) return {std::nullopt, "line " + std::to_string(lineNumber) + ": " + r.error};
+  }
+  if (!sawHeader) return {std::nullopt, "empty state"};
+  return {std::move(state), {}};
+}
+
+}  // namespace testbed

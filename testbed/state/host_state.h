@@ -1,0 +1,126 @@
+// The state of one simulated Windows host: firewall switches, rules, legacy
+// open ports, the firewall services' configured behaviour, the netsh double's
+// behaviour and log. Every testbed process reads and writes the same state
+// through its text form (see host_state_store_win.h).
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace testbed {
+
+// Network categories of the advanced firewall, in the bit order of
+// NET_FW_PROFILE_TYPE2 (domain 1, private 2, public 4).
+enum class Profile { Domain = 0, Private = 1, Public = 2 };
+constexpr int kProfileCount = 3;
+
+// Profiles of the XP SP2 firewall interface (NET_FW_PROFILE_TYPE).
+enum class LegacyProfile { Domain = 0, Standard = 1 };
+
+long ProfileBit(Profile profile);
+std::optional<Profile> ProfileFromBit(long bit);
+
+// A rule of the advanced policy. Defaults are those of a freshly created
+// rule object on Windows: inbound, allow, any protocol, all profiles, disabled.
+struct FirewallRule {
+  std::string name;
+  std::string description;
+  std::string grouping;
+  std::string applicationName;
+  std::string serviceName;
+  long protocol = 256;
+  std::string localPorts;
+  std::string remotePorts;
+  std::string localAddresses = "*";
+  std::string remoteAddresses = "*";
+  std::string icmpTypesAndCodes;
+  std::string interfaceTypes = "All";
+  long direction = 1;   // 1 in, 2 out
+  long action = 1;      // 0 block, 1 allow
+  long profiles = 0x7FFFFFFF;
+  bool enabled = false;
+  bool edgeTraversal = false;
+
+};
+
+// An entry of a legacy profile's globally open ports.
+struct OpenPort {
+  LegacyProfile profile = LegacyProfile::Standard;
+  long port = 0;
+  long protocol = 6;  // 6 TCP, 17 UDP
+  std::string name;
+  bool enabled = true;
+  std::string scope = "ALL";
+
+};
+
+// How the service double answers a start request.
+enum class StartBehaviour {
+  Immediate,  // running at once
+  Pending,    // start-pending for pendingRounds status reports, then running
+  Stuck,      // start-pending for ever
+  Refusing,   // stops at once with an error exit code
+  Missing,    // not registered with the service control manager at all
+};
+
+struct ServiceSetup {
+  std::string name;
+  StartBehaviour behaviour = StartBehaviour::Immediate;
+  int pendingRounds = 0;
+  unsigned long initialStartType = 3;  // SERVICE_DEMAND_START
+  std::string recordedState = "stopped";  // written by the service double
+  int starts = 0;                          // start requests it has served
+
+};
+
+enum class NetshMode { Normal, Fail, Hang };
+
+struct NetshSetup {
+  NetshMode mode = NetshMode::Normal;
+  int hangSeconds = 30;
+  // Fail or Hang apply to the first faultyCalls invocations only; 0: all.
+  int faultyCalls = 0;
+
+};
+
+struct HostState {
+  std::string scenario;
+  Profile currentProfile = Profile::Private;
+  std::array<bool, kProfileCount> firewallOn{};
+  bool refusePolicy2 = false;
+  bool refuseLegacyManager = false;
+  NetshSetup netsh;
+  std::vector<ServiceSetup> services;
+  std::vector<OpenPort> openPorts;
+  std::vector<FirewallRule> rules;  // insertion order is enumeration order
+  std::vector<std::string> netshLog;
+
+
+  bool IsOn(Profile p) const { return firewallOn[static_cast<int>(p)]; }
+  void SetOn(Profile p, bool on) { firewallOn[static_cast<int>(p)] = on; }
+  ServiceSetup* FindService(std::string_view name);
+  OpenPort* FindOpenPort(LegacyProfile profile, long port, long protocol);
+};
+
+// The legacy profile that is current: domain on a domain network, standard
+// otherwise (the platform keeps only these two).
+LegacyProfile CurrentLegacyProfile(const HostState& state);
+// The advanced profile whose switch a legacy profile reads and writes: the
+// standard profile is the current private or public category.
+Profile AdvancedProfileOf(LegacyProfile legacy, const HostState& state);
+
+std::string SerializeState(const HostState& state);
+
+struct ParseResult {
+  std::optional<HostState> state;
+  std::string error;  // "line N: ..." when state is empty
+};
+ParseResult ParseState(std::string_view text);
+
+const char* BehaviourName(StartBehaviour behaviour);
+std::optional<StartBehaviour> BehaviourFromName(std::string_view name);
+
+}  // namespace testbed

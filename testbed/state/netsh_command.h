@@ -1,0 +1,27 @@
+// The `netsh firewall` commands that the netsh double understands, and what
+// each does to the host state.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host_state.h"
+
+namespace testbed {
+
+struct NetshOutcome {
+  int exitCode = 0;
+  std::string message;  // what the tool prints
+};
+
+// Splits a command line into words as the C runtime does for argv (blanks
+// separate words, double quotes group them), dropping the program name.
+std::vector<std::string> SplitNetshArguments(std::string_view commandLine);
+
+// Carries out "firewall set opmode ..." and "firewall set portopening ..."
+// (keywords and values case-insensitive, "key = value", "key=value" or
+// positional values). A rejected command changes nothing.
+NetshOutcome ApplyNetshCommand(HostState& state, const std::vector<std::string>& arguments);
+
+}  // namespace testbed

@@ -1,0 +1,118 @@
+#include "scenarios.h"
+
+namespace testbed {
+namespace {
+
+constexpr unsigned long kDisabledStart = 4;  // SERVICE_DISABLED
+
+FirewallRule SeededBlockRule(std::string name, std::string localPorts) {
+  FirewallRule rule;
+  rule.name = std::move(name);
+  rule.grouping = "Seeded rules";
+  rule.protocol = 6;
+  rule.localPorts = std::move(localPorts);
+  rule.direction = 1;
+  rule.action = 0;
+  rule.profiles = 7;
+  rule.enabled = true;
+  return rule;
+}
+
+// A host whose firewall is off on every profile, whose guarded ports are open
+// in both legacy profiles, and whose firewall services are disabled.
+HostState UnprotectedHost(std::string scenario) {
+  HostState s;
+  s.scenario = std::move(scenario);
+  s.currentProfile = Profile::Private;
+  for (LegacyProfile profile : {LegacyProfile::Standard, LegacyProfile::Domain}) {
+    for (long port : {445, 135, 136, 137, 138, 139})
+      s.openPorts.push_back(OpenPort{profile, port, 6, std::to_string(port), true, "ALL"});
+    for (long port : {137, 138})
+      s.openPorts.push_back(OpenPort{profile, port, 17, std::to_string(port), true, "ALL"});
+  }
+  for (const char* name : {"MpsSvc", "SharedAccess"}) {
+    ServiceSetup service;
+    service.name = name;
+    service.initialStartType = kDisabledStart;
+    s.services.push_back(service);
+  }
+  return s;
+}
+
+Scenario Make(std::string name, std::string summary, std::string version, int hostClass) {
+  HostState seed = UnprotectedHost(name);
+  return Scenario{std::move(name), std::move(summary), std::move(version), hostClass, std::move(seed)};
+}
+
+template <typename Change>
+Scenario With(Scenario scenario, Change change) {
+  change(scenario.seed);
+  return scenario;
+}
+
+std::vector<Scenario> BuildScenarios() {
+  std::vector<Scenario> all;
+  all.push_back(Make("win7", "Windows 7: firewall off, ports open", "win7", 5));
+  all.push_back(With(Make("win8", "Windows 8: rules for 1445 and 135-139 exist, MpsSvc starts slowly", "win8", 6),
+                     [](HostState& s) {
+                       s.rules.push_back(SeededBlockRule("Seeded block 1445", "1445"));
+                       s.rules.push_back(SeededBlockRule("Seeded block 135-139", "135-139"));
+                       s.FindService("MpsSvc")->behaviour = StartBehaviour::Pending;
+                       s.FindService("MpsSvc")->pendingRounds = 3;
+                     }));
+  all.push_back(Make("vista", "Windows Vista: firewall off, ports open", "vista", 4));
+  all.push_back(With(Make("win2003", "Windows Server 2003 x64: firewall off, ports open, SharedAccess starts slowly",
+                          "win2003", 3),
+                     [](HostState& s) {
+                       s.FindService("SharedAccess")->behaviour = StartBehaviour::Pending;
+                       s.FindService("SharedAccess")->pendingRounds = 2;
+                     }));
+  // Without a compatibility manifest Windows 10 (and Wine) report 6.2.
+  all.push_back(Make("win10", "Windows 10: reported to Quillfort as version 6.2", "win10", 6));
+  all.push_back(Make("nt4", "Windows NT 4.0: a version Quillfort does not classify", "nt40", 0));
+  all.push_back(With(Make("win7-policy-refused", "Windows 7: the advanced policy cannot be created", "win7", 5),
+                     [](HostState& s) { s.refusePolicy2 = true; }));
+  all.push_back(With(Make("win7-service-missing", "Windows 7: no MpsSvc service", "win7", 5),
+                     [](HostState& s) { s.FindService("MpsSvc")->behaviour = StartBehaviour::Missing; }));
+  all.push_back(With(Make("win7-service-stuck", "Windows 7: MpsSvc never leaves start-pending", "win7", 5),
+                     [](HostState& s) { s.FindService("MpsSvc")->behaviour = StartBehaviour::Stuck; }));
+  all.push_back(With(Make("win7-service-refusing", "Windows 7: MpsSvc stops at once when started", "win7", 5),
+                     [](HostState& s) { s.FindService("MpsSvc")->behaviour = StartBehaviour::Refusing; }));
+  all.push_back(With(Make("win2003-netsh-hang", "Server 2003 x64: the first netsh command hangs for 40 s", "win2003", 3),
+                     [](HostState& s) {
+                       s.netsh.mode = NetshMode::Hang;
+                       s.netsh.hangSeconds = 40;
+                       s.netsh.faultyCalls = 1;
+                     }));
+  all.push_back(With(Make("win2003-netsh-fail", "Server 2003 x64: netsh rejects every command", "win2003", 3),
+                     [](HostState& s) { s.netsh.mode = NetshMode::Fail; }));
+  return all;
+}
+
+}  // namespace
+
+const std::vector<Scenario>& AllScenarios() {
+  static const std::vector<Scenario> all = BuildScenarios();
+  return all;
+}
+
+std::optional<Scenario> FindScenario(std::string_view name) {
+  for (const auto& s : AllScenarios())
+    if (s.name == name) return s;
+  return std::nullopt;
+}
+
+void AddBulkRules(HostState& state, int count) {
+  for (int i = 0; i < count; ++i) {
+    FirewallRule rule;
+    rule.name = "Bulk rule " + std::to_string(i + 1);
+    rule.grouping = "Bulk";
+    rule.protocol = 6;
+    rule.localPorts = "20000";
+    rule.action = 1;
+    rule.enabled = true;
+    state.rules.push_back(std::move(rule));
+  }
+}
+
+}  // namespace testbed

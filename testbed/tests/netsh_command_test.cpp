@@ -1,0 +1,101 @@
+#include "state/netsh_command.h"
+
+#include <gtest/gtest.h>
+
+namespace testbed {
+namespace {
+
+NetshOutcome RunNetsh(HostState& s, const std::string& line) { return ApplyNetshCommand(s, SplitNetshArguments(line)); }
+
+TEST(NetshArguments, SplitsOnBlanksKeepsQuotedWordsAndDropsProgram) {
+  auto words = SplitNetshArguments("netsh firewall  set portopening name = \"File and Print\" port=445");
+  ASSERT_EQ(words.size(), 7u);
+  EXPECT_EQ(words[0], "firewall");
+  EXPECT_EQ(words[5], "File and Print");
+  EXPECT_EQ(words[6], "port=445");
+  EXPECT_TRUE(SplitNetshArguments("netsh").empty());
+}
+
+TEST(NetshOpmode, SwitchesTheCurrentProfileOnly) {
+  HostState s;
+  s.currentProfile = Profile::Public;
+  EXPECT_EQ(RunNetsh(s, "netsh firewall set opmode enable").exitCode, 0);
+  EXPECT_TRUE(s.IsOn(Profile::Public));
+  EXPECT_FALSE(s.IsOn(Profile::Private));
+  EXPECT_FALSE(s.IsOn(Profile::Domain));
+  EXPECT_EQ(RunNetsh(s, "netsh FIREWALL SET OPMODE mode=DISABLE").exitCode, 0);
+  EXPECT_FALSE(s.IsOn(Profile::Public));
+}
+
+TEST(NetshOpmode, ProfileAllSwitchesDomainAndStandard) {
+  HostState s;
+  EXPECT_EQ(RunNetsh(s, "netsh firewall set opmode mode = enable profile = all").exitCode, 0);
+  EXPECT_TRUE(s.IsOn(Profile::Domain));
+  EXPECT_TRUE(s.IsOn(Profile::Private));
+  EXPECT_FALSE(s.IsOn(Profile::Public));
+}
+
+TEST(NetshOpmode, RejectsMissingOrBadMode) {
+  HostState s;
+  EXPECT_NE(RunNetsh(s, "netsh firewall set opmode").exitCode, 0);
+  EXPECT_NE(RunNetsh(s, "netsh firewall set opmode sideways").exitCode, 0);
+  EXPECT_NE(RunNetsh(s, "netsh firewall set opmode enable profile=office").exitCode, 0);
+  EXPECT_FALSE(s.IsOn(Profile::Private));
+}
+
+TEST(NetshPortopening, DisablesTcpAndUdpInBothProfilesForProtocolAll) {
+  HostState s;
+  s.openPorts.push_back(OpenPort{LegacyProfile::Standard, 445, 6, "SMB", true, "ALL"});
+  s.openPorts.push_back(OpenPort{LegacyProfile::Standard, 136, 6, "136", true, "ALL"});
+  auto out = RunNetsh(s, "netsh firewall set portopening protocol = ALL port = 445 name = 445 mode = DISABLE scope = ALL "
+                    "profile = ALL");
+  ASSERT_EQ(out.exitCode, 0) << out.message;
+  for (LegacyProfile p : {LegacyProfile::Standard, LegacyProfile::Domain}) {
+    for (long proto : {6L, 17L}) {
+      OpenPort* entry = s.FindOpenPort(p, 445, proto);
+      ASSERT_NE(entry, nullptr);
+      EXPECT_FALSE(entry->enabled);
+      EXPECT_EQ(entry->name, "445");
+    }
+  }
+  EXPECT_TRUE(s.FindOpenPort(LegacyProfile::Standard, 136, 6)->enabled);
+  EXPECT_EQ(s.openPorts.size(), 5u);
+}
+
+TEST(NetshPortopening, PositionalValuesAndDefaultsOpenOnCurrentProfile) {
+  HostState s;
+  s.currentProfile = Profile::Domain;
+  ASSERT_EQ(RunNetsh(s, "netsh firewall set portopening TCP 8080 Web").exitCode, 0);
+  ASSERT_EQ(s.openPorts.size(), 1u);
+  const OpenPort& p = s.openPorts[0];
+  EXPECT_EQ(p.profile, LegacyProfile::Domain);
+  EXPECT_EQ(p.port, 8080);
+  EXPECT_EQ(p.protocol, 6);
+  EXPECT_EQ(p.name, "Web");
+  EXPECT_TRUE(p.enabled);
+}
+
+TEST(NetshPortopening, RejectedCommandsChangeNothing) {
+  HostState s;
+  s.openPorts.push_back(OpenPort{LegacyProfile::Standard, 445, 6, "SMB", true, "ALL"});
+  const std::string before = SerializeState(s);
+  for (const char* line : {"netsh firewall set portopening protocol=ICMP port=445",
+                           "netsh firewall set portopening protocol=TCP port=0",
+                           "netsh firewall set portopening protocol=TCP port=70000",
+                           "netsh firewall set portopening protocol=TCP port=44x",
+                           "netsh firewall set portopening port=445",
+                           "netsh firewall set portopening protocol=TCP port=445 mode=maybe",
+                           "netsh firewall set portopening protocol=TCP port=445 scope=PLANET",
+                           "netsh firewall set portopening protocol=TCP port=445 colour=red",
+                           "netsh firewall set portopening protocol=TCP protocol=UDP port=445",
+                           "netsh firewall set portopening TCP 445 a ENABLE ALL x CURRENT y z",
+                           "netsh firewall set portopening protocol= port=445",
+                           "netsh firewall delete portopening TCP 445",
+                           "netsh interface ip show config", "netsh"}) {
+    EXPECT_NE(RunNetsh(s, line).exitCode, 0) << line;
+    EXPECT_EQ(SerializeState(s), before) << line;
+  }
+}
+
+}  // namespace
+}  // namespace testbed

@@ -1,0 +1,66 @@
+#include "state/scenarios.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace testbed {
+namespace {
+
+TEST(Scenarios, NamesAreUniqueAndSeedsSurviveTheTextForm) {
+  std::set<std::string> names;
+  for (const auto& s : AllScenarios()) {
+    EXPECT_TRUE(names.insert(s.name).second) << s.name;
+    EXPECT_EQ(s.seed.scenario, s.name);
+    auto parsed = ParseState(SerializeState(s.seed));
+    ASSERT_TRUE(parsed.state) << s.name << ": " << parsed.error;
+    EXPECT_EQ(SerializeState(*parsed.state), SerializeState(s.seed));
+  }
+}
+
+TEST(Scenarios, EveryHostClassPathIsCovered) {
+  std::set<int> classes;
+  for (const auto& s : AllScenarios()) classes.insert(s.hostClass);
+  EXPECT_EQ(classes, (std::set<int>{0, 3, 4, 5, 6}));
+  EXPECT_EQ(FindScenario("win7")->wineVersion, "win7");
+  EXPECT_EQ(FindScenario("win2003")->hostClass, 3);
+  EXPECT_FALSE(FindScenario("win95"));
+}
+
+TEST(Scenarios, UnprotectedHostsStartOffWithGuardedPortsOpenAndServicesDisabled) {
+  const HostState& s = FindScenario("win7")->seed;
+  for (int p = 0; p < kProfileCount; ++p) EXPECT_FALSE(s.firewallOn[p]);
+  HostState copy = s;
+  for (long port : {445, 135, 136, 137, 138, 139}) {
+    ASSERT_NE(copy.FindOpenPort(LegacyProfile::Standard, port, 6), nullptr) << port;
+    EXPECT_TRUE(copy.FindOpenPort(LegacyProfile::Standard, port, 6)->enabled);
+  }
+  EXPECT_EQ(copy.FindService("MpsSvc")->initialStartType, 4u);
+  EXPECT_EQ(copy.FindService("SharedAccess")->initialStartType, 4u);
+  EXPECT_TRUE(s.rules.empty());
+}
+
+TEST(Scenarios, SeededRulesAreEnabledInboundBlocks) {
+  const HostState& s = FindScenario("win8")->seed;
+  ASSERT_EQ(s.rules.size(), 2u);
+  EXPECT_EQ(s.rules[0].localPorts, "1445");
+  EXPECT_EQ(s.rules[1].localPorts, "135-139");
+  for (const auto& r : s.rules) {
+    EXPECT_TRUE(r.enabled);
+    EXPECT_EQ(r.action, 0);
+    EXPECT_EQ(r.direction, 1);
+  }
+}
+
+TEST(Scenarios, BulkRulesNeverMentionAGuardedPort) {
+  HostState s;
+  AddBulkRules(s, 25);
+  ASSERT_EQ(s.rules.size(), 25u);
+  EXPECT_EQ(s.rules[24].name, "Bulk rule 25");
+  for (const auto& r : s.rules)
+    for (const char* port : {"445", "135", "136", "137", "138", "139"})
+      EXPECT_EQ(r.localPorts.find(port), std::string::npos);
+}
+
+}  // namespace
+}  // namespace testbed
