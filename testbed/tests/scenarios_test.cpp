@@ -28,7 +28,7 @@ TEST(Scenarios, EveryHostClassPathIsCovered) {
 }
 
 TEST(Scenarios, UnprotectedHostsStartOffWithGuardedPortsOpenAndServicesDisabled) {
-  const HostState& s = FindScenario("win7")->seed;
+  const HostState s = FindScenario("win7")->seed;
   for (int p = 0; p < kProfileCount; ++p) EXPECT_FALSE(s.firewallOn[p]);
   HostState copy = s;
   for (long port : {445, 135, 136, 137, 138, 139}) {
@@ -41,7 +41,7 @@ TEST(Scenarios, UnprotectedHostsStartOffWithGuardedPortsOpenAndServicesDisabled)
 }
 
 TEST(Scenarios, SeededRulesAreEnabledInboundBlocks) {
-  const HostState& s = FindScenario("win8")->seed;
+  const HostState s = FindScenario("win8")->seed;
   ASSERT_EQ(s.rules.size(), 2u);
   EXPECT_EQ(s.rules[0].localPorts, "1445");
   EXPECT_EQ(s.rules[1].localPorts, "135-139");
