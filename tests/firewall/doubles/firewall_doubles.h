@@ -191,7 +191,7 @@ class AllocationSpy {
   bool active() const;
   long Live() const;          // blocks allocated while active and not freed
   long Allocations() const;   // blocks allocated while active
-  long UnknownFrees() const;  // frees of blocks never seen allocated or already freed
+  long DoubleFrees() const;   // frees of spied blocks that were already freed
 
  private:
   class Spy;

@@ -1,0 +1,38 @@
+// Wrapper over the Windows XP SP2 generation firewall profile (INetFwMgr ->
+// INetFwPolicy -> current INetFwProfile). Reports through FW_ERROR_CODE and
+// writes nothing. The caller initialises COM on the calling thread.
+#pragma once
+
+#include <windows.h>
+#include <netfw.h>
+#include <wrl/client.h>
+
+enum FW_ERROR_CODE {
+  FWE_NONE = 0,
+  FWE_BAD_STATE = 1,
+  FWE_MANAGER_CREATE = 2,
+  FWE_POLICY_GET = 3,
+  FWE_PROFILE_GET = 4,
+  FWE_ENABLED_GET = 5,
+  FWE_ENABLED_PUT = 6,
+  FWE_OPEN_PORTS_GET = 16,
+  FWE_PORT_ENABLED_GET = 17,
+};
+
+class CLegacyFirewall {
+ public:
+  CLegacyFirewall();
+  ~CLegacyFirewall();  // calls Cleanup
+  CLegacyFirewall(const CLegacyFirewall&) = delete;
+  CLegacyFirewall& operator=(const CLegacyFirewall&) = delete;
+
+  FW_ERROR_CODE Initialize();
+  FW_ERROR_CODE Cleanup();
+  FW_ERROR_CODE IsFirewallOn(BOOL& on);
+  FW_ERROR_CODE TurnOnFirewall();
+  FW_ERROR_CODE IsPortOpen(long port, NET_FW_IP_PROTOCOL protocol, BOOL& open);
+  bool IsOpen() const;  // holds the current profile
+
+ private:
+  Microsoft::WRL::ComPtr<INetFwProfile> m_profile;
+};
