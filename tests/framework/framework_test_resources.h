@@ -1,0 +1,5 @@
+#pragma once
+#define IDD_FRAMEWORK_TEST 200
+#define IDC_LABEL 1100
+#define IDC_OTHER 1101
+#define IDI_FRAMEWORK_TEST 300
