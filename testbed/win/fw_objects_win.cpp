@@ -1,0 +1,620 @@
+#include "fw_objects_win.h"
+
+#include <netfw.h>
+#include <oleauto.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "com_object_win.h"
+#include "state_store_win.h"
+#include "win_util.h"
+
+namespace testbed {
+namespace {
+
+std::atomic<long> g_moduleLocks{0};
+
+const HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+
+class Bstr {
+ public:
+  Bstr() = default;
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  ~Bstr() { SysFreeString(value_); }
+  BSTR* out() { return &value_; }
+  std::string Utf8() const { return value_ ? Utf8FromWide(std::wstring_view(value_, SysStringLen(value_))) : ""; }
+
+ private:
+  BSTR value_ = nullptr;
+};
+
+std::string TextOf(BSTR value) {
+  return value ? Utf8FromWide(std::wstring_view(value, SysStringLen(value))) : std::string();
+}
+
+// Unset texts come back as null strings, as the platform returns them.
+HRESULT HandOutText(const std::string& text, BSTR* out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (text.empty()) return S_OK;
+  *out = SysAllocString(WideFromUtf8(text).c_str());
+  return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+template <typename T, typename V>
+HRESULT HandOutValue(V value, T* out) {
+  if (!out) return E_POINTER;
+  *out = static_cast<T>(value);
+  return S_OK;
+}
+
+VARIANT_BOOL VariantBool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
+
+template <typename Read>
+HRESULT WithState(Read read) {
+  HostState state;
+  if (!ReadState(state)) return E_FAIL;
+  return read(state);
+}
+
+template <typename Change>
+HRESULT ChangeState(Change change) {
+  HRESULT hr = E_FAIL;
+  bool written = UpdateState([&](HostState& s) {
+    hr = change(s);
+    return SUCCEEDED(hr);
+  });
+  return SUCCEEDED(hr) && !written ? E_FAIL : hr;
+}
+
+// ---------------------------------------------------------------- rules
+
+class Rule final : public DispatchObject<INetFwRule> {
+ public:
+  Rule() = default;
+  // A rule of the policy: changes are written through to the host.
+  Rule(FirewallRule rule, size_t index) : rule_(std::move(rule)), stored_(index) {}
+
+  STDMETHODIMP get_Name(BSTR* v) override { return HandOutText(rule_.name, v); }
+  STDMETHODIMP put_Name(BSTR v) override {
+    if (!v || !*v) return E_INVALIDARG;
+    return SetText(&FirewallRule::name, v);
+  }
+  STDMETHODIMP get_Description(BSTR* v) override { return HandOutText(rule_.description, v); }
+  STDMETHODIMP put_Description(BSTR v) override { return SetText(&FirewallRule::description, v); }
+  STDMETHODIMP get_ApplicationName(BSTR* v) override { return HandOutText(rule_.applicationName, v); }
+  STDMETHODIMP put_ApplicationName(BSTR v) override { return SetText(&FirewallRule::applicationName, v); }
+  STDMETHODIMP get_ServiceName(BSTR* v) override { return HandOutText(rule_.serviceName, v); }
+  STDMETHODIMP put_ServiceName(BSTR v) override { return SetText(&FirewallRule::serviceName, v); }
+  STDMETHODIMP get_Protocol(LONG* v) override { return HandOutValue(rule_.protocol, v); }
+  STDMETHODIMP put_Protocol(LONG v) override {
+    if (v < 0 || v > 256) return E_INVALIDARG;
+    return Set([&](FirewallRule& r) {
+      r.protocol = v;
+      return S_OK;
+    });
+  }
+  // Ports make sense for TCP and UDP only; the platform refuses them
+  // before the protocol says which.
+  STDMETHODIMP get_LocalPorts(BSTR* v) override { return HandOutText(rule_.localPorts, v); }
+  STDMETHODIMP put_LocalPorts(BSTR v) override { return SetPorts(&FirewallRule::localPorts, v); }
+  STDMETHODIMP get_RemotePorts(BSTR* v) override { return HandOutText(rule_.remotePorts, v); }
+  STDMETHODIMP put_RemotePorts(BSTR v) override { return SetPorts(&FirewallRule::remotePorts, v); }
+  STDMETHODIMP get_LocalAddresses(BSTR* v) override { return HandOutText(rule_.localAddresses, v); }
+  STDMETHODIMP put_LocalAddresses(BSTR v) override { return SetText(&FirewallRule::localAddresses, v); }
+  STDMETHODIMP get_RemoteAddresses(BSTR* v) override { return HandOutText(rule_.remoteAddresses, v); }
+  STDMETHODIMP put_RemoteAddresses(BSTR v) override { return SetText(&FirewallRule::remoteAddresses, v); }
+  STDMETHODIMP get_IcmpTypesAndCodes(BSTR* v) override { return HandOutText(rule_.icmpTypesAndCodes, v); }
+  STDMETHODIMP put_IcmpTypesAndCodes(BSTR v) override { return SetText(&FirewallRule::icmpTypesAndCodes, v); }
+  STDMETHODIMP get_Direction(NET_FW_RULE_DIRECTION* v) override { return HandOutValue(rule_.direction, v); }
+  STDMETHODIMP put_Direction(NET_FW_RULE_DIRECTION v) override {
+    if (v != NET_FW_RULE_DIR_IN && v != NET_FW_RULE_DIR_OUT) return E_INVALIDARG;
+    return Set([&](FirewallRule& r) {
+      r.direction = v;
+      return S_OK;
+    });
+  }
+  STDMETHODIMP get_Interfaces(VARIANT* v) override {
+    if (!v) return E_POINTER;
+    VariantInit(v);
+    return S_OK;
+  }
+  STDMETHODIMP put_Interfaces(VARIANT) override { return E_NOTIMPL; }
+  STDMETHODIMP get_InterfaceTypes(BSTR* v) override { return HandOutText(rule_.interfaceTypes, v); }
+  STDMETHODIMP put_InterfaceTypes(BSTR v) override { return SetText(&FirewallRule::interfaceTypes, v); }
+  STDMETHODIMP get_Enabled(VARIANT_BOOL* v) override { return HandOutValue(VariantBool(rule_.enabled), v); }
+  STDMETHODIMP put_Enabled(VARIANT_BOOL v) override {
+    return Set([&](FirewallRule& r) {
+      r.enabled = v != VARIANT_FALSE;
+      return S_OK;
+    });
+  }
+  STDMETHODIMP get_Grouping(BSTR* v) override { return HandOutText(rule_.grouping, v); }
+  STDMETHODIMP put_Grouping(BSTR v) override { return SetText(&FirewallRule::grouping, v); }
+  STDMETHODIMP get_Profiles(LONG* v) override { return HandOutValue(rule_.profiles, v); }
+  STDMETHODIMP put_Profiles(LONG v) override {
+    if (v == 0) return E_INVALIDARG;
+    return Set([&](FirewallRule& r) {
+      r.profiles = v;
+      return S_OK;
+    });
+  }
+  STDMETHODIMP get_EdgeTraversal(VARIANT_BOOL* v) override { return HandOutValue(VariantBool(rule_.edgeTraversal), v); }
+  STDMETHODIMP put_EdgeTraversal(VARIANT_BOOL v) override {
+    return Set([&](FirewallRule& r) {
+      r.edgeTraversal = v != VARIANT_FALSE;
+      return S_OK;
+    });
+  }
+  STDMETHODIMP get_Action(NET_FW_ACTION* v) override { return HandOutValue(rule_.action, v); }
+  STDMETHODIMP put_Action(NET_FW_ACTION v) override {
+    if (v != NET_FW_ACTION_BLOCK && v != NET_FW_ACTION_ALLOW) return E_INVALIDARG;
+    return Set([&](FirewallRule& r) {
+      r.action = v;
+      return S_OK;
+    });
+  }
+
+ private:
+  template <typename F>
+  HRESULT Set(F change) {
+    FirewallRule changed = rule_;
+    HRESULT hr = change(changed);
+    if (FAILED(hr)) return hr;
+    if (stored_) {
+      hr = ChangeState([&](HostState& s) {
+        if (*stored_ >= s.rules.size()) return kNotFound;
+        s.rules[*stored_] = changed;
+        return S_OK;
+      });
+      if (FAILED(hr)) return hr;
+    }
+    rule_ = std::move(changed);
+    return S_OK;
+  }
+  HRESULT SetText(std::string FirewallRule::*field, BSTR value) {
+    return Set([&](FirewallRule& r) {
+      r.*field = TextOf(value);
+      return S_OK;
+    });
+  }
+  HRESULT SetPorts(std::string FirewallRule::*field, BSTR value) {
+    return Set([&](FirewallRule& r) {
+      std::string text = TextOf(value);
+      if (!text.empty() && r.protocol != NET_FW_IP_PROTOCOL_TCP && r.protocol != NET_FW_IP_PROTOCOL_UDP)
+        return E_INVALIDARG;
+      r.*field = std::move(text);
+      return S_OK;
+    });
+  }
+
+  FirewallRule rule_;
+  std::optional<size_t> stored_;
+};
+
+// Reads a rule through its interface, so that any implementation can be
+// added to the policy.
+HRESULT ReadRule(INetFwRule* source, FirewallRule& rule) {
+  struct TextProperty {
+    HRESULT (STDMETHODCALLTYPE INetFwRule::*get)(BSTR*);
+    std::string FirewallRule::*field;
+  };
+  const TextProperty texts[] = {
+      {&INetFwRule::get_Name, &FirewallRule::name},
+      {&INetFwRule::get_Description, &FirewallRule::description},
+      {&INetFwRule::get_Grouping, &FirewallRule::grouping},
+      {&INetFwRule::get_ApplicationName, &FirewallRule::applicationName},
+      {&INetFwRule::get_ServiceName, &FirewallRule::serviceName},
+      {&INetFwRule::get_LocalPorts, &FirewallRule::localPorts},
+      {&INetFwRule::get_RemotePorts, &FirewallRule::remotePorts},
+      {&INetFwRule::get_LocalAddresses, &FirewallRule::localAddresses},
+      {&INetFwRule::get_RemoteAddresses, &FirewallRule::remoteAddresses},
+      {&INetFwRule::get_IcmpTypesAndCodes, &FirewallRule::icmpTypesAndCodes},
+      {&INetFwRule::get_InterfaceTypes, &FirewallRule::interfaceTypes},
+  };
+  for (const auto& p : texts) {
+    Bstr value;
+    HRESULT hr = (source->*p.get)(value.out());
+    if (FAILED(hr)) return hr;
+    rule.*p.field = value.Utf8();
+  }
+  LONG protocol = 0, profiles = 0;
+  NET_FW_RULE_DIRECTION direction{};
+  NET_FW_ACTION action{};
+  VARIANT_BOOL enabled = VARIANT_FALSE, edge = VARIANT_FALSE;
+  HRESULT hr = S_OK;
+  if (FAILED(hr = source->get_Protocol(&protocol)) || FAILED(hr = source->get_Profiles(&profiles)) ||
+      FAILED(hr = source->get_Direction(&direction)) || FAILED(hr = source->get_Action(&action)) ||
+      FAILED(hr = source->get_Enabled(&enabled)) || FAILED(hr = source->get_EdgeTraversal(&edge)))
+    return hr;
+  rule.protocol = protocol;
+  rule.profiles = profiles;
+  rule.direction = direction;
+  rule.action = action;
+  rule.enabled = enabled != VARIANT_FALSE;
+  rule.edgeTraversal = edge != VARIANT_FALSE;
+  return S_OK;
+}
+
+class RuleEnumerator final : public IEnumVARIANT {
+ public:
+  RuleEnumerator(std::shared_ptr<const std::vector<FirewallRule>> rules, size_t position)
+      : rules_(std::move(rules)), position_(position) {
+    AddModuleLock();
+  }
+  ~RuleEnumerator() { RemoveModuleLock(); }
+  RuleEnumerator(const RuleEnumerator&) = delete;
+  RuleEnumerator& operator=(const RuleEnumerator&) = delete;
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumVARIANT)) {
+      *out = static_cast<IEnumVARIANT*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+  STDMETHODIMP Next(ULONG count, VARIANT* items, ULONG* fetched) override {
+    if (!items || (count > 1 && !fetched)) return E_POINTER;
+    ULONG n = 0;
+    for (; n < count && position_ < rules_->size(); ++n, ++position_) {
+      VariantInit(&items[n]);
+      items[n].vt = VT_DISPATCH;
+      items[n].pdispVal = new (std::nothrow) Rule((*rules_)[position_], position_);
+      if (!items[n].pdispVal) {
+        for (ULONG i = 0; i < n; ++i) VariantClear(&items[i]);
+        return E_OUTOFMEMORY;
+      }
+    }
+    if (fetched) *fetched = n;
+    return n == count ? S_OK : S_FALSE;
+  }
+  STDMETHODIMP Skip(ULONG count) override {
+    size_t left = rules_->size() - position_;
+    position_ += count < left ? count : left;
+    return count <= left ? S_OK : S_FALSE;
+  }
+  STDMETHODIMP Reset() override {
+    position_ = 0;
+    return S_OK;
+  }
+  STDMETHODIMP Clone(IEnumVARIANT** out) override {
+    if (!out) return E_POINTER;
+    *out = new (std::nothrow) RuleEnumerator(rules_, position_);
+    return *out ? S_OK : E_OUTOFMEMORY;
+  }
+
+ private:
+  std::atomic<ULONG> refs_{1};
+  std::shared_ptr<const std::vector<FirewallRule>> rules_;
+  size_t position_;
+};
+
+class Rules final : public DispatchObject<INetFwRules> {
+ public:
+  STDMETHODIMP get_Count(LONG* count) override {
+    if (!count) return E_POINTER;
+    return WithState([&](HostState& s) { return HandOutValue(s.rules.size(), count); });
+  }
+  STDMETHODIMP Add(INetFwRule* source) override {
+    if (!source) return E_POINTER;
+    FirewallRule rule;
+    HRESULT hr = ReadRule(source, rule);
+    if (FAILED(hr)) return hr;
+    if (rule.name.empty() || rule.name.find('|') != std::string::npos) return E_INVALIDARG;
+    return ChangeState([&](HostState& s) {
+      s.rules.push_back(rule);
+      return S_OK;
+    });
+  }
+  STDMETHODIMP Remove(BSTR name) override {
+    std::string wanted = TextOf(name);
+    return ChangeState([&](HostState& s) {
+      for (auto it = s.rules.begin(); it != s.rules.end(); ++it) {
+        if (it->name == wanted) {
+          s.rules.erase(it);
+          return S_OK;
+        }
+      }
+      return kNotFound;
+    });
+  }
+  STDMETHODIMP Item(BSTR name, INetFwRule** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    std::string wanted = TextOf(name);
+    return WithState([&](HostState& s) {
+      for (size_t i = 0; i < s.rules.size(); ++i)
+        if (s.rules[i].name == wanted) return HandOut(new (std::nothrow) Rule(s.rules[i], i), IID_INetFwRule, reinterpret_cast<void**>(out));
+      return kNotFound;
+    });
+  }
+  // A snapshot: rules added while a walk runs are not part of it.
+  STDMETHODIMP get__NewEnum(IUnknown** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return WithState([&](HostState& s) {
+      auto rules = std::make_shared<const std::vector<FirewallRule>>(std::move(s.rules));
+      *out = new (std::nothrow) RuleEnumerator(std::move(rules), 0);
+      return *out ? S_OK : E_OUTOFMEMORY;
+    });
+  }
+};
+
+// ---------------------------------------------------------------- policy
+
+class Policy2 final : public DispatchObject<INetFwPolicy2> {
+ public:
+  STDMETHODIMP get_CurrentProfileTypes(LONG* v) override {
+    if (!v) return E_POINTER;
+    return WithState([&](HostState& s) { return HandOutValue(ProfileBit(s.currentProfile), v); });
+  }
+  STDMETHODIMP get_FirewallEnabled(NET_FW_PROFILE_TYPE2 type, VARIANT_BOOL* v) override {
+    if (!v) return E_POINTER;
+    auto profile = ProfileFromBit(type);
+    if (!profile) return E_INVALIDARG;
+    return WithState([&](HostState& s) { return HandOutValue(VariantBool(s.IsOn(*profile)), v); });
+  }
+  STDMETHODIMP put_FirewallEnabled(NET_FW_PROFILE_TYPE2 type, VARIANT_BOOL v) override {
+    auto profile = ProfileFromBit(type);
+    if (!profile) return E_INVALIDARG;
+    return ChangeState([&](HostState& s) {
+      s.SetOn(*profile, v != VARIANT_FALSE);
+      return S_OK;
+    });
+  }
+  STDMETHODIMP get_Rules(INetFwRules** out) override { return HandOut(new (std::nothrow) Rules(), IID_INetFwRules, reinterpret_cast<void**>(out)); }
+  STDMETHODIMP get_LocalPolicyModifyState(NET_FW_MODIFY_STATE* v) override { return HandOutValue(NET_FW_MODIFY_STATE_OK, v); }
+
+  // Settings the simulated host does not model.
+  STDMETHODIMP get_ExcludedInterfaces(NET_FW_PROFILE_TYPE2, VARIANT*) override { return E_NOTIMPL; }
+  STDMETHODIMP put_ExcludedInterfaces(NET_FW_PROFILE_TYPE2, VARIANT) override { return E_NOTIMPL; }
+  STDMETHODIMP get_BlockAllInboundTraffic(NET_FW_PROFILE_TYPE2, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP put_BlockAllInboundTraffic(NET_FW_PROFILE_TYPE2, VARIANT_BOOL) override { return E_NOTIMPL; }
+  STDMETHODIMP get_NotificationsDisabled(NET_FW_PROFILE_TYPE2, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP put_NotificationsDisabled(NET_FW_PROFILE_TYPE2, VARIANT_BOOL) override { return E_NOTIMPL; }
+  STDMETHODIMP get_UnicastResponsesToMulticastBroadcastDisabled(NET_FW_PROFILE_TYPE2, VARIANT_BOOL*) override {
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP put_UnicastResponsesToMulticastBroadcastDisabled(NET_FW_PROFILE_TYPE2, VARIANT_BOOL) override {
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP get_ServiceRestriction(INetFwServiceRestriction**) override { return E_NOTIMPL; }
+  STDMETHODIMP EnableRuleGroup(LONG, BSTR, VARIANT_BOOL) override { return E_NOTIMPL; }
+  STDMETHODIMP IsRuleGroupEnabled(LONG, BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP RestoreLocalFirewallDefaults() override { return E_NOTIMPL; }
+  STDMETHODIMP get_DefaultInboundAction(NET_FW_PROFILE_TYPE2, NET_FW_ACTION*) override { return E_NOTIMPL; }
+  STDMETHODIMP put_DefaultInboundAction(NET_FW_PROFILE_TYPE2, NET_FW_ACTION) override { return E_NOTIMPL; }
+  STDMETHODIMP get_DefaultOutboundAction(NET_FW_PROFILE_TYPE2, NET_FW_ACTION*) override { return E_NOTIMPL; }
+  STDMETHODIMP put_DefaultOutboundAction(NET_FW_PROFILE_TYPE2, NET_FW_ACTION) override { return E_NOTIMPL; }
+  STDMETHODIMP get_IsRuleGroupCurrentlyEnabled(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
+};
+
+// ---------------------------------------------------------------- legacy
+
+class OpenPortEntry final : public DispatchObject<INetFwOpenPort> {
+ public:
+  OpenPortEntry(LegacyProfile profile, long port, long protocol) : profile_(profile), port_(port), protocol_(protocol) {}
+
+  STDMETHODIMP get_Name(BSTR* v) override {
+    return Read([&](const OpenPort& p) { return HandOutText(p.name, v); });
+  }
+  STDMETHODIMP put_Name(BSTR v) override {
+    return Write([&](OpenPort& p) { p.name = TextOf(v); });
+  }
+  STDMETHODIMP get_IpVersion(NET_FW_IP_VERSION* v) override { return HandOutValue(NET_FW_IP_VERSION_ANY, v); }
+  STDMETHODIMP put_IpVersion(NET_FW_IP_VERSION) override { return E_NOTIMPL; }
+  STDMETHODIMP get_Protocol(NET_FW_IP_PROTOCOL* v) override { return HandOutValue(protocol_, v); }
+  STDMETHODIMP put_Protocol(NET_FW_IP_PROTOCOL) override { return E_NOTIMPL; }
+  STDMETHODIMP get_Port(LONG* v) override { return HandOutValue(port_, v); }
+  STDMETHODIMP put_Port(LONG) override { return E_NOTIMPL; }
+  STDMETHODIMP get_Scope(NET_FW_SCOPE* v) override {
+    return Read([&](const OpenPort& p) {
+      NET_FW_SCOPE scope = p.scope == "SUBNET" ? NET_FW_SCOPE_LOCAL_SUBNET
+                           : p.scope == "CUSTOM" ? NET_FW_SCOPE_CUSTOM
+                                                 : NET_FW_SCOPE_ALL;
+      return HandOutValue(scope, v);
+    });
+  }
+  STDMETHODIMP put_Scope(NET_FW_SCOPE) override { return E_NOTIMPL; }
+  STDMETHODIMP get_RemoteAddresses(BSTR* v) override { return HandOutText("*", v); }
+  STDMETHODIMP put_RemoteAddresses(BSTR) override { return E_NOTIMPL; }
+  STDMETHODIMP get_Enabled(VARIANT_BOOL* v) override {
+    return Read([&](const OpenPort& p) { return HandOutValue(VariantBool(p.enabled), v); });
+  }
+  STDMETHODIMP put_Enabled(VARIANT_BOOL v) override {
+    return Write([&](OpenPort& p) { p.enabled = v != VARIANT_FALSE; });
+  }
+  STDMETHODIMP get_BuiltIn(VARIANT_BOOL* v) override { return HandOutValue(VARIANT_FALSE, v); }
+
+ private:
+  template <typename F>
+  HRESULT Read(F read) {
+    return WithState([&](HostState& s) {
+      OpenPort* p = s.FindOpenPort(profile_, port_, protocol_);
+      return p ? read(*p) : kNotFound;
+    });
+  }
+  template <typename F>
+  HRESULT Write(F change) {
+    return ChangeState([&](HostState& s) {
+      OpenPort* p = s.FindOpenPort(profile_, port_, protocol_);
+      if (!p) return kNotFound;
+      change(*p);
+      return S_OK;
+    });
+  }
+
+  LegacyProfile profile_;
+  long port_;
+  long protocol_;
+};
+
+class OpenPorts final : public DispatchObject<INetFwOpenPorts> {
+ public:
+  explicit OpenPorts(LegacyProfile profile) : profile_(profile) {}
+
+  STDMETHODIMP get_Count(LONG* count) override {
+    if (!count) return E_POINTER;
+    return WithState([&](HostState& s) {
+      LONG n = 0;
+      for (const auto& p : s.openPorts) n += p.profile == profile_;
+      return HandOutValue(n, count);
+    });
+  }
+  STDMETHODIMP Add(INetFwOpenPort* source) override {
+    if (!source) return E_POINTER;
+    OpenPort entry;
+    entry.profile = profile_;
+    Bstr name;
+    NET_FW_IP_PROTOCOL protocol{};
+    VARIANT_BOOL enabled = VARIANT_FALSE;
+    HRESULT hr = S_OK;
+    if (FAILED(hr = source->get_Port(&entry.port)) || FAILED(hr = source->get_Protocol(&protocol)) ||
+        FAILED(hr = source->get_Name(name.out())) || FAILED(hr = source->get_Enabled(&enabled)))
+      return hr;
+    entry.protocol = protocol;
+    entry.name = name.Utf8();
+    entry.enabled = enabled != VARIANT_FALSE;
+    return ChangeState([&](HostState& s) {
+      if (OpenPort* existing = s.FindOpenPort(profile_, entry.port, entry.protocol)) *existing = entry;
+      else s.openPorts.push_back(entry);
+      return S_OK;
+    });
+  }
+  STDMETHODIMP Remove(LONG port, NET_FW_IP_PROTOCOL protocol) override {
+    return ChangeState([&](HostState& s) {
+      for (auto it = s.openPorts.begin(); it != s.openPorts.end(); ++it) {
+        if (it->profile == profile_ && it->port == port && it->protocol == protocol) {
+          s.openPorts.erase(it);
+          return S_OK;
+        }
+      }
+      return kNotFound;
+    });
+  }
+  STDMETHODIMP Item(LONG port, NET_FW_IP_PROTOCOL protocol, INetFwOpenPort** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return WithState([&](HostState& s) {
+      if (!s.FindOpenPort(profile_, port, protocol)) return kNotFound;
+      return HandOut(new (std::nothrow) OpenPortEntry(profile_, port, protocol), IID_INetFwOpenPort, reinterpret_cast<void**>(out));
+    });
+  }
+  STDMETHODIMP get__NewEnum(IUnknown**) override { return E_NOTIMPL; }
+
+ private:
+  LegacyProfile profile_;
+};
+
+class LegacyProfileObject final : public DispatchObject<INetFwProfile> {
+ public:
+  explicit LegacyProfileObject(LegacyProfile profile) : profile_(profile) {}
+
+  STDMETHODIMP get_Type(NET_FW_PROFILE_TYPE* v) override {
+    return HandOutValue(profile_ == LegacyProfile::Domain ? NET_FW_PROFILE_DOMAIN : NET_FW_PROFILE_STANDARD, v);
+  }
+  // The switch is that of the advanced profile this one stands for.
+  STDMETHODIMP get_FirewallEnabled(VARIANT_BOOL* v) override {
+    if (!v) return E_POINTER;
+    return WithState([&](HostState& s) { return HandOutValue(VariantBool(s.IsOn(AdvancedProfileOf(profile_, s))), v); });
+  }
+  STDMETHODIMP put_FirewallEnabled(VARIANT_BOOL v) override {
+    return ChangeState([&](HostState& s) {
+      s.SetOn(AdvancedProfileOf(profile_, s), v != VARIANT_FALSE);
+      return S_OK;
+    });
+  }
+  STDMETHODIMP get_GloballyOpenPorts(INetFwOpenPorts** out) override {
+    return HandOut(new (std::nothrow) OpenPorts(profile_), IID_INetFwOpenPorts, reinterpret_cast<void**>(out));
+  }
+
+  // Settings the simulated host does not model.
+  STDMETHODIMP get_ExceptionsNotAllowed(VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP put_ExceptionsNotAllowed(VARIANT_BOOL) override { return E_NOTIMPL; }
+  STDMETHODIMP get_NotificationsDisabled(VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP put_NotificationsDisabled(VARIANT_BOOL) override { return E_NOTIMPL; }
+  STDMETHODIMP get_UnicastResponsesToMulticastBroadcastDisabled(VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP put_UnicastResponsesToMulticastBroadcastDisabled(VARIANT_BOOL) override { return E_NOTIMPL; }
+  STDMETHODIMP get_RemoteAdminSettings(INetFwRemoteAdminSettings**) override { return E_NOTIMPL; }
+  STDMETHODIMP get_IcmpSettings(INetFwIcmpSettings**) override { return E_NOTIMPL; }
+  STDMETHODIMP get_Services(INetFwServices**) override { return E_NOTIMPL; }
+  STDMETHODIMP get_AuthorizedApplications(INetFwAuthorizedApplications**) override { return E_NOTIMPL; }
+
+ private:
+  LegacyProfile profile_;
+};
+
+class LocalPolicy final : public DispatchObject<INetFwPolicy> {
+ public:
+  STDMETHODIMP get_CurrentProfile(INetFwProfile** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return WithState([&](HostState& s) {
+      return HandOut(new (std::nothrow) LegacyProfileObject(CurrentLegacyProfile(s)), IID_INetFwProfile, reinterpret_cast<void**>(out));
+    });
+  }
+  STDMETHODIMP GetProfileByType(NET_FW_PROFILE_TYPE type, INetFwProfile** out) override {
+    if (type != NET_FW_PROFILE_DOMAIN && type != NET_FW_PROFILE_STANDARD) return E_INVALIDARG;
+    LegacyProfile profile = type == NET_FW_PROFILE_DOMAIN ? LegacyProfile::Domain : LegacyProfile::Standard;
+    return HandOut(new (std::nothrow) LegacyProfileObject(profile), IID_INetFwProfile, reinterpret_cast<void**>(out));
+  }
+};
+
+class Manager final : public DispatchObject<INetFwMgr> {
+ public:
+  STDMETHODIMP get_LocalPolicy(INetFwPolicy** out) override {
+    return HandOut(new (std::nothrow) LocalPolicy(), IID_INetFwPolicy, reinterpret_cast<void**>(out));
+  }
+  STDMETHODIMP get_CurrentProfileType(NET_FW_PROFILE_TYPE* v) override {
+    if (!v) return E_POINTER;
+    return WithState([&](HostState& s) {
+      return HandOutValue(CurrentLegacyProfile(s) == LegacyProfile::Domain ? NET_FW_PROFILE_DOMAIN : NET_FW_PROFILE_STANDARD, v);
+    });
+  }
+  STDMETHODIMP RestoreDefaults() override { return E_NOTIMPL; }
+  STDMETHODIMP IsPortAllowed(BSTR, NET_FW_IP_VERSION, LONG, BSTR, NET_FW_IP_PROTOCOL, VARIANT*, VARIANT*) override {
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP IsIcmpTypeAllowed(NET_FW_IP_VERSION, BSTR, BYTE, VARIANT*, VARIANT*) override { return E_NOTIMPL; }
+};
+
+}  // namespace
+
+HRESULT CreatePolicy2(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  HostState state;
+  if (!ReadState(state)) return E_FAIL;
+  if (state.refusePolicy2) return E_ACCESSDENIED;
+  return HandOut(new (std::nothrow) Policy2(), iid, out);
+}
+
+HRESULT CreateRule(REFIID iid, void** out) { return HandOut(new (std::nothrow) Rule(), iid, out); }
+
+HRESULT CreateManager(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  HostState state;
+  if (!ReadState(state)) return E_FAIL;
+  if (state.refuseLegacyManager) return E_ACCESSDENIED;
+  return HandOut(new (std::nothrow) Manager(), iid, out);
+}
+
+long LiveObjectCount() { return g_moduleLocks.load(); }
+void AddModuleLock() { ++g_moduleLocks; }
+void RemoveModuleLock() { --g_moduleLocks; }
+
+}  // namespace testbed

@@ -1,0 +1,119 @@
+// In-process COM server of the simulated firewall: class objects for
+// CLSID_NetFwPolicy2, CLSID_NetFwRule and CLSID_NetFwMgr, and the
+// registration that makes COM activation in the prefix find them.
+#include <windows.h>
+#include <netfw.h>
+#include <olectl.h>
+
+#include <string>
+
+#include "com_object_win.h"
+#include "fw_objects_win.h"
+#include "win_util.h"
+
+namespace testbed {
+namespace {
+
+HMODULE g_module = nullptr;
+
+using Creator = HRESULT (*)(REFIID, void**);
+
+class ClassFactory final : public IClassFactory {
+ public:
+  explicit ClassFactory(Creator create) : create_(create) { AddModuleLock(); }
+  ~ClassFactory() { RemoveModuleLock(); }
+  ClassFactory(const ClassFactory&) = delete;
+  ClassFactory& operator=(const ClassFactory&) = delete;
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
+      *out = static_cast<IClassFactory*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+    if (out) *out = nullptr;
+    if (outer) return CLASS_E_NOAGGREGATION;
+    return create_(iid, out);
+  }
+  STDMETHODIMP LockServer(BOOL lock) override {
+    if (lock) AddModuleLock();
+    else RemoveModuleLock();
+    return S_OK;
+  }
+
+ private:
+  std::atomic<ULONG> refs_{1};
+  Creator create_;
+};
+
+struct ServedClass {
+  const CLSID* clsid;
+  Creator create;
+  const wchar_t* name;
+};
+
+const ServedClass kClasses[] = {
+    {&CLSID_NetFwPolicy2, &CreatePolicy2, L"Quillfort testbed firewall policy"},
+    {&CLSID_NetFwRule, &CreateRule, L"Quillfort testbed firewall rule"},
+    {&CLSID_NetFwMgr, &CreateManager, L"Quillfort testbed firewall manager"},
+};
+
+std::wstring ClsidKey(const CLSID& clsid) {
+  wchar_t text[40];
+  StringFromGUID2(clsid, text, 40);
+  return std::wstring(L"Software\\Classes\\CLSID\\") + text;
+}
+
+}  // namespace
+}  // namespace testbed
+
+using namespace testbed;
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    g_module = instance;
+    DisableThreadLibraryCalls(instance);
+  }
+  return TRUE;
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  for (const auto& c : kClasses)
+    if (IsEqualCLSID(clsid, *c.clsid)) return HandOut(new (std::nothrow) ClassFactory(c.create), iid, out);
+  return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+STDAPI DllCanUnloadNow() { return LiveObjectCount() == 0 ? S_OK : S_FALSE; }
+
+// Points the three classes at this DLL, replacing Wine's own registration.
+STDAPI DllRegisterServer() {
+  wchar_t path[MAX_PATH];
+  DWORD n = GetModuleFileNameW(g_module, path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return E_FAIL;
+  for (const auto& c : kClasses) {
+    const std::wstring key = ClsidKey(*c.clsid);
+    if (!WriteRegistryString(HKEY_LOCAL_MACHINE, key, nullptr, c.name) ||
+        !WriteRegistryString(HKEY_LOCAL_MACHINE, key + L"\\InprocServer32", nullptr, path) ||
+        !WriteRegistryString(HKEY_LOCAL_MACHINE, key + L"\\InprocServer32", L"ThreadingModel", L"Both"))
+      return SELFREG_E_CLASS;
+  }
+  return S_OK;
+}
+
+STDAPI DllUnregisterServer() {
+  for (const auto& c : kClasses) RegDeleteTreeW(HKEY_LOCAL_MACHINE, ClsidKey(*c.clsid).c_str());
+  return S_OK;
+}

@@ -1,0 +1,183 @@
+#include "host_setup_win.h"
+
+#include "state_store_win.h"
+#include "win_util.h"
+
+namespace testbed {
+namespace {
+
+constexpr wchar_t kComServer[] = L"quillfort_testbed_fw.dll";
+constexpr wchar_t kServiceProgram[] = L"testbed-service.exe";
+constexpr wchar_t kVersionKey[] = L"Software\\Wine\\AppDefaults\\Quillfort.exe";
+
+bool Fail(std::string& error, std::string message) {
+  error = std::move(message) + " (error " + std::to_string(GetLastError()) + ")";
+  return false;
+}
+
+std::wstring SystemDirectory() {
+  wchar_t path[MAX_PATH];
+  UINT n = GetSystemDirectoryW(path, MAX_PATH);
+  return std::wstring(path, n < MAX_PATH ? n : 0);
+}
+
+bool RegisterComServer(const std::wstring& path, std::string& error) {
+  HMODULE module = LoadLibraryW(path.c_str());
+  if (!module) return Fail(error, "cannot load " + Utf8FromWide(path));
+  auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+      reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
+  HRESULT hr = registerServer ? registerServer() : E_FAIL;
+  FreeLibrary(module);
+  if (FAILED(hr)) return Fail(error, "DllRegisterServer failed");
+  return true;
+}
+
+bool WaitForState(SC_HANDLE service, DWORD wanted, DWORD timeoutMs) {
+  for (DWORD waited = 0;; waited += 100) {
+    SERVICE_STATUS status{};
+    if (!QueryServiceStatus(service, &status)) return false;
+    if (status.dwCurrentState == wanted) return true;
+    if (waited >= timeoutMs) return false;
+    Sleep(100);
+  }
+}
+
+bool ConfigureService(SC_HANDLE manager, const ServiceSetup& setup, std::string& error) {
+  const std::wstring name = WideFromUtf8(setup.name);
+  const std::wstring command = L"\"" + TestbedHome() + L"\\" + kServiceProgram + L"\" " + name;
+  UniqueServiceHandle service(OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS));
+  if (setup.behaviour == StartBehaviour::Missing) {
+    if (service && !DeleteService(service.get())) return Fail(error, "cannot delete service " + setup.name);
+    return true;
+  }
+  if (service) {
+    if (!ChangeServiceConfigW(service.get(), SERVICE_WIN32_OWN_PROCESS, setup.initialStartType, SERVICE_ERROR_NORMAL,
+                              command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr))
+      return Fail(error, "cannot configure service " + setup.name);
+    return true;
+  }
+  UniqueServiceHandle created(CreateServiceW(manager, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+                                             SERVICE_WIN32_OWN_PROCESS, setup.initialStartType, SERVICE_ERROR_NORMAL,
+                                             command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+  if (!created) return Fail(error, "cannot create service " + setup.name);
+  return true;
+}
+
+}  // namespace
+
+bool InstallTestbed(const std::wstring& binDirectory, std::string& error) {
+  const std::wstring home = TestbedHome();
+  if (!CreateDirectoryW(home.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+    return Fail(error, "cannot create " + Utf8FromWide(home));
+  for (const wchar_t* file : {kComServer, kServiceProgram})
+    if (!CopyFileW((binDirectory + file).c_str(), (home + L"\\" + file).c_str(), FALSE))
+      return Fail(error, "cannot copy " + Utf8FromWide(binDirectory + file));
+  const std::wstring netsh = SystemDirectory() + L"\\netsh.exe";
+  if (!CopyFileW((binDirectory + L"netsh.exe").c_str(), netsh.c_str(), FALSE))
+    return Fail(error, "cannot copy netsh.exe to " + Utf8FromWide(netsh));
+  // Wine prefers its built-in programs to files of the system directory.
+  if (!WriteRegistryString(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"netsh.exe", L"native"))
+    return Fail(error, "cannot set the netsh.exe override");
+  return RegisterComServer(home + L"\\" + kComServer, error);
+}
+
+bool SeedScenario(const Scenario& scenario, int extraRules, std::string& error) {
+  UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) return Fail(error, "cannot open the service control manager");
+  for (const ServiceSetup& service : scenario.seed.services) StopService(WideFromUtf8(service.name));
+
+  HostState state = scenario.seed;
+  AddBulkRules(state, extraRules);
+  if (!WriteState(state)) return Fail(error, "cannot write " + Utf8FromWide(StatePath()));
+
+  for (const ServiceSetup& service : scenario.seed.services)
+    if (!ConfigureService(manager.get(), service, error)) return false;
+  if (!WriteRegistryString(HKEY_CURRENT_USER, kVersionKey, L"Version", WideFromUtf8(scenario.wineVersion)))
+    return Fail(error, "cannot set the Windows version of Quillfort.exe");
+  return true;
+}
+
+void StopService(const std::wstring& name) {
+  UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  UniqueServiceHandle service(manager ? OpenServiceW(manager.get(), name.c_str(), SERVICE_ALL_ACCESS) : nullptr);
+  if (!service) return;
+  SERVICE_STATUS status{};
+  if (QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_STOPPED) return;
+  if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status) && WaitForState(service.get(), SERVICE_STOPPED, 5000))
+    return;
+  // A service stuck in start-pending may not take the request: end it.
+  SERVICE_STATUS_PROCESS process{};
+  DWORD needed = 0;
+  if (QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process), sizeof process,
+                           &needed) &&
+      process.dwProcessId != 0) {
+    UniqueHandle handle(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, process.dwProcessId));
+    if (handle && TerminateProcess(handle.get(), 1)) WaitForSingleObject(handle.get(), 5000);
+  }
+  WaitForState(service.get(), SERVICE_STOPPED, 5000);
+}
+
+ServiceReport QueryService(const std::wstring& name) {
+  ServiceReport report;
+  UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  UniqueServiceHandle service(
+      manager ? OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS) : nullptr);
+  if (!service) return report;
+  report.installed = true;
+  DWORD needed = 0;
+  QueryServiceConfigW(service.get(), nullptr, 0, &needed);
+  std::string buffer(needed ? needed : sizeof(QUERY_SERVICE_CONFIGW), '\0');
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+  if (QueryServiceConfigW(service.get(), config, static_cast<DWORD>(buffer.size()), &needed))
+    report.startType = config->dwStartType;
+  SERVICE_STATUS status{};
+  if (QueryServiceStatus(service.get(), &status)) report.currentState = status.dwCurrentState;
+  return report;
+}
+
+const char* StartTypeName(DWORD startType) {
+  switch (startType) {
+    case SERVICE_BOOT_START: return "boot";
+    case SERVICE_SYSTEM_START: return "system";
+    case SERVICE_AUTO_START: return "auto";
+    case SERVICE_DEMAND_START: return "demand";
+    case SERVICE_DISABLED: return "disabled";
+    default: return "unknown";
+  }
+}
+
+const char* ServiceStateName(DWORD state) {
+  switch (state) {
+    case SERVICE_STOPPED: return "stopped";
+    case SERVICE_START_PENDING: return "start-pending";
+    case SERVICE_STOP_PENDING: return "stop-pending";
+    case SERVICE_RUNNING: return "running";
+    case SERVICE_CONTINUE_PENDING: return "continue-pending";
+    case SERVICE_PAUSE_PENDING: return "pause-pending";
+    case SERVICE_PAUSED: return "paused";
+    default: return "unknown";
+  }
+}
+
+std::string DumpHost() {
+  HostState state;
+  std::string error;
+  if (!ReadState(state, &error)) return "error\t" + error + "\n";
+  std::string out = SerializeState(state);
+  for (const ServiceSetup& setup : state.services) {
+    ServiceReport report = QueryService(WideFromUtf8(setup.name));
+    out += "scm\tname=" + setup.name + "\tinstalled=" + (report.installed ? "yes" : "no");
+    if (report.installed)
+      out += std::string("\tstart-type=") + StartTypeName(report.startType) + "\tstate=" +
+             ServiceStateName(report.currentState);
+    out += '\n';
+  }
+  wchar_t version[64] = L"";
+  DWORD size = sizeof version;
+  if (RegGetValueW(HKEY_CURRENT_USER, kVersionKey, L"Version", RRF_RT_REG_SZ, nullptr, version, &size) != ERROR_SUCCESS)
+    version[0] = L'\0';
+  out += "windows-version\tquillfort=" + Utf8FromWide(version) + "\n";
+  return out;
+}
+
+}  // namespace testbed

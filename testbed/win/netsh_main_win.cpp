@@ -1,0 +1,41 @@
+// netsh.exe of the simulated host: carries out the `netsh firewall set`
+// commands on the shared host state. Every command line is logged before it
+// is carried out, so a hanging or failing call still shows in the log.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "state/netsh_command.h"
+#include "state_store_win.h"
+#include "win_util.h"
+
+using namespace testbed;
+
+int wmain() {
+  const std::string commandLine = Utf8FromWide(GetCommandLineW());
+  NetshSetup setup;
+  bool faulty = false;
+  NetshOutcome outcome;
+  bool stored = UpdateState([&](HostState& s) {
+    setup = s.netsh;
+    faulty = s.netsh.mode != NetshMode::Normal &&
+             (s.netsh.faultyCalls == 0 || static_cast<int>(s.netshLog.size()) < s.netsh.faultyCalls);
+    s.netshLog.push_back(commandLine);
+    if (!faulty) outcome = ApplyNetshCommand(s, SplitNetshArguments(commandLine));
+    return true;
+  });
+  if (!stored) {
+    std::fputs("netsh: the host state cannot be read or written\n", stderr);
+    return 1;
+  }
+  if (faulty && setup.mode == NetshMode::Hang) {
+    Sleep(static_cast<DWORD>(setup.hangSeconds) * 1000);
+    return 1;
+  }
+  if (faulty) {
+    std::puts("An internal error occurred.");
+    return 1;
+  }
+  std::puts(outcome.message.c_str());
+  return outcome.exitCode;
+}

@@ -1,0 +1,25 @@
+// The one state file of the simulated host, shared by every process of the
+// prefix. Readers see either the old or the new file, never a torn one:
+// writers replace it by renaming a complete temporary file over it, one
+// writer at a time.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "state/host_state.h"
+
+namespace testbed {
+
+// QF_TESTBED_HOME when set (tests), else C:\quillfort-testbed.
+std::wstring TestbedHome();
+std::wstring StatePath();
+
+// False when the file is missing or malformed; error says why.
+bool ReadState(HostState& state, std::string* error = nullptr);
+bool WriteState(const HostState& state);
+// Reads, changes and writes back under the writers' lock; nothing is written
+// when change returns false.
+bool UpdateState(const std::function<bool(HostState&)>& change);
+
+}  // namespace testbed
