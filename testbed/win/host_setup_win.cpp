@@ -21,6 +21,28 @@ std::wstring SystemDirectory() {
   return std::wstring(path, n < MAX_PATH ? n : 0);
 }
 
+std::string FileBytes(const std::wstring& path) {
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size{};
+  if (!file || !GetFileSizeEx(file.get(), &size)) return {};
+  std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+  DWORD read = 0;
+  if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) || read != bytes.size())
+    return {};
+  return bytes;
+}
+
+// A program in use (a running service, a loaded server) cannot be replaced;
+// an identical one need not be.
+bool CopyIfChanged(const std::wstring& from, const std::wstring& to, std::string& error) {
+  const std::string wanted = FileBytes(from);
+  if (wanted.empty()) return Fail(error, "cannot read " + Utf8FromWide(from));
+  if (FileBytes(to) == wanted) return true;
+  if (!CopyFileW(from.c_str(), to.c_str(), FALSE)) return Fail(error, "cannot copy " + Utf8FromWide(from) + " to " + Utf8FromWide(to));
+  return true;
+}
+
 bool RegisterComServer(const std::wstring& path, std::string& error) {
   HMODULE module = LoadLibraryW(path.c_str());
   if (!module) return Fail(error, "cannot load " + Utf8FromWide(path));
@@ -70,11 +92,8 @@ bool InstallTestbed(const std::wstring& binDirectory, std::string& error) {
   if (!CreateDirectoryW(home.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
     return Fail(error, "cannot create " + Utf8FromWide(home));
   for (const wchar_t* file : {kComServer, kServiceProgram})
-    if (!CopyFileW((binDirectory + file).c_str(), (home + L"\\" + file).c_str(), FALSE))
-      return Fail(error, "cannot copy " + Utf8FromWide(binDirectory + file));
-  const std::wstring netsh = SystemDirectory() + L"\\netsh.exe";
-  if (!CopyFileW((binDirectory + L"netsh.exe").c_str(), netsh.c_str(), FALSE))
-    return Fail(error, "cannot copy netsh.exe to " + Utf8FromWide(netsh));
+    if (!CopyIfChanged(binDirectory + file, home + L"\\" + file, error)) return false;
+  if (!CopyIfChanged(binDirectory + L"netsh.exe", SystemDirectory() + L"\\netsh.exe", error)) return false;
   // Wine prefers its built-in programs to files of the system directory.
   if (!WriteRegistryString(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"netsh.exe", L"native"))
     return Fail(error, "cannot set the netsh.exe override");

@@ -1,0 +1,61 @@
+// quillfort-driver: starts Quillfort.exe, prints its panel, optionally
+// presses "一键加固" and waits for the completion text, prints the panel
+// again and closes it with "退出". Output is UTF-8, one value a line.
+//   quillfort-driver <Quillfort.exe> [--press] [--shots <host folder>]
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "ui_driver_win.h"
+
+using namespace e2e;
+
+namespace {
+
+void Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+void Shot(const std::string& folder, const char* name) {
+  if (folder.empty()) return;
+  std::string path = folder + "/" + name + ".png";
+  Print(std::string("screenshot\t") + (SaveScreenshot(path) ? path : "failed: " + path) + "\n");
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) {
+    std::fputs("usage: quillfort-driver <Quillfort.exe> [--press] [--shots <host folder>]\n", stderr);
+    return 2;
+  }
+  bool press = false;
+  std::string shots;
+  for (int i = 2; i < argc; ++i) {
+    std::wstring arg = argv[i];
+    if (arg == L"--press") press = true;
+    else if (arg == L"--shots" && i + 1 < argc) shots = testbed::Utf8FromWide(argv[++i]);
+    else return 2;
+  }
+  QuillfortProcess quillfort;
+  std::string error;
+  if (!LaunchQuillfort(argv[1], 60000, quillfort, error)) {
+    std::fprintf(stderr, "quillfort-driver: %s\n", error.c_str());
+    return 1;
+  }
+  Print("dialog-shown-ms\t" + std::to_string(quillfort.dialogShownMs) + "\n");
+  Sleep(300);  // let the labels finish painting before the picture
+  Print(Utf8Lines("before", ReadPanel(quillfort.dialog)));
+  Shot(shots, "before");
+  if (press) {
+    DWORD elapsed = 0;
+    bool done = HardenAndWait(quillfort.dialog, 300000, elapsed);
+    Print("harden-ms\t" + std::to_string(elapsed) + (done ? "" : "\tnot completed") + "\n");
+    Sleep(300);
+    Print(Utf8Lines("after", ReadPanel(quillfort.dialog)));
+    Shot(shots, "after");
+    if (!done) return 1;
+  }
+  bool closed = ExitAndWait(quillfort, 10000);
+  Print(std::string("exit\t") + (closed ? "closed" : "still running") + "\n");
+  return closed ? 0 : 1;
+}

@@ -1,0 +1,292 @@
+// The shipped Quillfort.exe on simulated hosts: seeded, launched as its own
+// process, driven through its dialog, and the host examined afterwards.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "host_setup_win.h"
+#include "state_store_win.h"
+#include "ui_driver_win.h"
+
+using namespace e2e;
+using namespace testbed;
+
+namespace {
+
+const std::wstring kOn = L"启用", kOff = L"关闭", kAllowed = L"允许", kBlocked = L"禁止";
+
+std::wstring Env(const wchar_t* name) {
+  wchar_t value[1024];
+  DWORD n = GetEnvironmentVariableW(name, value, 1024);
+  return n > 0 && n < 1024 ? value : L"";
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+struct Outcome {
+  Panel before;
+  std::vector<Panel> after;             // one per press
+  std::vector<DWORD> hardenMs;          // one per press
+  std::vector<bool> completed;          // one per press
+  HostState host;
+  ServiceReport mpsSvc, sharedAccess;
+};
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { installed_ = InstallTestbed(Env(L"QF_TESTBED_BIN"), installError_); }
+
+  void SetUp() override {
+    ASSERT_TRUE(installed_) << installError_;
+    exe_ = Env(L"QUILLFORT_EXE");
+    if (exe_.empty() || !FileExists(exe_)) GTEST_SKIP() << "Quillfort.exe is not built yet";
+  }
+
+  // Seeds the scenario, runs Quillfort with the given number of presses and
+  // collects the panel and the host afterwards.
+  Outcome Run(const char* scenarioName, int presses = 1, DWORD hardenLimitMs = 120000) {
+    Outcome o;
+    auto scenario = FindScenario(scenarioName);
+    std::string error;
+    EXPECT_TRUE(scenario && SeedScenario(*scenario, 0, error)) << scenarioName << ": " << error;
+    QuillfortProcess quillfort;
+    if (!LaunchQuillfort(exe_, 60000, quillfort, error)) {
+      ADD_FAILURE() << scenarioName << ": " << error;
+      return o;
+    }
+    Sleep(200);
+    o.before = ReadPanel(quillfort.dialog);
+    Shot(scenarioName, "before");
+    for (int i = 0; i < presses; ++i) {
+      DWORD elapsed = 0;
+      o.completed.push_back(HardenAndWait(quillfort.dialog, hardenLimitMs, elapsed));
+      o.hardenMs.push_back(elapsed);
+      o.after.push_back(ReadPanel(quillfort.dialog));
+    }
+    Shot(scenarioName, "after");
+    EXPECT_TRUE(ExitAndWait(quillfort, 15000)) << scenarioName << ": the exit button did not end Quillfort";
+    if (WaitForSingleObject(quillfort.process.get(), 0) != WAIT_OBJECT_0) TerminateProcess(quillfort.process.get(), 1);
+    EXPECT_TRUE(ReadState(o.host, &error)) << error;
+    o.mpsSvc = QueryService(L"MpsSvc");
+    o.sharedAccess = QueryService(L"SharedAccess");
+    return o;
+  }
+
+  void Shot(const std::string& scenario, const char* moment) {
+    std::string folder = Utf8FromWide(Env(L"QF_E2E_OUTPUT"));
+    if (!folder.empty()) {
+      EXPECT_TRUE(SaveScreenshot(folder + "/" + scenario + "-" + moment + ".png"));
+    }
+  }
+
+  static bool installed_;
+  static std::string installError_;
+  std::wstring exe_;
+};
+
+bool EndToEnd::installed_ = false;
+std::string EndToEnd::installError_;
+
+std::vector<std::wstring> Lines(const std::wstring& firewall, const std::vector<std::wstring>& ports) {
+  std::vector<std::wstring> lines{firewall};
+  lines.insert(lines.end(), ports.begin(), ports.end());
+  return lines;
+}
+
+void ExpectCompleted(const Outcome& o) {
+  ASSERT_FALSE(o.after.empty());
+  for (size_t i = 0; i < o.after.size(); ++i) {
+    EXPECT_TRUE(o.completed[i]) << "press " << i + 1 << " ended without the completion text";
+    EXPECT_EQ(o.after[i].Text(kProgressLine), kCompletionText);
+    EXPECT_TRUE(o.after[i].hardenEnabled);
+    EXPECT_TRUE(o.after[i].exitEnabled);
+  }
+}
+
+// The twelve rules of one run, starting at rules[from].
+void ExpectHardeningRules(const std::vector<FirewallRule>& rules, size_t from) {
+  ASSERT_GE(rules.size(), from + 12);
+  const FirewallRule fresh;
+  size_t i = from;
+  for (const char* port : {"445", "135", "136", "137", "138", "139"}) {
+    for (const char* label : {"TCP", "UDP"}) {
+      const FirewallRule& r = rules[i++];
+      SCOPED_TRACE("rule " + std::to_string(i - 1) + " " + label + "-" + port);
+      EXPECT_EQ(r.name, std::string("@QXRuleOptions.exe, ") + label + "-" + port);
+      EXPECT_EQ(r.grouping, "@QXRuleOptions.exe,-102");
+      EXPECT_EQ(r.description, "@QXRuleOptions.exe,-103");
+      EXPECT_EQ(r.direction, 1);
+      EXPECT_EQ(r.action, 0);
+      EXPECT_EQ(r.protocol, std::string(label) == "TCP" ? 6 : 17);
+      EXPECT_EQ(r.localPorts, port);
+      EXPECT_EQ(r.profiles, 7);
+      EXPECT_TRUE(r.enabled);
+      EXPECT_EQ(r.applicationName, fresh.applicationName);
+      EXPECT_EQ(r.serviceName, fresh.serviceName);
+      EXPECT_EQ(r.remotePorts, fresh.remotePorts);
+      EXPECT_EQ(r.remoteAddresses, fresh.remoteAddresses);
+      EXPECT_EQ(r.localAddresses, fresh.localAddresses);
+      EXPECT_EQ(r.edgeTraversal, fresh.edgeTraversal);
+    }
+  }
+}
+
+void ExpectRunning(const ServiceReport& s, const char* name) {
+  EXPECT_TRUE(s.installed) << name;
+  EXPECT_EQ(s.startType, static_cast<DWORD>(SERVICE_AUTO_START)) << name;
+  EXPECT_EQ(s.currentState, static_cast<DWORD>(SERVICE_RUNNING)) << name;
+}
+
+void ExpectUntouched(const ServiceReport& s, const char* name) {
+  EXPECT_EQ(s.startType, static_cast<DWORD>(SERVICE_DISABLED)) << name;
+  EXPECT_EQ(s.currentState, static_cast<DWORD>(SERVICE_STOPPED)) << name;
+}
+
+const std::vector<std::string> kNetshBatch = {
+    "netsh firewall set opmode enable",
+    "netsh firewall set portopening protocol = ALL port = 445 name = 445 mode = DISABLE scope = ALL profile = ALL",
+    "netsh firewall set portopening protocol = ALL port = 135 name = 135 mode = DISABLE scope = ALL profile = ALL",
+    "netsh firewall set portopening protocol = ALL port = 138 name = 138 mode = DISABLE scope = ALL profile = ALL",
+    "netsh firewall set portopening protocol = ALL port = 137 name = 137 mode = DISABLE scope = ALL profile = ALL",
+    "netsh firewall set portopening protocol = ALL port = 139 name = 139 mode = DISABLE scope = ALL profile = ALL",
+};
+
+// After the batch: every opening of the five ports is disabled, 136 is not.
+void ExpectPortsClosedBut136(HostState& host) {
+  for (LegacyProfile p : {LegacyProfile::Standard, LegacyProfile::Domain}) {
+    for (long port : {445, 135, 137, 138, 139})
+      for (long protocol : {6L, 17L}) {
+        OpenPort* entry = host.FindOpenPort(p, port, protocol);
+        ASSERT_NE(entry, nullptr) << port;
+        EXPECT_FALSE(entry->enabled) << port;
+      }
+    OpenPort* p136 = host.FindOpenPort(p, 136, 6);
+    ASSERT_NE(p136, nullptr);
+    EXPECT_TRUE(p136->enabled);
+    EXPECT_EQ(host.FindOpenPort(p, 136, 17), nullptr);
+  }
+}
+
+TEST_F(EndToEnd, Windows7PressTwiceAddsTwelveRulesEachTimeAndStartsMpsSvc) {
+  Outcome o = Run("win7", 2);
+  EXPECT_EQ(o.before.StatusLines(), Lines(kOff, std::vector<std::wstring>(6, kAllowed)));
+  ExpectCompleted(o);
+  ASSERT_EQ(o.after.size(), 2u);
+  EXPECT_EQ(o.after[0].StatusLines(), Lines(kOn, std::vector<std::wstring>(6, kBlocked)));
+  EXPECT_EQ(o.after[1].StatusLines(), Lines(kOn, std::vector<std::wstring>(6, kBlocked)));
+  ASSERT_EQ(o.host.rules.size(), 24u);
+  ExpectHardeningRules(o.host.rules, 0);
+  ExpectHardeningRules(o.host.rules, 12);
+  EXPECT_TRUE(o.host.IsOn(Profile::Public));
+  EXPECT_TRUE(o.host.IsOn(Profile::Private));
+  EXPECT_FALSE(o.host.IsOn(Profile::Domain));
+  ExpectRunning(o.mpsSvc, "MpsSvc");
+  ExpectUntouched(o.sharedAccess, "SharedAccess");
+  EXPECT_TRUE(o.host.netshLog.empty());
+}
+
+TEST_F(EndToEnd, Windows8ReadsSeededRulesByWholePortsAndAppendsAfterThem) {
+  Outcome o = Run("win8");
+  // A rule for 1445 does not cover 445; one for 135-139 covers all five.
+  EXPECT_EQ(o.before.StatusLines(), Lines(kOff, {kAllowed, kBlocked, kBlocked, kBlocked, kBlocked, kBlocked}));
+  ExpectCompleted(o);
+  EXPECT_EQ(o.after.at(0).StatusLines(), Lines(kOn, std::vector<std::wstring>(6, kBlocked)));
+  ASSERT_EQ(o.host.rules.size(), 14u);
+  EXPECT_EQ(o.host.rules[0].localPorts, "1445");
+  EXPECT_EQ(o.host.rules[1].localPorts, "135-139");
+  ExpectHardeningRules(o.host.rules, 2);
+  ExpectRunning(o.mpsSvc, "MpsSvc");
+}
+
+TEST_F(EndToEnd, Windows10IsHardenedLikeAWindows8Host) {
+  Outcome o = Run("win10");
+  ExpectCompleted(o);
+  ASSERT_EQ(o.host.rules.size(), 12u);
+  ExpectHardeningRules(o.host.rules, 0);
+  EXPECT_TRUE(o.host.netshLog.empty());
+  ExpectRunning(o.mpsSvc, "MpsSvc");
+}
+
+TEST_F(EndToEnd, VistaOnlySwitchesTheLegacyProfileOn) {
+  Outcome o = Run("vista");
+  EXPECT_EQ(o.before.StatusLines(), Lines(kOff, std::vector<std::wstring>(6, kAllowed)));
+  ExpectCompleted(o);
+  EXPECT_EQ(o.after.at(0).StatusLines(), Lines(kOn, std::vector<std::wstring>(6, kAllowed)));
+  EXPECT_TRUE(o.host.rules.empty());
+  EXPECT_TRUE(o.host.netshLog.empty());
+  EXPECT_TRUE(o.host.IsOn(Profile::Private));
+  EXPECT_FALSE(o.host.IsOn(Profile::Public));
+  ExpectUntouched(o.mpsSvc, "MpsSvc");
+  ExpectUntouched(o.sharedAccess, "SharedAccess");
+}
+
+TEST_F(EndToEnd, Server2003RunsTheNetshBatchInOrderAndLeavesPort136) {
+  Outcome o = Run("win2003");
+  EXPECT_EQ(o.before.StatusLines(), Lines(kOff, std::vector<std::wstring>(6, kAllowed)));
+  ExpectCompleted(o);
+  EXPECT_EQ(o.after.at(0).StatusLines(), Lines(kOn, {kBlocked, kBlocked, kAllowed, kBlocked, kBlocked, kBlocked}));
+  EXPECT_EQ(o.host.netshLog, kNetshBatch);
+  ExpectPortsClosedBut136(o.host);
+  EXPECT_TRUE(o.host.rules.empty());
+  ExpectRunning(o.sharedAccess, "SharedAccess");
+  ExpectUntouched(o.mpsSvc, "MpsSvc");
+}
+
+TEST_F(EndToEnd, UnclassifiedVersionTakesTheNetshPath) {
+  Outcome o = Run("nt4");
+  ExpectCompleted(o);
+  EXPECT_EQ(o.host.netshLog, kNetshBatch);
+  ExpectPortsClosedBut136(o.host);
+  ExpectRunning(o.sharedAccess, "SharedAccess");
+}
+
+TEST_F(EndToEnd, RefusedPolicyStillCompletesWithoutRules) {
+  Outcome o = Run("win7-policy-refused");
+  ExpectCompleted(o);
+  EXPECT_TRUE(o.host.rules.empty());
+  EXPECT_TRUE(o.host.IsOn(Profile::Private));  // through the legacy profile
+  EXPECT_FALSE(o.host.IsOn(Profile::Public));
+  ExpectRunning(o.mpsSvc, "MpsSvc");
+}
+
+TEST_F(EndToEnd, MissingOrRefusingServiceDoesNotKeepRulesOut) {
+  for (const char* scenario : {"win7-service-missing", "win7-service-refusing"}) {
+    SCOPED_TRACE(scenario);
+    Outcome o = Run(scenario);
+    ExpectCompleted(o);
+    ASSERT_EQ(o.host.rules.size(), 12u);
+    ExpectHardeningRules(o.host.rules, 0);
+    EXPECT_EQ(o.after.at(0).StatusLines(), Lines(kOn, std::vector<std::wstring>(6, kBlocked)));
+    EXPECT_NE(o.mpsSvc.currentState, static_cast<DWORD>(SERVICE_RUNNING));
+  }
+}
+
+TEST_F(EndToEnd, StuckServiceDelaysTheRunBoundedly) {
+  Outcome o = Run("win7-service-stuck", 1, 180000);
+  ExpectCompleted(o);
+  EXPECT_EQ(o.host.rules.size(), 12u);
+  std::printf("stuck MpsSvc: hardening run took %lu ms\n", o.hardenMs.at(0));
+}
+
+TEST_F(EndToEnd, HangingNetshIsAbandonedAndTheBatchGoesOn) {
+  Outcome o = Run("win2003-netsh-hang");
+  ExpectCompleted(o);
+  EXPECT_GE(o.hardenMs.at(0), 14000u);
+  EXPECT_LE(o.hardenMs.at(0), 40000u);
+  EXPECT_EQ(o.host.netshLog, kNetshBatch);
+  ExpectPortsClosedBut136(o.host);
+}
+
+TEST_F(EndToEnd, FailingNetshLeavesEveryOpeningAsItWas) {
+  Outcome o = Run("win2003-netsh-fail");
+  ExpectCompleted(o);
+  EXPECT_EQ(o.host.netshLog, kNetshBatch);
+  for (const OpenPort& p : o.host.openPorts) EXPECT_TRUE(p.enabled) << p.port;
+  EXPECT_EQ(o.after.at(0).StatusLines(), Lines(kOn, std::vector<std::wstring>(6, kAllowed)));
+}
+
+}  // namespace

@@ -1,0 +1,134 @@
+// The installed host double in the prefix, without Quillfort: the firewall
+// services under the real service control manager and netsh in place of
+// Wine's own.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "host_setup_win.h"
+#include "state_store_win.h"
+#include "win_util.h"
+
+using namespace testbed;
+
+namespace {
+
+std::wstring BinDirectory() {
+  wchar_t value[1024];
+  DWORD n = GetEnvironmentVariableW(L"QF_TESTBED_BIN", value, 1024);
+  return n > 0 && n < 1024 ? value : L"";
+}
+
+class HostDouble : public ::testing::Test {
+ protected:
+  void Seed(const char* name) {
+    std::string error;
+    ASSERT_TRUE(InstallTestbed(BinDirectory(), error)) << error;
+    auto scenario = FindScenario(name);
+    ASSERT_TRUE(scenario);
+    ASSERT_TRUE(SeedScenario(*scenario, 0, error)) << error;
+  }
+  // Sets the start type to automatic and starts, as Quillfort does; returns
+  // the start request's result and the state seen within timeoutMs.
+  bool Start(const wchar_t* name, DWORD wanted, DWORD timeoutMs, DWORD& seen) {
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueServiceHandle service(OpenServiceW(manager.get(), name, SERVICE_ALL_ACCESS));
+    if (!service) return false;
+    ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_AUTO_START, SERVICE_NO_CHANGE, nullptr, nullptr,
+                         nullptr, nullptr, nullptr, nullptr, nullptr);
+    bool accepted = StartServiceW(service.get(), 0, nullptr);
+    for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(50)) {
+      SERVICE_STATUS status{};
+      QueryServiceStatus(service.get(), &status);
+      seen = status.dwCurrentState;
+      if (seen == wanted) break;
+    }
+    return accepted;
+  }
+  HostState Read() {
+    HostState s;
+    EXPECT_TRUE(ReadState(s));
+    return s;
+  }
+};
+
+TEST_F(HostDouble, DisabledServiceRunsOnceMadeAutomaticAndRecordsIt) {
+  Seed("win7");
+  EXPECT_EQ(QueryService(L"MpsSvc").startType, static_cast<DWORD>(SERVICE_DISABLED));
+  DWORD seen = 0;
+  EXPECT_TRUE(Start(L"MpsSvc", SERVICE_RUNNING, 10000, seen));
+  EXPECT_EQ(seen, static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(QueryService(L"MpsSvc").startType, static_cast<DWORD>(SERVICE_AUTO_START));
+  HostState s = Read();
+  EXPECT_EQ(s.FindService("MpsSvc")->recordedState, "running");
+  EXPECT_EQ(s.FindService("MpsSvc")->starts, 1);
+  StopService(L"MpsSvc");
+  EXPECT_EQ(QueryService(L"MpsSvc").currentState, static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(Read().FindService("MpsSvc")->recordedState, "stopped");
+}
+
+TEST_F(HostDouble, PendingServiceReportsStartPendingBeforeRunning) {
+  Seed("win8");  // MpsSvc passes three pending rounds
+  DWORD seen = 0;
+  EXPECT_TRUE(Start(L"MpsSvc", SERVICE_START_PENDING, 5000, seen));
+  EXPECT_EQ(seen, static_cast<DWORD>(SERVICE_START_PENDING));
+  Sleep(1500);
+  EXPECT_EQ(QueryService(L"MpsSvc").currentState, static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+TEST_F(HostDouble, StuckServiceCanStillBeStoppedBySeeding) {
+  Seed("win7-service-stuck");
+  DWORD seen = 0;
+  Start(L"MpsSvc", SERVICE_RUNNING, 2500, seen);
+  EXPECT_EQ(seen, static_cast<DWORD>(SERVICE_START_PENDING));
+  Seed("win7");
+  EXPECT_EQ(QueryService(L"MpsSvc").currentState, static_cast<DWORD>(SERVICE_STOPPED));
+}
+
+TEST_F(HostDouble, RefusingServiceStopsAndMissingServiceIsGone) {
+  Seed("win7-service-refusing");
+  DWORD seen = 0;
+  Start(L"MpsSvc", SERVICE_STOPPED, 5000, seen);
+  EXPECT_EQ(seen, static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(Read().FindService("MpsSvc")->recordedState, "refused");
+  Seed("win7-service-missing");
+  EXPECT_FALSE(QueryService(L"MpsSvc").installed);
+  EXPECT_TRUE(QueryService(L"SharedAccess").installed);
+}
+
+TEST_F(HostDouble, NetshOfTheSystemDirectoryIsTheDouble) {
+  Seed("win2003");
+  wchar_t system[MAX_PATH];
+  GetSystemDirectoryW(system, MAX_PATH);
+  std::wstring line = L"netsh firewall set opmode enable";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, system,
+                             &startup, &info));
+  UniqueHandle process(info.hProcess), thread(info.hThread);
+  ASSERT_EQ(WaitForSingleObject(process.get(), 10000), WAIT_OBJECT_0);
+  DWORD code = 1;
+  GetExitCodeProcess(process.get(), &code);
+  EXPECT_EQ(code, 0u);
+  HostState s = Read();
+  EXPECT_EQ(s.netshLog, std::vector<std::string>{"netsh firewall set opmode enable"});
+  EXPECT_TRUE(s.IsOn(Profile::Private));
+}
+
+TEST_F(HostDouble, FirewallClassesResolveToTheDoubleThroughTheRegistry) {
+  Seed("win7");
+  ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+  {
+    IUnknown* policy = nullptr;
+    const CLSID policy2 = {0xe2b3c97f, 0x6ae1, 0x41ac, {0x81, 0x7a, 0xf6, 0xf9, 0x21, 0x66, 0xd7, 0xdd}};
+    ASSERT_EQ(CoCreateInstance(policy2, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&policy)),
+              S_OK);
+    policy->Release();
+    HMODULE loaded = GetModuleHandleW(L"quillfort_testbed_fw.dll");
+    EXPECT_NE(loaded, nullptr) << "COM created the policy from another server";
+  }
+  CoUninitialize();
+}
+
+}  // namespace
