@@ -249,6 +249,13 @@ TEST_F(DialogTest, EnterAndTheExitButtonEndWithOkEscapeAndCloseBoxWithCancel) {
               IDCANCEL);
 }
 
+void CALLBACK ClickExitOfMainWindow(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    if (CWnd* main = AfxGetApp()->m_pMainWnd) {
+        SendMessageW(GetDlgItem(main->GetSafeHwnd(), IDOK), BM_CLICK, 0, 0);
+    }
+}
+
 // The whole program: InitInstance opens both objects and runs the dialog,
 // ExitInstance closes the legacy profile and balances COM exactly once.
 TEST_F(DialogTest, ProgramRunsTheDialogAndExitInstanceOnce) {
@@ -256,12 +263,7 @@ TEST_F(DialogTest, ProgramRunsTheDialogAndExitInstanceOnce) {
     g_advancedFirewall.Close();
     const long managersBefore = host().Calls(Call::CreateMgr);
     const long policiesBefore = host().Calls(Call::CreatePolicy2);
-    UINT_PTR timer = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
-        KillTimer(nullptr, id);
-        if (CWnd* main = AfxGetApp()->m_pMainWnd) {
-            SendMessageW(GetDlgItem(main->GetSafeHwnd(), IDOK), BM_CLICK, 0, 0);
-        }
-    });
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, &ClickExitOfMainWindow);
     ASSERT_NE(timer, 0u);
     EXPECT_EQ(AfxWinMain(GetModuleHandleW(nullptr)), 0);
     EXPECT_EQ(host().Calls(Call::CreateMgr), managersBefore + 1);
