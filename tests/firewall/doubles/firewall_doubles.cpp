@@ -694,6 +694,7 @@ bool FirewallDoubles::registered() const { return cookies_.size() == 3; }
 
 class AllocationSpy::Spy : public IMallocSpy {
  public:
+  virtual ~Spy() = default;
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
     if (!out) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_IMallocSpy) {
@@ -784,7 +785,7 @@ StdoutCapture::StdoutCapture() {
   wchar_t file[MAX_PATH];
   if (!GetTempPathW(MAX_PATH, directory) || !GetTempFileNameW(directory, L"qfo", 0, file)) return;
   path_ = file;
-  const int fd = _wopen(file, _O_WRONLY | _O_TRUNC | _O_BINARY);
+  const int fd = _wopen(file, _O_WRONLY | _O_TRUNC | _O_TEXT);
   if (fd < 0) return;
   savedFd_ = _dup(1);
   _dup2(fd, 1);

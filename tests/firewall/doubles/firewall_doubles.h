@@ -93,7 +93,7 @@ struct RuleRecord {
   std::optional<std::wstring> localPorts;  // nullopt: get_LocalPorts hands out a null BSTR
   long direction = NET_FW_RULE_DIR_IN;
   long action = NET_FW_ACTION_ALLOW;
-  long protocol = NET_FW_IP_PROTOCOL_ANY;
+  long protocol = 256;  // any protocol
   long profiles = NET_FW_PROFILE2_ALL;
   VARIANT_BOOL enabled = VARIANT_FALSE;
   // Which properties were written through the setters (by setter Call).
