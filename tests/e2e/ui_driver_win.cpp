@@ -105,7 +105,11 @@ Panel ReadPanel(HWND dialog) {
 
 bool HardenAndWait(HWND dialog, DWORD timeoutMs, DWORD& elapsedMs) {
   const DWORD start = GetTickCount();
-  if (!PostMessageW(GetDlgItem(dialog, kHardenButton), BM_CLICK, 0, 0)) return false;
+  // Sent, not posted: the click is handled (and the run done) before the call
+  // returns, so the completion text of an earlier press cannot be mistaken
+  // for this one's.
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(GetDlgItem(dialog, kHardenButton), BM_CLICK, 0, 0, SMTO_NORMAL, timeoutMs, &result);
   for (;;) {
     elapsedMs = GetTickCount() - start;
     Panel panel = ReadPanel(dialog);
@@ -123,7 +127,10 @@ bool ExitAndWait(QuillfortProcess& quillfort, DWORD timeoutMs) {
 bool SaveScreenshot(const std::string& unixPath) {
   char display[64] = "";
   if (!GetEnvironmentVariableA("DISPLAY", display, sizeof display)) return false;
-  // Wine starts host programs given by their absolute host path.
+  const std::wstring windowsPath = L"Z:" + testbed::WideFromUtf8(unixPath);
+  DeleteFileW(windowsPath.c_str());
+  // Wine starts host programs given by their absolute host path, but cannot
+  // report how they ended: the picture file tells.
   std::string command = "/usr/bin/import -window root -display " + std::string(display) + " " + unixPath;
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
@@ -131,9 +138,16 @@ bool SaveScreenshot(const std::string& unixPath) {
   if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
     return false;
   UniqueHandle process(info.hProcess), thread(info.hThread);
-  DWORD exitCode = 1;
-  return WaitForSingleObject(process.get(), 20000) == WAIT_OBJECT_0 && GetExitCodeProcess(process.get(), &exitCode) &&
-         exitCode == 0;
+  WaitForSingleObject(process.get(), 20000);
+  LONGLONG lastSize = -1;
+  for (int i = 0; i < 200; ++i, Sleep(50)) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(windowsPath.c_str(), GetFileExInfoStandard, &data)) continue;
+    LONGLONG size = (static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    if (size > 0 && size == lastSize) return true;
+    lastSize = size;
+  }
+  return false;
 }
 
 std::string Utf8Lines(const std::string& label, const Panel& panel) {
