@@ -123,12 +123,17 @@ bool ProcessRunning(const wchar_t* exeName) {
 // after the test ends. Start it first, detached and without them.
 void StartDesktopProcessDetached() {
   if (ProcessRunning(L"explorer.exe")) return;
+  // Null standard handles are not enough: Wine then hands down our own.
+  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+  const host::UniqueKernelHandle nul(CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                 &inheritable, OPEN_EXISTING, 0, nullptr));
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = startup.hStdOutput = startup.hStdError = nul.get();
   char commandLine[] = "explorer.exe /desktop";
   PROCESS_INFORMATION created = {};
-  if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
+  if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, nullptr,
                       &startup, &created)) {
     return;
   }
