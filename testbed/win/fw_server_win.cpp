@@ -113,7 +113,15 @@ STDAPI DllRegisterServer() {
   return S_OK;
 }
 
+// Gives the classes back to the system's own firewall library, as Wine
+// registers them in a new prefix.
 STDAPI DllUnregisterServer() {
-  for (const auto& c : kClasses) RegDeleteTreeW(HKEY_LOCAL_MACHINE, ClsidKey(*c.clsid).c_str());
+  wchar_t system[MAX_PATH];
+  UINT n = GetSystemDirectoryW(system, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return E_FAIL;
+  const std::wstring hnetcfg = std::wstring(system) + L"\\hnetcfg.dll";
+  for (const auto& c : kClasses)
+    if (!WriteRegistryString(HKEY_LOCAL_MACHINE, ClsidKey(*c.clsid) + L"\\InprocServer32", nullptr, hnetcfg))
+      return SELFREG_E_CLASS;
   return S_OK;
 }

@@ -43,14 +43,14 @@ bool CopyIfChanged(const std::wstring& from, const std::wstring& to, std::string
   return true;
 }
 
-bool RegisterComServer(const std::wstring& path, std::string& error) {
+// Calls DllRegisterServer or DllUnregisterServer of the COM server.
+bool CallComServer(const std::wstring& path, const char* entry, std::string& error) {
   HMODULE module = LoadLibraryW(path.c_str());
   if (!module) return Fail(error, "cannot load " + Utf8FromWide(path));
-  auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-      reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
-  HRESULT hr = registerServer ? registerServer() : E_FAIL;
+  auto call = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(GetProcAddress(module, entry)));
+  HRESULT hr = call ? call() : E_FAIL;
   FreeLibrary(module);
-  if (FAILED(hr)) return Fail(error, "DllRegisterServer failed");
+  if (FAILED(hr)) return Fail(error, std::string(entry) + " failed");
   return true;
 }
 
@@ -97,7 +97,24 @@ bool InstallTestbed(const std::wstring& binDirectory, std::string& error) {
   // Wine prefers its built-in programs to files of the system directory.
   if (!WriteRegistryString(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"netsh.exe", L"native"))
     return Fail(error, "cannot set the netsh.exe override");
-  return RegisterComServer(home + L"\\" + kComServer, error);
+  return CallComServer(home + L"\\" + kComServer, "DllRegisterServer", error);
+}
+
+bool UninstallTestbed(std::string& error) {
+  if (!CallComServer(TestbedHome() + L"\\" + kComServer, "DllUnregisterServer", error)) return false;
+  UniqueRegKey overrides;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", 0, KEY_SET_VALUE, overrides.out()) ==
+      ERROR_SUCCESS)
+    RegDeleteValueW(overrides.get(), L"netsh.exe");
+  RegDeleteTreeW(HKEY_CURRENT_USER, kVersionKey);
+  UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) return Fail(error, "cannot open the service control manager");
+  for (const wchar_t* name : {L"MpsSvc", L"SharedAccess"}) {
+    StopService(name);
+    UniqueServiceHandle service(OpenServiceW(manager.get(), name, DELETE));
+    if (service) DeleteService(service.get());
+  }
+  return true;
 }
 
 bool SeedScenario(const Scenario& scenario, int extraRules, std::string& error) {

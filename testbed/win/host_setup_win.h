@@ -15,6 +15,11 @@ namespace testbed {
 // classes and makes Wine run the netsh double instead of its own.
 bool InstallTestbed(const std::wstring& binDirectory, std::string& error);
 
+// Undoes the install: the COM classes go back to Wine's hnetcfg.dll, Wine's
+// own netsh runs again, the services and the version setting are removed.
+// The state file stays for inspection.
+bool UninstallTestbed(std::string& error);
+
 // Stops the firewall services, writes the scenario's state (with extraRules
 // bulk rules after its own), registers or removes the services with their
 // start types and sets the Windows version Wine reports to Quillfort.exe.

@@ -16,6 +16,7 @@ namespace {
 int Usage() {
   std::fputs(
       "usage: testbed-host install\n"
+      "       testbed-host uninstall\n"
       "       testbed-host seed <scenario> [--extra-rules N]\n"
       "       testbed-host dump\n"
       "       testbed-host stop-services\n"
@@ -50,6 +51,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring command = argv[1];
   std::string error;
   if (command == L"install") return Report(InstallTestbed(ModuleDirectory(nullptr), error), error);
+  if (command == L"uninstall") return Report(UninstallTestbed(error), error);
   if (command == L"seed") return Seed(argc, argv);
   if (command == L"dump") {
     std::fputs(DumpHost().c_str(), stdout);

@@ -39,6 +39,13 @@ struct Outcome {
 class EndToEnd : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { installed_ = InstallTestbed(Env(L"QF_TESTBED_BIN"), installError_); }
+  // Other tests share the prefix: give it back as Wine made it.
+  static void TearDownTestSuite() {
+    std::string error;
+    if (installed_) {
+      EXPECT_TRUE(UninstallTestbed(error)) << error;
+    }
+  }
 
   void SetUp() override {
     ASSERT_TRUE(installed_) << installError_;

@@ -21,6 +21,11 @@ std::wstring BinDirectory() {
 
 class HostDouble : public ::testing::Test {
  protected:
+  // Other tests share the prefix: give it back as Wine made it.
+  static void TearDownTestSuite() {
+    std::string error;
+    EXPECT_TRUE(UninstallTestbed(error)) << error;
+  }
   void Seed(const char* name) {
     std::string error;
     ASSERT_TRUE(InstallTestbed(BinDirectory(), error)) << error;
@@ -114,6 +119,20 @@ TEST_F(HostDouble, NetshOfTheSystemDirectoryIsTheDouble) {
   HostState s = Read();
   EXPECT_EQ(s.netshLog, std::vector<std::string>{"netsh firewall set opmode enable"});
   EXPECT_TRUE(s.IsOn(Profile::Private));
+}
+
+TEST_F(HostDouble, UninstallGivesTheClassesBackToWine) {
+  Seed("win7");
+  std::string error;
+  ASSERT_TRUE(UninstallTestbed(error)) << error;
+  EXPECT_FALSE(QueryService(L"MpsSvc").installed);
+  wchar_t server[MAX_PATH] = L"";
+  DWORD size = sizeof server;
+  ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE,
+                         L"Software\\Classes\\CLSID\\{E2B3C97F-6AE1-41AC-817A-F6F92166D7DD}\\InprocServer32", nullptr,
+                         RRF_RT_REG_SZ, nullptr, server, &size),
+            ERROR_SUCCESS);
+  EXPECT_NE(std::wstring(server).find(L"hnetcfg.dll"), std::wstring::npos);
 }
 
 TEST_F(HostDouble, FirewallClassesResolveToTheDoubleThroughTheRegistry) {
