@@ -273,7 +273,7 @@ class EnumDouble : public IEnumVARIANT {
     return hr == S_OK && done < count ? S_FALSE : hr;
   }
   HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-    position_ = std::min(items_.size(), position_ + count);
+    position_ = std::min<size_t>(items_.size(), position_ + static_cast<size_t>(count));
     return position_ < items_.size() ? S_OK : S_FALSE;
   }
   HRESULT STDMETHODCALLTYPE Reset() override {
