@@ -2,6 +2,7 @@
 // presses "一键加固" and waits for the completion text, prints the panel
 // again and closes it with "退出". Output is UTF-8, one value a line.
 //   quillfort-driver <Quillfort.exe> [--press] [--shots <host folder>]
+//                    [--quillfort-output <file>]
 #include <windows.h>
 
 #include <cstdio>
@@ -25,20 +26,23 @@ void Shot(const std::string& folder, const char* name) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
-    std::fputs("usage: quillfort-driver <Quillfort.exe> [--press] [--shots <host folder>]\n", stderr);
+    std::fputs("usage: quillfort-driver <Quillfort.exe> [--press] [--shots <host folder>] [--quillfort-output <file>]\n",
+               stderr);
     return 2;
   }
   bool press = false;
   std::string shots;
+  std::wstring quillfortOutput = L"NUL";
   for (int i = 2; i < argc; ++i) {
     std::wstring arg = argv[i];
     if (arg == L"--press") press = true;
     else if (arg == L"--shots" && i + 1 < argc) shots = testbed::Utf8FromWide(argv[++i]);
+    else if (arg == L"--quillfort-output" && i + 1 < argc) quillfortOutput = argv[++i];
     else return 2;
   }
   QuillfortProcess quillfort;
   std::string error;
-  if (!LaunchQuillfort(argv[1], 60000, quillfort, error)) {
+  if (!LaunchQuillfort(argv[1], 60000, quillfort, error, quillfortOutput)) {
     std::fprintf(stderr, "quillfort-driver: %s\n", error.c_str());
     return 1;
   }

@@ -60,13 +60,20 @@ std::vector<std::wstring> Panel::StatusLines() const {
   return lines;
 }
 
-bool LaunchQuillfort(const std::wstring& exePath, DWORD timeoutMs, QuillfortProcess& out, std::string& error) {
+bool LaunchQuillfort(const std::wstring& exePath, DWORD timeoutMs, QuillfortProcess& out, std::string& error,
+                     const std::wstring& outputPath) {
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  UniqueHandle output(CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = output.get();
+  startup.hStdError = output.get();
   PROCESS_INFORMATION info{};
   std::wstring commandLine = L"\"" + exePath + L"\"";
   out.startTick = GetTickCount();
-  if (!CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+  if (!CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                       &info)) {
     error = "cannot start " + Utf8FromWide(exePath) + " (error " + std::to_string(GetLastError()) + ")";
     return false;

@@ -44,8 +44,10 @@ struct QuillfortProcess {
 };
 
 // Starts Quillfort.exe and waits (up to timeoutMs) until its dialog exists and
-// its progress line has been emptied by dialog initialisation.
-bool LaunchQuillfort(const std::wstring& exePath, DWORD timeoutMs, QuillfortProcess& out, std::string& error);
+// its progress line has been emptied by dialog initialisation. Its diagnostic
+// output goes to outputPath (a file; NUL to drop it).
+bool LaunchQuillfort(const std::wstring& exePath, DWORD timeoutMs, QuillfortProcess& out, std::string& error,
+                     const std::wstring& outputPath = L"NUL");
 
 Panel ReadPanel(HWND dialog);
 
