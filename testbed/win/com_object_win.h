@@ -1,5 +1,5 @@
 // Reference counting, QueryInterface and the IDispatch members for the
-// testbed's automation objects. The objects are reached through their vtables
+// testbed's COM objects. The objects are reached through their vtables
 // only, so IDispatch offers no type information and no late binding.
 #pragma once
 
@@ -12,17 +12,19 @@
 
 namespace testbed {
 
+// IUnknown for an object that offers one interface (and what AlsoAnswers
+// adds), holding a lock on the module while it lives.
 template <typename Interface>
-class DispatchObject : public Interface {
+class CountedObject : public Interface {
  public:
-  DispatchObject() { AddModuleLock(); }
-  virtual ~DispatchObject() { RemoveModuleLock(); }
-  DispatchObject(const DispatchObject&) = delete;
-  DispatchObject& operator=(const DispatchObject&) = delete;
+  CountedObject() { AddModuleLock(); }
+  virtual ~CountedObject() { RemoveModuleLock(); }
+  CountedObject(const CountedObject&) = delete;
+  CountedObject& operator=(const CountedObject&) = delete;
 
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, __uuidof(Interface))) {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(Interface)) || AlsoAnswers(iid)) {
       *out = static_cast<Interface*>(this);
       this->AddRef();
       return S_OK;
@@ -36,6 +38,17 @@ class DispatchObject : public Interface {
     if (left == 0) delete this;
     return left;
   }
+
+ protected:
+  virtual bool AlsoAnswers(REFIID) const { return false; }
+
+ private:
+  std::atomic<ULONG> refs_{1};
+};
+
+template <typename Interface>
+class DispatchObject : public CountedObject<Interface> {
+ public:
   STDMETHODIMP GetTypeInfoCount(UINT* count) override {
     if (!count) return E_POINTER;
     *count = 0;
@@ -50,8 +63,8 @@ class DispatchObject : public Interface {
     return DISP_E_MEMBERNOTFOUND;
   }
 
- private:
-  std::atomic<ULONG> refs_{1};
+ protected:
+  bool AlsoAnswers(REFIID iid) const override { return IsEqualIID(iid, IID_IDispatch) != FALSE; }
 };
 
 // Hands a new object (holding one reference) out as the requested interface.

@@ -240,32 +240,10 @@ HRESULT ReadRule(INetFwRule* source, FirewallRule& rule) {
   return S_OK;
 }
 
-class RuleEnumerator final : public IEnumVARIANT {
+class RuleEnumerator final : public CountedObject<IEnumVARIANT> {
  public:
   RuleEnumerator(std::shared_ptr<const std::vector<FirewallRule>> rules, size_t position)
-      : rules_(std::move(rules)), position_(position) {
-    AddModuleLock();
-  }
-  ~RuleEnumerator() { RemoveModuleLock(); }
-  RuleEnumerator(const RuleEnumerator&) = delete;
-  RuleEnumerator& operator=(const RuleEnumerator&) = delete;
-
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumVARIANT)) {
-      *out = static_cast<IEnumVARIANT*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
+      : rules_(std::move(rules)), position_(position) {}
   STDMETHODIMP Next(ULONG count, VARIANT* items, ULONG* fetched) override {
     if (!items || (count > 1 && !fetched)) return E_POINTER;
     ULONG n = 0;
@@ -297,7 +275,6 @@ class RuleEnumerator final : public IEnumVARIANT {
   }
 
  private:
-  std::atomic<ULONG> refs_{1};
   std::shared_ptr<const std::vector<FirewallRule>> rules_;
   size_t position_;
 };

@@ -18,29 +18,9 @@ HMODULE g_module = nullptr;
 
 using Creator = HRESULT (*)(REFIID, void**);
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public CountedObject<IClassFactory> {
  public:
-  explicit ClassFactory(Creator create) : create_(create) { AddModuleLock(); }
-  ~ClassFactory() { RemoveModuleLock(); }
-  ClassFactory(const ClassFactory&) = delete;
-  ClassFactory& operator=(const ClassFactory&) = delete;
-
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-      *out = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
+  explicit ClassFactory(Creator create) : create_(create) {}
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
     if (out) *out = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
@@ -53,7 +33,6 @@ class ClassFactory final : public IClassFactory {
   }
 
  private:
-  std::atomic<ULONG> refs_{1};
   Creator create_;
 };
 
