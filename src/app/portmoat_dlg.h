@@ -22,6 +22,8 @@ public:
     void ShowProgress(std::string textCp936);
     int RefreshStatusAdvanced();
     int RefreshStatusLegacy();
+    // What the last refresh showed.
+    const PanelReading& LastReading() const { return m_lastReading; }
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -49,4 +51,5 @@ private:
     CXColorStatic m_firewallLine;
     CXTPButton m_hardenButton;
     CXColorStatic m_progressLine;
+    PanelReading m_lastReading;
 };

@@ -199,11 +199,15 @@ void CPortmoatDlg::ShowProgress(std::string textCp936) {
 }
 
 int CPortmoatDlg::RefreshStatusAdvanced() {
-    const LineLook firewall = FirewallLook(g_advancedFirewall.IsFirewallEnabled());
+    m_lastReading = PanelReading{};
+    m_lastReading.firewallOn = g_advancedFirewall.IsFirewallEnabled();
+    const LineLook firewall = FirewallLook(m_lastReading.firewallOn);
     WriteLine(m_firewallLine, GetDlgItem(kFirewallLineId), LineKind::Firewall,
               firewall.textCp936, firewall.textColour);
-    for (const PortLine& line : kPortLines) {
-        const LineLook look = PortLookFromBlocked(g_advancedFirewall.IsPortBlocked(line.port));
+    for (size_t i = 0; i < kPortLines.size(); ++i) {
+        const PortLine& line = kPortLines[i];
+        m_lastReading.portBlocked[i] = g_advancedFirewall.IsPortBlocked(line.port);
+        const LineLook look = PortLookFromBlocked(m_lastReading.portBlocked[i]);
         WriteLine(PortLabel(line.controlId), GetDlgItem(line.controlId), LineKind::Port,
                   look.textCp936, look.textColour);
     }
@@ -213,12 +217,16 @@ int CPortmoatDlg::RefreshStatusAdvanced() {
 int CPortmoatDlg::RefreshStatusLegacy() {
     BOOL firewallOn = FALSE;
     g_legacyFirewall.IsFirewallOn(firewallOn);
-    const LineLook firewall = FirewallLook(firewallOn != FALSE);
+    m_lastReading = PanelReading{};
+    m_lastReading.firewallOn = firewallOn != FALSE;
+    const LineLook firewall = FirewallLook(m_lastReading.firewallOn);
     WriteLine(m_firewallLine, GetDlgItem(kFirewallLineId), LineKind::Firewall,
               firewall.textCp936, firewall.textColour);
-    for (const PortLine& line : kPortLines) {
+    for (size_t i = 0; i < kPortLines.size(); ++i) {
+        const PortLine& line = kPortLines[i];
         BOOL open = FALSE;
         g_legacyFirewall.IsPortOpen(line.port, NET_FW_IP_PROTOCOL_TCP, open);
+        m_lastReading.portBlocked[i] = open == FALSE;
         const LineLook look = PortLookFromOpen(open != FALSE);
         WriteLine(PortLabel(line.controlId), GetDlgItem(line.controlId), LineKind::Port,
                   look.textCp936, look.textColour);

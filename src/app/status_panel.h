@@ -26,6 +26,13 @@ struct PortLine {
 inline constexpr std::array<PortLine, 6> kPortLines{{
     {445, 1001}, {135, 1002}, {136, 1004}, {137, 1003}, {138, 1005}, {139, 1006}}};
 
+// What one refresh of the panel read, in kPortLines order. A state that
+// could not be read counts as exposed: off, not blocked.
+struct PanelReading {
+  bool firewallOn = false;
+  std::array<bool, kPortLines.size()> portBlocked{};
+};
+
 // Text and colour of one line.
 struct LineLook {
   const char* textCp936;
