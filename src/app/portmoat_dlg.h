@@ -35,6 +35,8 @@ private:
     void PaintMinimized();
     void IdentifyHost();
     CXColorStatic& PortLabel(int controlId);
+    // Writes the firewall line, then the six port lines, from m_lastReading.
+    void ShowReading();
     void WriteLine(CXColorStatic& label, HWND textWindow, LineKind kind,
                    const char* textCp936, COLORREF colour);
 
