@@ -259,8 +259,12 @@ class ServiceExceptionTest : public ServerTest {
     ComPtr<INetFwPolicy> local;
     ComPtr<INetFwProfile> profile;
     EXPECT_EQ(Create(CLSID_NetFwMgr, manager), S_OK);
-    if (manager) EXPECT_EQ(manager->get_LocalPolicy(&local), S_OK);
-    if (local) EXPECT_EQ(local->GetProfileByType(type, &profile), S_OK);
+    if (manager) {
+      EXPECT_EQ(manager->get_LocalPolicy(&local), S_OK);
+    }
+    if (local) {
+      EXPECT_EQ(local->GetProfileByType(type, &profile), S_OK);
+    }
     return profile;
   }
 };
