@@ -60,7 +60,7 @@ void AddNetshHardening(std::vector<HardeningStep>& plan) {
 
 }  // namespace
 
-bool UsesAdvancedRefresh(int hostClass) { return hostClass >= 5; }
+bool UsesAdvancedRefresh(int hostClass) { return hostClass >= 4; }
 bool HardensThroughAdvancedPolicy(int hostClass) { return hostClass >= 4; }
 bool HardensThroughNetsh(int hostClass) { return hostClass < 4; }
 

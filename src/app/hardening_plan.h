@@ -38,7 +38,7 @@ inline constexpr long kProtocolUdp = 17;
 inline constexpr char kAdvancedFirewallService[] = "MpsSvc";
 inline constexpr char kLegacyFirewallService[] = "SharedAccess";
 
-// The status panel reads the advanced policy from the Windows 7 generation on.
+// The status panel reads the advanced policy wherever the run hardens through it.
 bool UsesAdvancedRefresh(int hostClass);
 // Vista and later have the advanced policy and MpsSvc and are hardened through them.
 bool HardensThroughAdvancedPolicy(int hostClass);

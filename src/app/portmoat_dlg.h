@@ -42,6 +42,8 @@ private:
     void ShowCompletion(const HardeningOutcome& outcome);
     void IdentifyHost();
     CXColorStatic& PortLabel(int controlId);
+    // Writes the firewall line, then the six port lines, from m_lastReading.
+    void ShowReading();
     void WriteLine(CXColorStatic& label, HWND textWindow, LineKind kind,
                    const char* textCp936, COLORREF colour);
 

@@ -4,10 +4,12 @@
 
 #include <cstdio>
 #include <utility>
+#include <vector>
 
 #include "resource.h"
 #include "app/minimized_icon.h"
 #include "app/portmoat_app.h"
+#include "firewall/port_exposure.h"
 #include "framework/cp936_text.h"
 #include "host/command_runner.h"
 #include "host/host_identification.h"
@@ -246,38 +248,50 @@ void CPortmoatDlg::ShowProgress(std::string textCp936, COLORREF colour) {
               textCp936.c_str(), colour);
 }
 
-int CPortmoatDlg::RefreshStatusAdvanced() {
-    m_lastReading = PanelReading{};
-    m_lastReading.firewallOn = g_advancedFirewall.IsFirewallEnabled();
+namespace {
+
+std::vector<long> GuardedPorts() {
+    std::vector<long> ports;
+    for (const PortLine& line : kPortLines) {
+        ports.push_back(line.port);
+    }
+    return ports;
+}
+
+}  // namespace
+
+void CPortmoatDlg::ShowReading() {
     const LineLook firewall = FirewallLook(m_lastReading.firewallOn);
     WriteLine(m_firewallLine, GetDlgItem(kFirewallLineId), LineKind::Firewall,
               firewall.textCp936, firewall.textColour);
     for (size_t i = 0; i < kPortLines.size(); ++i) {
         const PortLine& line = kPortLines[i];
-        m_lastReading.portBlocked[i] = g_advancedFirewall.IsPortBlocked(line.port);
         const LineLook look = PortLookFromBlocked(m_lastReading.portBlocked[i]);
         WriteLine(PortLabel(line.controlId), GetDlgItem(line.controlId), LineKind::Port,
                   look.textCp936, look.textColour);
     }
+}
+
+int CPortmoatDlg::RefreshStatusAdvanced() {
+    m_lastReading = PanelReading{};
+    m_lastReading.firewallOn = g_advancedFirewall.IsFirewallEnabled();
+    // One walk of the rules answers all six ports.
+    const std::vector<bool> blocked = g_advancedFirewall.ArePortsBlocked(GuardedPorts());
+    for (size_t i = 0; i < kPortLines.size() && i < blocked.size(); ++i) {
+        m_lastReading.portBlocked[i] = blocked[i];
+    }
+    ShowReading();
     return 1;
 }
 
 int CPortmoatDlg::RefreshStatusLegacy() {
-    BOOL firewallOn = FALSE;
-    g_legacyFirewall.IsFirewallOn(firewallOn);
+    qf::firewall::LegacyProfileReading reading;
+    g_legacyFirewall.ReadExposure(GuardedPorts(), reading);
     m_lastReading = PanelReading{};
-    m_lastReading.firewallOn = firewallOn != FALSE;
-    const LineLook firewall = FirewallLook(m_lastReading.firewallOn);
-    WriteLine(m_firewallLine, GetDlgItem(kFirewallLineId), LineKind::Firewall,
-              firewall.textCp936, firewall.textColour);
+    m_lastReading.firewallOn = qf::firewall::LegacyFirewallOn(reading);
     for (size_t i = 0; i < kPortLines.size(); ++i) {
-        const PortLine& line = kPortLines[i];
-        BOOL open = FALSE;
-        g_legacyFirewall.IsPortOpen(line.port, NET_FW_IP_PROTOCOL_TCP, open);
-        m_lastReading.portBlocked[i] = open == FALSE;
-        const LineLook look = PortLookFromOpen(open != FALSE);
-        WriteLine(PortLabel(line.controlId), GetDlgItem(line.controlId), LineKind::Port,
-                  look.textCp936, look.textColour);
+        m_lastReading.portBlocked[i] = qf::firewall::LegacyPortBlocked(reading, kPortLines[i].port);
     }
+    ShowReading();
     return 1;
 }

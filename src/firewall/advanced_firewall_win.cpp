@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "firewall/local_ports_match.h"
 #include "firewall/policy_decisions.h"
+#include "firewall/port_exposure.h"
 #include "firewall/unique_bstr.h"
 
 using Microsoft::WRL::ComPtr;
@@ -73,6 +73,58 @@ bool SetBlockRuleProperties(INetFwRule* rule, long protocol, const wchar_t* port
   return SetterSucceeded(rule->put_Enabled(VARIANT_TRUE), L"put_Enabled");
 }
 
+const char* ProfileLabel(long profile) {
+  switch (profile) {
+    case qf::firewall::kProfileDomain: return "Domain";
+    case qf::firewall::kProfilePrivate: return "Private";
+    default: return "Public";
+  }
+}
+
+// One rule's properties for the walk. Only an S_OK answer is a reading:
+// anything else leaves the property unread, and an unread property never
+// lets the rule count.
+class ComRuleProperties final : public qf::firewall::RuleProperties {
+ public:
+  explicit ComRuleProperties(INetFwRule* rule) : rule_(rule) {}
+
+  std::optional<bool> Enabled() override {
+    VARIANT_BOOL value = VARIANT_FALSE;
+    if (rule_->get_Enabled(&value) != S_OK) return std::nullopt;
+    return value == VARIANT_TRUE;
+  }
+  std::optional<long> Direction() override {
+    NET_FW_RULE_DIRECTION value = NET_FW_RULE_DIR_OUT;
+    if (rule_->get_Direction(&value) != S_OK) return std::nullopt;
+    return static_cast<long>(value);
+  }
+  std::optional<long> Action() override {
+    NET_FW_ACTION value = NET_FW_ACTION_ALLOW;
+    if (rule_->get_Action(&value) != S_OK) return std::nullopt;
+    return static_cast<long>(value);
+  }
+  std::optional<long> Protocol() override {
+    LONG value = 0;
+    if (rule_->get_Protocol(&value) != S_OK) return std::nullopt;
+    return static_cast<long>(value);
+  }
+  std::optional<long> Profiles() override {
+    LONG value = 0;
+    if (rule_->get_Profiles(&value) != S_OK) return std::nullopt;
+    return static_cast<long>(value);
+  }
+  std::optional<std::wstring> LocalPorts() override {
+    UniqueBstr localPorts;
+    if (rule_->get_LocalPorts(localPorts.Receive()) != S_OK) return std::nullopt;
+    const wchar_t* text = localPorts ? localPorts.get() : L"";
+    wprintf(L"Local Ports: %ls\n", text);
+    return std::wstring(text, SysStringLen(localPorts.get()));
+  }
+
+ private:
+  INetFwRule* rule_;
+};
+
 bool GetRules(INetFwPolicy2* policy, ComPtr<INetFwRules>& rules) {
   const HRESULT hr = policy->get_Rules(rules.ReleaseAndGetAddressOf());
   if (SUCCEEDED(hr) && rules) return true;
@@ -133,19 +185,37 @@ bool CAdvancedFirewall::EnableFirewall() {
   return true;
 }
 
+std::optional<long> CAdvancedFirewall::ReadCurrentProfiles() {
+  LONG profiles = 0;
+  const HRESULT hr = m_policy->get_CurrentProfileTypes(&profiles);
+  if (hr != S_OK) {
+    printf("get_CurrentProfileTypes failed: 0x%08lx\n", StatusBits(hr));
+    return std::nullopt;
+  }
+  return static_cast<long>(profiles);
+}
+
+std::optional<bool> CAdvancedFirewall::ReadSwitch(long profile) {
+  VARIANT_BOOL enabled = VARIANT_FALSE;
+  const HRESULT hr = m_policy->get_FirewallEnabled(static_cast<NET_FW_PROFILE_TYPE2>(profile), &enabled);
+  if (hr != S_OK) {
+    printf("get_FirewallEnabled failed for %s: 0x%08lx\n", ProfileLabel(profile), StatusBits(hr));
+    return std::nullopt;
+  }
+  return enabled != VARIANT_FALSE;
+}
+
 bool CAdvancedFirewall::IsFirewallEnabled() {
   if (!m_policy) return false;
-  bool allOn = true;
-  for (const auto& profile : qf::firewall::kSwitchedProfiles) {
-    VARIANT_BOOL enabled = VARIANT_FALSE;
-    const HRESULT hr = m_policy->get_FirewallEnabled(static_cast<NET_FW_PROFILE_TYPE2>(profile.type), &enabled);
-    if (FAILED(hr)) {
-      printf("get_FirewallEnabled failed for %s: 0x%08lx\n", profile.label, StatusBits(hr));
-      return false;
-    }
-    if (enabled == VARIANT_FALSE) allOn = false;
+  qf::firewall::ProfileSwitches switches;
+  // Public and private first: an unreadable or switched-off one settles it.
+  if (!(switches.publicOn = ReadSwitch(qf::firewall::kProfilePublic))) return false;
+  if (!(switches.privateOn = ReadSwitch(qf::firewall::kProfilePrivate))) return false;
+  if (!(switches.currentProfiles = ReadCurrentProfiles())) return false;
+  if (qf::firewall::ProfilesToRead(switches.currentProfiles) & qf::firewall::kProfileDomain) {
+    switches.domainOn = ReadSwitch(qf::firewall::kProfileDomain);
   }
-  return allOn;
+  return qf::firewall::AdvancedFirewallOn(switches);
 }
 
 bool CAdvancedFirewall::AddBlockRule(long protocol, const wchar_t* portText) {
@@ -182,51 +252,50 @@ bool CAdvancedFirewall::AddBlockRule(long protocol, const wchar_t* portText) {
 }
 
 bool CAdvancedFirewall::IsPortBlocked(int port) {
-  if (!m_policy) return false;
+  return ArePortsBlocked({static_cast<long>(port)}).front();
+}
+
+std::vector<bool> CAdvancedFirewall::ArePortsBlocked(const std::vector<long>& ports) {
+  std::vector<bool> blocked(ports.size(), false);
+  if (!m_policy || ports.empty()) return blocked;
+
+  // Rules only protect while the firewall of every profile in force is on.
+  qf::firewall::ProfileSwitches switches;
+  if (!(switches.currentProfiles = ReadCurrentProfiles())) return blocked;
+  for (long profile : {qf::firewall::kProfileDomain, qf::firewall::kProfilePrivate, qf::firewall::kProfilePublic}) {
+    if ((*switches.currentProfiles & profile) == 0) continue;
+    std::optional<bool> on = ReadSwitch(profile);
+    if (!on || !*on) return blocked;
+    (profile == qf::firewall::kProfileDomain    ? switches.domainOn
+     : profile == qf::firewall::kProfilePrivate ? switches.privateOn
+                                                : switches.publicOn) = on;
+  }
+  if (!qf::firewall::ProfilesInForceOn(switches)) return blocked;
+
   ComPtr<INetFwRules> rules;
-  if (!GetRules(m_policy.Get(), rules)) return false;
-
+  if (!GetRules(m_policy.Get(), rules)) return blocked;
   ComPtr<IUnknown> enumerator;
-  if (FAILED(rules->get__NewEnum(enumerator.GetAddressOf())) || !enumerator) return false;
+  if (FAILED(rules->get__NewEnum(enumerator.GetAddressOf())) || !enumerator) return blocked;
   ComPtr<IEnumVARIANT> items;
-  if (FAILED(enumerator.As(&items)) || !items) return false;
+  if (FAILED(enumerator.As(&items)) || !items) return blocked;
 
-  const auto portText = qf::firewall::FormatPortText(port);
-  if (!portText) return false;
-
+  qf::firewall::BlockTally tally(ports, *switches.currentProfiles);
   ScopedVariant item;
-  while (true) {
+  while (!tally.Complete()) {
     item.Clear();
     ULONG fetched = 0;
-    if (items->Next(1, item.get(), &fetched) != S_OK || fetched != 1) return false;
-    if (FAILED(VariantChangeType(item.get(), item.get(), 0, VT_DISPATCH)) || !V_DISPATCH(item.get())) return false;
+    // A failing step of the enumeration ends the walk: what was seen stands.
+    if (items->Next(1, item.get(), &fetched) != S_OK || fetched != 1) break;
+    // An item that is no rule cannot block anything; the walk goes on.
+    if (FAILED(VariantChangeType(item.get(), item.get(), 0, VT_DISPATCH)) || !V_DISPATCH(item.get())) continue;
     ComPtr<INetFwRule> rule;
     if (FAILED(V_DISPATCH(item.get())->QueryInterface(IID_INetFwRule, reinterpret_cast<void**>(rule.GetAddressOf()))) ||
         !rule) {
-      return false;
+      continue;
     }
-    if (RuleBlocksPort(rule.Get(), portText->c_str())) return true;
+    ComRuleProperties properties(rule.Get());
+    tally.Examine(properties);
   }
-}
-
-bool CAdvancedFirewall::RuleBlocksPort(INetFwRule* rule, const wchar_t* portText) {
-  if (!rule || !portText) return false;
-
-  // An unreadable enabled state or action lets the rule through; only an
-  // exact S_OK read can rule it out.
-  VARIANT_BOOL enabled = VARIANT_TRUE;
-  if (rule->get_Enabled(&enabled) == S_OK && enabled == VARIANT_FALSE) return false;
-  NET_FW_ACTION action = NET_FW_ACTION_BLOCK;
-  if (rule->get_Action(&action) == S_OK && action != NET_FW_ACTION_BLOCK) return false;
-
-  NET_FW_RULE_DIRECTION direction = NET_FW_RULE_DIR_OUT;
-  if (FAILED(rule->get_Direction(&direction)) || direction != NET_FW_RULE_DIR_IN) return false;
-  LONG protocol = 0;
-  if (FAILED(rule->get_Protocol(&protocol))) return false;
-
-  UniqueBstr localPorts;
-  if (FAILED(rule->get_LocalPorts(localPorts.Receive()))) return false;
-  const wchar_t* text = localPorts ? localPorts.get() : L"";
-  wprintf(L"Local Ports: %ls\n", text);
-  return qf::firewall::LocalPortsCoverPortText(std::wstring_view(text, SysStringLen(localPorts.get())), portText);
+  for (std::size_t i = 0; i < ports.size(); ++i) blocked[i] = tally.PortBlocked(i);
+  return blocked;
 }

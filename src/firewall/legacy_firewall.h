@@ -7,6 +7,10 @@
 #include <netfw.h>
 #include <wrl/client.h>
 
+#include <vector>
+
+#include "firewall/port_exposure.h"
+
 enum FW_ERROR_CODE {
   FWE_NONE = 0,
   FWE_BAD_STATE = 1,
@@ -17,6 +21,8 @@ enum FW_ERROR_CODE {
   FWE_ENABLED_PUT = 6,
   FWE_OPEN_PORTS_GET = 16,
   FWE_PORT_ENABLED_GET = 17,
+  FWE_EXCEPTIONS_GET = 18,
+  FWE_SERVICES_GET = 19,
 };
 
 class CLegacyFirewall {
@@ -31,6 +37,11 @@ class CLegacyFirewall {
   FW_ERROR_CODE IsFirewallOn(BOOL& on);
   FW_ERROR_CODE TurnOnFirewall();
   FW_ERROR_CODE IsPortOpen(long port, NET_FW_IP_PROTOCOL protocol, BOOL& open);
+  // What decides whether the ports are exposed: the firewall switch, the
+  // "no exceptions" switch, and the openings of the ports (globally open
+  // ports and service exceptions, TCP and UDP). Stops reading once the
+  // answer is settled. Returns the first failure; reading tells what was read.
+  FW_ERROR_CODE ReadExposure(const std::vector<long>& ports, qf::firewall::LegacyProfileReading& reading);
   bool IsOpen() const;  // holds the current profile
 
  private:

@@ -1,6 +1,88 @@
 #include "firewall/legacy_firewall.h"
 
+#include <oleauto.h>
+
 using Microsoft::WRL::ComPtr;
+using qf::firewall::LegacyOpening;
+using qf::firewall::LegacyProfileReading;
+
+namespace {
+
+constexpr NET_FW_IP_PROTOCOL kOpeningProtocols[] = {NET_FW_IP_PROTOCOL_TCP, NET_FW_IP_PROTOCOL_UDP};
+
+// How an opening's enabled state reads; unreadable stays unknown.
+std::optional<bool> EnabledOf(INetFwOpenPort* entry) {
+  VARIANT_BOOL enabled = VARIANT_FALSE;
+  if (entry->get_Enabled(&enabled) != S_OK) return std::nullopt;
+  return enabled == VARIANT_TRUE;
+}
+
+// Looks every port up for TCP and UDP in a collection of open ports. An
+// absent pair is no opening; a look-up that fails otherwise is an opening
+// that cannot be read. A service's entries are open also while the service
+// itself reads on or cannot be read (a service that is on has every port open).
+struct OpeningSource {
+  bool ofService = false;
+  std::optional<bool> serviceEnabled;
+};
+
+void CollectOpenings(INetFwOpenPorts* openPorts, const std::vector<long>& ports, const OpeningSource& source,
+                     std::vector<LegacyOpening>& openings) {
+  for (long port : ports) {
+    for (NET_FW_IP_PROTOCOL protocol : kOpeningProtocols) {
+      ComPtr<INetFwOpenPort> entry;
+      const HRESULT found = openPorts->Item(port, protocol, entry.GetAddressOf());
+      if (found == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) continue;
+      LegacyOpening opening{port, static_cast<long>(protocol), std::nullopt};
+      if (SUCCEEDED(found) && entry) {
+        const std::optional<bool> entryEnabled = EnabledOf(entry.Get());
+        if (!source.ofService) {
+          opening.enabled = entryEnabled;
+        } else if (entryEnabled && source.serviceEnabled) {
+          opening.enabled = *entryEnabled || *source.serviceEnabled;
+        } else if (entryEnabled && *entryEnabled) {
+          opening.enabled = true;
+        }
+      }
+      openings.push_back(opening);
+    }
+  }
+}
+
+// Each service exception's openings of the ports. False when the services
+// could not all be read.
+bool CollectServiceOpenings(INetFwProfile* profile, const std::vector<long>& ports,
+                            std::vector<LegacyOpening>& openings) {
+  ComPtr<INetFwServices> services;
+  if (FAILED(profile->get_Services(services.GetAddressOf())) || !services) return false;
+  ComPtr<IUnknown> enumerator;
+  if (FAILED(services->get__NewEnum(enumerator.GetAddressOf())) || !enumerator) return false;
+  ComPtr<IEnumVARIANT> items;
+  if (FAILED(enumerator.As(&items)) || !items) return false;
+  while (true) {
+    VARIANT item;
+    VariantInit(&item);
+    ULONG fetched = 0;
+    const HRESULT next = items->Next(1, &item, &fetched);
+    if (next == S_FALSE && fetched == 0) return true;  // every service seen
+    ComPtr<INetFwService> service;
+    const bool isService = next == S_OK && fetched == 1 &&
+                           SUCCEEDED(VariantChangeType(&item, &item, 0, VT_DISPATCH)) && V_DISPATCH(&item) &&
+                           SUCCEEDED(V_DISPATCH(&item)->QueryInterface(
+                               IID_INetFwService, reinterpret_cast<void**>(service.GetAddressOf()))) &&
+                           service;
+    VariantClear(&item);
+    if (!isService) return false;  // a service that cannot be read may open anything
+    OpeningSource source{true, std::nullopt};
+    VARIANT_BOOL enabled = VARIANT_FALSE;
+    if (service->get_Enabled(&enabled) == S_OK) source.serviceEnabled = enabled == VARIANT_TRUE;
+    ComPtr<INetFwOpenPorts> servicePorts;
+    if (FAILED(service->get_GloballyOpenPorts(servicePorts.GetAddressOf())) || !servicePorts) return false;
+    CollectOpenings(servicePorts.Get(), ports, source, openings);
+  }
+}
+
+}  // namespace
 
 CLegacyFirewall::CLegacyFirewall() = default;
 
@@ -84,6 +166,40 @@ FW_ERROR_CODE CLegacyFirewall::IsPortOpen(long port, NET_FW_IP_PROTOCOL protocol
     result = code;
   }
   entry.Reset();
+  openPorts.Reset();
+  return result;
+}
+
+FW_ERROR_CODE CLegacyFirewall::ReadExposure(const std::vector<long>& ports, LegacyProfileReading& reading) {
+  reading = LegacyProfileReading{};
+  FW_ERROR_CODE result = FWE_NONE;
+  ComPtr<INetFwOpenPorts> openPorts;
+  try {
+    if (!m_profile) throw FWE_BAD_STATE;
+    VARIANT_BOOL value = VARIANT_FALSE;
+    if (m_profile->get_FirewallEnabled(&value) != S_OK) throw FWE_ENABLED_GET;
+    reading.firewallOn = value != VARIANT_FALSE;
+    if (!*reading.firewallOn) throw FWE_NONE;  // everything is exposed: nothing more to read
+
+    // Unread, it is taken as off (exceptions may be honoured): the openings decide.
+    if (m_profile->get_ExceptionsNotAllowed(&value) == S_OK) {
+      reading.exceptionsNotAllowed = value != VARIANT_FALSE;
+      if (*reading.exceptionsNotAllowed) throw FWE_NONE;  // no opening is honoured
+    } else {
+      result = FWE_EXCEPTIONS_GET;
+    }
+
+    if (FAILED(m_profile->get_GloballyOpenPorts(openPorts.GetAddressOf())) || !openPorts) {
+      throw FWE_OPEN_PORTS_GET;
+    }
+    CollectOpenings(openPorts.Get(), ports, OpeningSource{}, reading.openings);
+    // The scope of an opening is not read: an opening of any scope lets
+    // someone in, so it counts as open whatever its scope.
+    if (!CollectServiceOpenings(m_profile.Get(), ports, reading.openings)) throw FWE_SERVICES_GET;
+    reading.openingsRead = true;
+  } catch (FW_ERROR_CODE code) {
+    if (result == FWE_NONE) result = code;
+  }
   openPorts.Reset();
   return result;
 }

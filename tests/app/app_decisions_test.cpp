@@ -169,19 +169,17 @@ TEST(HardeningPlan, OlderAndUnrecognisedHostsStartSharedAccessAndRunNetsh) {
   }
 }
 
-TEST(HardeningPlan, VistaTakesTheAdvancedStepsButKeepsTheLegacyRefresh) {
-  EXPECT_EQ(Describe(HardeningPlan(4)), Join(Start(), AdvancedMiddle(), End("legacy")));
-}
-
-TEST(HardeningPlan, Windows7And8GenerationsAddTwelveRulesAndRefreshAdvanced) {
-  for (int hostClass : {5, 6, 7}) {
+TEST(HardeningPlan, VistaAnd7And8GenerationsAddTwelveRulesAndRefreshAdvanced) {
+  for (int hostClass : {4, 5, 6, 7}) {
     SCOPED_TRACE(hostClass);
     EXPECT_EQ(Describe(HardeningPlan(hostClass)), Join(Start(), AdvancedMiddle(), End("advanced")));
   }
 }
 
-TEST(HardeningPlan, ClassTestsSplitAtFourAndFive) {
-  EXPECT_FALSE(UsesAdvancedRefresh(4));
+TEST(HardeningPlan, ClassTestsSplitAtFour) {
+  // Vista is read where it is hardened: through the advanced policy.
+  EXPECT_FALSE(UsesAdvancedRefresh(3));
+  EXPECT_TRUE(UsesAdvancedRefresh(4));
   EXPECT_TRUE(UsesAdvancedRefresh(5));
   EXPECT_FALSE(UsesAdvancedRefresh(-5));
   EXPECT_TRUE(HardensThroughNetsh(3));

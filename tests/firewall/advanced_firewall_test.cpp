@@ -2,7 +2,9 @@
 // additions and the port lookup.
 #include "firewall/advanced_firewall.h"
 
+#include <random>
 #include <string>
+#include <vector>
 
 #include "firewall_test_support.h"
 
@@ -160,9 +162,48 @@ TEST_F(AdvancedFirewallTest, AddAnsweringOtherThanSokIsNoSuccess) {
   EXPECT_FALSE(firewall.AddBlockRule(17, L"445"));
 }
 
-// Port lookups over a prepared collection.
+// An enabled inbound block rule for any protocol and all profiles.
+RuleRecord AnyRule(const std::wstring& localPorts) {
+  RuleRecord rule = BlockRule(localPorts);
+  rule.protocol = 256;
+  return rule;
+}
+
+TEST_F(AdvancedFirewallTest, DomainProfileInForceMustBeOnTooAndIsReadOnlyThen) {
+  CAdvancedFirewall firewall;
+  ASSERT_TRUE(firewall.Initialize());
+  host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = VARIANT_TRUE;
+  host().FirewallEnabled(NET_FW_PROFILE2_PRIVATE) = VARIANT_TRUE;
+  EXPECT_TRUE(firewall.IsFirewallEnabled());
+  EXPECT_EQ(host().Calls(Call::Policy2GetFirewallEnabled), 2);
+  host().currentProfiles = NET_FW_PROFILE2_DOMAIN;
+  EXPECT_FALSE(firewall.IsFirewallEnabled());  // a domain-joined host filtering nothing
+  EXPECT_EQ(host().Calls(Call::Policy2GetFirewallEnabled), 5);
+  host().FirewallEnabled(NET_FW_PROFILE2_DOMAIN) = VARIANT_TRUE;
+  EXPECT_TRUE(firewall.IsFirewallEnabled());
+}
+
+TEST_F(AdvancedFirewallTest, UnreadableProfilesInForceReadAsOff) {
+  CAdvancedFirewall firewall;
+  ASSERT_TRUE(firewall.Initialize());
+  host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = VARIANT_TRUE;
+  host().FirewallEnabled(NET_FW_PROFILE2_PRIVATE) = VARIANT_TRUE;
+  host().rules.push_back(AnyRule(L"445"));
+  host().FailCall(Call::Policy2GetCurrentProfileTypes, 0, E_NOTIMPL);
+  StdoutCapture out;
+  EXPECT_FALSE(firewall.IsFirewallEnabled());
+  EXPECT_FALSE(firewall.IsPortBlocked(445));
+  EXPECT_EQ(out.Take(), "get_CurrentProfileTypes failed: 0x80004001\nget_CurrentProfileTypes failed: 0x80004001\n");
+  EXPECT_EQ(host().Calls(Call::Policy2GetRules), 0);
+}
+
+// Port lookups over a prepared collection, the public profile in force and on.
 class PortLookupTest : public AdvancedFirewallTest {
  protected:
+  void SetUp() override {
+    AdvancedFirewallTest::SetUp();
+    host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = VARIANT_TRUE;
+  }
   bool Blocked(int port) {
     CAdvancedFirewall firewall;
     if (!firewall.Initialize()) return false;
@@ -171,68 +212,110 @@ class PortLookupTest : public AdvancedFirewallTest {
     output = out.Take();
     return blocked;
   }
+  std::vector<bool> Guarded() {
+    CAdvancedFirewall firewall;
+    if (!firewall.Initialize()) return {};
+    StdoutCapture out;
+    const std::vector<bool> blocked = firewall.ArePortsBlocked({445, 135, 136, 137, 138, 139});
+    output = out.Take();
+    return blocked;
+  }
   std::string output;
 };
 
 TEST_F(PortLookupTest, PortsAreReadAsListsNotSubstrings) {
-  host().rules.push_back(BlockRule(L"1445"));
+  host().rules.push_back(AnyRule(L"1445"));
   EXPECT_FALSE(Blocked(445));
   EXPECT_EQ(output, "Local Ports: 1445\n");
-  host().rules.push_back(BlockRule(L"135-139"));
+  host().rules.push_back(AnyRule(L"135-139"));
   EXPECT_TRUE(Blocked(137));
   EXPECT_EQ(output, "Local Ports: 1445\nLocal Ports: 135-139\n");
   host().rules.clear();
-  host().rules.push_back(BlockRule(L"*"));
+  host().rules.push_back(AnyRule(L"*"));
   EXPECT_TRUE(Blocked(136));
 }
 
-TEST_F(PortLookupTest, ProtocolAndProfilesAreNotExamined) {
-  RuleRecord rule = BlockRule(L"445");
-  rule.protocol = 17;
-  rule.profiles = NET_FW_PROFILE2_DOMAIN;
-  host().rules.push_back(rule);
+TEST_F(PortLookupTest, APortNeedsTcpAndUdpBlocked) {
+  RuleRecord udp = BlockRule(L"445");
+  udp.protocol = NET_FW_IP_PROTOCOL_UDP;
+  host().rules = {udp};
+  EXPECT_FALSE(Blocked(445));  // a UDP-only rule leaves SMB over TCP open
+  host().rules.push_back(BlockRule(L"445,139"));
   EXPECT_TRUE(Blocked(445));
+  EXPECT_FALSE(Blocked(139));
 }
 
-TEST_F(PortLookupTest, DisabledAllowAndOutboundRulesNeverCount) {
-  RuleRecord disabled = BlockRule(L"445");
-  disabled.enabled = VARIANT_FALSE;
-  RuleRecord allow = BlockRule(L"445");
-  allow.action = NET_FW_ACTION_ALLOW;
-  RuleRecord outbound = BlockRule(L"445");
-  outbound.direction = NET_FW_RULE_DIR_OUT;
-  host().rules = {disabled, allow, outbound};
+TEST_F(PortLookupTest, RuleMustCoverEveryProfileInForceAndThoseProfilesBeOn) {
+  RuleRecord domainOnly = AnyRule(L"445");
+  domainOnly.profiles = NET_FW_PROFILE2_DOMAIN;
+  host().rules = {domainOnly};
   EXPECT_FALSE(Blocked(445));
+  host().currentProfiles = NET_FW_PROFILE2_DOMAIN;
+  EXPECT_FALSE(Blocked(445));  // the domain firewall is off
+  host().FirewallEnabled(NET_FW_PROFILE2_DOMAIN) = VARIANT_TRUE;
+  EXPECT_TRUE(Blocked(445));
+  host().currentProfiles = NET_FW_PROFILE2_DOMAIN | NET_FW_PROFILE2_PUBLIC;
+  EXPECT_FALSE(Blocked(445));
+}
+
+TEST_F(PortLookupTest, FirewallOffInForceBlocksNothingAndWalksNoRule) {
+  host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = VARIANT_FALSE;
+  host().FirewallEnabled(NET_FW_PROFILE2_PRIVATE) = VARIANT_TRUE;
+  host().rules = {AnyRule(L"*")};
+  EXPECT_EQ(Guarded(), std::vector<bool>(6, false));
+  EXPECT_EQ(host().Calls(Call::Policy2GetRules), 0);
+}
+
+TEST_F(PortLookupTest, DisabledAllowAndOutboundRulesNeverCountAndCostFewReads) {
+  RuleRecord disabled = AnyRule(L"445");
+  disabled.enabled = VARIANT_FALSE;
+  RuleRecord allow = AnyRule(L"445");
+  allow.action = NET_FW_ACTION_ALLOW;
+  RuleRecord outbound = AnyRule(L"445");
+  outbound.direction = NET_FW_RULE_DIR_OUT;
+  host().rules = {disabled, outbound, allow};
+  EXPECT_EQ(Guarded(), std::vector<bool>(6, false));
   EXPECT_EQ(output, "");  // none got as far as its local ports
   EXPECT_EQ(host().Calls(Call::RuleGetEnabled), 3);
+  EXPECT_EQ(host().Calls(Call::RuleGetDirection), 2);
+  EXPECT_EQ(host().Calls(Call::RuleGetAction), 1);
+  EXPECT_EQ(host().Calls(Call::RuleGetProtocol), 0);
 }
 
-TEST_F(PortLookupTest, UnreadableEnabledOrActionCountsAsEnabledBlock) {
-  RuleRecord rule = BlockRule(L"445");
-  rule.enabled = VARIANT_FALSE;
-  rule.action = NET_FW_ACTION_ALLOW;
-  host().rules.push_back(rule);
-  host().FailCall(Call::RuleGetEnabled, 0, S_FALSE);  // read, but not S_OK
-  host().FailCall(Call::RuleGetAction, 0, kFailure);
+TEST_F(PortLookupTest, AnUnreadablePropertyNeverLetsARuleCount) {
+  for (Call getter : {Call::RuleGetEnabled, Call::RuleGetDirection, Call::RuleGetAction, Call::RuleGetProtocol,
+                      Call::RuleGetProfiles, Call::RuleGetLocalPorts}) {
+    for (HRESULT hr : {kFailure, S_FALSE}) {
+      RuleRecord rule = AnyRule(L"445");
+      rule.getterResults[getter] = hr;
+      host().rules = {rule};
+      EXPECT_FALSE(Blocked(445)) << fwdouble::CallName(getter) << " " << std::hex << hr;
+    }
+  }
+  host().rules = {AnyRule(L"445")};
   EXPECT_TRUE(Blocked(445));
 }
 
-TEST_F(PortLookupTest, NonRuleItemEndsTheWalkBeforeALaterMatch) {
+TEST_F(PortLookupTest, ItemsThatAreNoRulesAreSkipped) {
   RuleRecord object;
   object.kind = ItemKind::NonRuleObject;
   RuleRecord value;
   value.kind = ItemKind::NonObject;
-  host().rules = {object, BlockRule(L"445")};
-  EXPECT_FALSE(Blocked(445));
-  host().rules = {value, BlockRule(L"445")};
-  EXPECT_FALSE(Blocked(445));
-  EXPECT_EQ(host().Calls(Call::RuleGetEnabled), 0);
+  host().rules = {object, value, AnyRule(L"445")};
+  EXPECT_TRUE(Blocked(445));
+  EXPECT_EQ(host().Calls(Call::RuleGetEnabled), 1);
 }
 
-TEST_F(PortLookupTest, FirstMatchEndsTheWalkAndEmptyOrMissingPortsNeverMatch) {
-  RuleRecord missing = BlockRule(L"");
+TEST_F(PortLookupTest, AFailingEnumerationKeepsWhatWasSeen) {
+  host().rules = {AnyRule(L"445"), AnyRule(L"139")};
+  host().FailCall(Call::EnumNext, 2, kFailure);
+  EXPECT_EQ(Guarded(), (std::vector<bool>{true, false, false, false, false, false}));
+}
+
+TEST_F(PortLookupTest, WalkEndsOnceEveryPortIsBlockedAndEmptyOrMissingPortsNeverMatch) {
+  RuleRecord missing = AnyRule(L"");
   missing.localPorts.reset();
-  host().rules = {BlockRule(L""), missing, BlockRule(L"445"), BlockRule(L"445")};
+  host().rules = {AnyRule(L""), missing, AnyRule(L"445"), AnyRule(L"445")};
   EXPECT_TRUE(Blocked(445));
   EXPECT_EQ(output, "Local Ports: \nLocal Ports: \nLocal Ports: 445\n");
   EXPECT_EQ(host().Calls(Call::RuleGetEnabled), 3);
@@ -244,21 +327,55 @@ TEST_F(PortLookupTest, EmptyCollectionBlocksNothing) {
   EXPECT_EQ(host().Calls(Call::EnumNext), 1);
 }
 
-TEST_F(AdvancedFirewallTest, RuleBlocksPortWorksOnAnyRuleObject) {
-  INetFwRule* rule = nullptr;
-  ASSERT_EQ(CoCreateInstance(CLSID_NetFwRule, nullptr, CLSCTX_INPROC_SERVER, IID_INetFwRule,
-                             reinterpret_cast<void**>(&rule)), S_OK);
-  BSTR ports = SysAllocString(L"RPC-EPMap, 445");
-  rule->put_LocalPorts(ports);
-  SysFreeString(ports);
-  rule->put_Action(NET_FW_ACTION_BLOCK);
-  rule->put_Enabled(VARIANT_TRUE);
-  StdoutCapture out;
-  EXPECT_TRUE(CAdvancedFirewall::RuleBlocksPort(rule, L"135"));
-  EXPECT_FALSE(CAdvancedFirewall::RuleBlocksPort(rule, L"139"));
-  EXPECT_FALSE(CAdvancedFirewall::RuleBlocksPort(nullptr, L"135"));
-  EXPECT_EQ(out.Take(), "Local Ports: RPC-EPMap, 445\nLocal Ports: RPC-EPMap, 445\n");
-  rule->Release();
+TEST_F(PortLookupTest, OneWalkReadsEveryRulePropertyOnceForAllSixPorts) {
+  for (int i = 0; i < 20; ++i) host().rules.push_back(AnyRule(std::to_wstring(2000 + i)));
+  host().rules.push_back(AnyRule(L"135-139,445"));
+  EXPECT_EQ(Guarded(), std::vector<bool>(6, true));
+  EXPECT_EQ(host().Calls(Call::Policy2GetRules), 1);
+  for (Call getter : {Call::RuleGetEnabled, Call::RuleGetDirection, Call::RuleGetAction, Call::RuleGetProtocol,
+                      Call::RuleGetProfiles, Call::RuleGetLocalPorts}) {
+    EXPECT_EQ(host().Calls(getter), 21) << fwdouble::CallName(getter);
+  }
+}
+
+// Generated policies: one walk answers exactly as six single questions.
+TEST_F(PortLookupTest, RandomPoliciesOneWalkEqualsSixSingleQuestions) {
+  std::mt19937 random(9);
+  const wchar_t* const texts[] = {L"445", L"135-139", L"137,138", L"*", L"RPC-EPMap", L"1445", L"139-135",
+                                  L"",    L"136, 445", L"RPC",     L"1-200", L"138"};
+  const long protocols[] = {6, 17, 256, 256, 1};
+  const long profileSets[] = {1, 2, 4, 5, 6, 7, NET_FW_PROFILE2_ALL, NET_FW_PROFILE2_ALL};
+  const Call getters[] = {Call::RuleGetEnabled,  Call::RuleGetDirection, Call::RuleGetAction,
+                          Call::RuleGetProtocol, Call::RuleGetProfiles,  Call::RuleGetLocalPorts};
+  const int ports[] = {445, 135, 136, 137, 138, 139};
+  int blocked = 0;
+  int exposed = 0;
+  for (int round = 0; round < 100; ++round) {
+    host().rules.clear();
+    const int count = static_cast<int>(random() % 12);
+    for (int i = 0; i < count; ++i) {
+      RuleRecord rule = AnyRule(texts[random() % 12]);
+      rule.enabled = random() % 5 == 0 ? VARIANT_FALSE : VARIANT_TRUE;
+      rule.direction = random() % 4 == 0 ? NET_FW_RULE_DIR_OUT : NET_FW_RULE_DIR_IN;
+      rule.action = random() % 4 == 0 ? NET_FW_ACTION_ALLOW : NET_FW_ACTION_BLOCK;
+      rule.protocol = protocols[random() % 5];
+      rule.profiles = profileSets[random() % 8];
+      if (random() % 8 == 0) rule.getterResults[getters[random() % 6]] = random() % 2 ? kFailure : S_FALSE;
+      if (random() % 20 == 0) rule.kind = random() % 2 ? ItemKind::NonRuleObject : ItemKind::NonObject;
+      host().rules.push_back(rule);
+    }
+    host().currentProfiles = random() % 3 == 0 ? NET_FW_PROFILE2_DOMAIN : NET_FW_PROFILE2_PUBLIC;
+    host().FirewallEnabled(NET_FW_PROFILE2_DOMAIN) = random() % 2 ? VARIANT_TRUE : VARIANT_FALSE;
+    host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = random() % 6 ? VARIANT_TRUE : VARIANT_FALSE;
+    const std::vector<bool> walked = Guarded();
+    ASSERT_EQ(walked.size(), 6u);
+    for (size_t i = 0; i < 6; ++i) {
+      ASSERT_EQ(walked[i], Blocked(ports[i])) << "round " << round << " port " << ports[i];
+      (walked[i] ? blocked : exposed)++;
+    }
+  }
+  EXPECT_GT(blocked, 40);
+  EXPECT_GT(exposed, 40);
 }
 
 }  // namespace

@@ -59,25 +59,37 @@ const AdvancedCase kAdvancedCases[] = {
     {Operation::IsPortBlocked, Call::RulesGetNewEnum, kFailure, false, ""},
     {Operation::IsPortBlocked, Call::EnumQueryEnumVariant, E_NOINTERFACE, false, ""},
     {Operation::IsPortBlocked, Call::EnumNext, kFailure, false, ""},
-    {Operation::IsPortBlocked, Call::RuleGetEnabled, kFailure, true, "Local Ports: 445\n"},
-    {Operation::IsPortBlocked, Call::RuleGetAction, kFailure, true, "Local Ports: 445\n"},
+    {Operation::IsPortBlocked, Call::Policy2GetCurrentProfileTypes, kFailure, false,
+     "get_CurrentProfileTypes failed: 0x80004005\n"},
+    {Operation::IsPortBlocked, Call::Policy2GetFirewallEnabled, kFailure, false,
+     "get_FirewallEnabled failed for Public: 0x80004005\n"},
+    {Operation::IsPortBlocked, Call::RuleGetEnabled, kFailure, false, ""},
+    {Operation::IsPortBlocked, Call::RuleGetAction, kFailure, false, ""},
     {Operation::IsPortBlocked, Call::RuleGetDirection, kFailure, false, ""},
     {Operation::IsPortBlocked, Call::RuleGetProtocol, kFailure, false, ""},
+    {Operation::IsPortBlocked, Call::RuleGetProfiles, kFailure, false, ""},
     {Operation::IsPortBlocked, Call::RuleGetLocalPorts, kFailure, false, ""},
+    {Operation::IsEnabled, Call::Policy2GetCurrentProfileTypes, kFailure, false,
+     "get_CurrentProfileTypes failed: 0x80004005\n"},
     // Second steps, and success codes other than S_OK.
     {Operation::Enable, Call::Policy2PutFirewallEnabled, E_ACCESSDENIED, false,
      "put_FirewallEnabled failed for Public: 0x80070005\n"},
     {Operation::AddRule, Call::RulesAdd, S_FALSE, false, "Successfully added firewall rule !\n"},
     {Operation::AddRule, Call::RulePutName, S_FALSE, true, "Successfully added firewall rule !\n"},
     {Operation::IsPortBlocked, Call::EnumNext, S_FALSE, false, ""},
-    {Operation::IsPortBlocked, Call::RuleGetDirection, S_FALSE, true, "Local Ports: 445\n"},
+    // A success code other than S_OK is no reading: the rule does not count.
+    {Operation::IsPortBlocked, Call::RuleGetDirection, S_FALSE, false, ""},
+    {Operation::IsPortBlocked, Call::RuleGetLocalPorts, S_FALSE, false, ""},
 };
 
 class AdvancedSweep : public FirewallDoublesTest, public ::testing::WithParamInterface<AdvancedCase> {};
 
 TEST_P(AdvancedSweep, FailingStepGivesResultMessageAndLeavesNothing) {
   const AdvancedCase& c = GetParam();
+  // A rule that blocks 445 for both protocols, the profile in force on.
   host().rules.push_back(BlockRule(L"445"));
+  host().rules.back().protocol = 256;
+  host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = VARIANT_TRUE;
   host().FailCall(c.failing, c.operation == Operation::Initialize ? 1 : 0, c.hr);
   CAdvancedFirewall firewall;
   std::string output;

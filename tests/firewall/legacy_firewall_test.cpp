@@ -1,6 +1,8 @@
 // CLegacyFirewall against the profile doubles.
 #include "firewall/legacy_firewall.h"
 
+#include <vector>
+
 #include "firewall_test_support.h"
 
 namespace qf::fwtest {
@@ -102,6 +104,118 @@ TEST_F(LegacyFirewallTest, DestructorCleansUp) {
   }
   EXPECT_EQ(host().LiveReferences(), 0);
 }
+
+// ---- what the panel reads: exposure of the guarded ports ----------------------
+
+const std::vector<long> kGuarded = {445, 135, 136, 137, 138, 139};
+
+class ExposureTest : public LegacyFirewallTest {
+ protected:
+  void SetUp() override {
+    LegacyFirewallTest::SetUp();
+    host().legacyFirewallEnabled = VARIANT_TRUE;
+  }
+  // Blocked per guarded port; code and reading kept for the test to look at.
+  std::vector<bool> Read() {
+    CLegacyFirewall firewall;
+    EXPECT_EQ(firewall.Initialize(), FWE_NONE);
+    code = firewall.ReadExposure(kGuarded, reading);
+    std::vector<bool> blocked;
+    for (long port : kGuarded) blocked.push_back(qf::firewall::LegacyPortBlocked(reading, port));
+    return blocked;
+  }
+  FW_ERROR_CODE code = FWE_NONE;
+  qf::firewall::LegacyProfileReading reading;
+};
+
+const std::vector<bool> kAllBlocked(6, true);
+const std::vector<bool> kAllExposed(6, false);
+// 445, 135, 136, 137, 138, 139 with File and Printer Sharing open.
+const std::vector<bool> kFileAndPrintOpen = {false, true, true, false, false, false};
+
+TEST_F(ExposureTest, FileAndPrinterSharingExposesItsFourPortsOverBothProtocols) {
+  host().services = {fwdouble::FileAndPrintService(VARIANT_TRUE)};
+  EXPECT_EQ(Read(), kFileAndPrintOpen);
+  EXPECT_EQ(code, FWE_NONE);
+  EXPECT_TRUE(qf::firewall::LegacyFirewallOn(reading));
+  host().services = {fwdouble::FileAndPrintService(VARIANT_FALSE)};
+  EXPECT_EQ(Read(), kAllBlocked);
+}
+
+TEST_F(ExposureTest, GloballyOpenPortsOfEitherProtocolExposeAndDisabledOnesDoNot) {
+  host().openPorts = {{135, NET_FW_IP_PROTOCOL_UDP, VARIANT_TRUE},
+                      {136, NET_FW_IP_PROTOCOL_TCP, VARIANT_FALSE},
+                      {445, NET_FW_IP_PROTOCOL_TCP, VARIANT_TRUE}};
+  EXPECT_EQ(Read(), (std::vector<bool>{false, false, true, true, true, true}));
+}
+
+TEST_F(ExposureTest, AServicePortEnabledOnItsOwnOrAnEnabledServiceWithDisabledEntriesExposes) {
+  fwdouble::ServiceRecord service = fwdouble::FileAndPrintService(VARIANT_FALSE);
+  service.ports[1].enabled = VARIANT_TRUE;  // 445 alone
+  host().services = {service};
+  EXPECT_EQ(Read(), (std::vector<bool>{false, true, true, true, true, true}));
+  service = fwdouble::FileAndPrintService(VARIANT_FALSE);
+  service.enabled = VARIANT_TRUE;
+  host().services = {service};
+  EXPECT_EQ(Read(), kFileAndPrintOpen);
+}
+
+TEST_F(ExposureTest, FirewallOffExposesEverythingAndReadsNoFurther) {
+  host().legacyFirewallEnabled = VARIANT_FALSE;
+  EXPECT_EQ(Read(), kAllExposed);
+  EXPECT_FALSE(qf::firewall::LegacyFirewallOn(reading));
+  EXPECT_EQ(host().Calls(Call::ProfileGetExceptionsNotAllowed), 0);
+  EXPECT_EQ(host().Calls(Call::OpenPortsItem), 0);
+}
+
+TEST_F(ExposureTest, NoExceptionsModeBlocksEverythingWithoutLookingAtOpenings) {
+  host().exceptionsNotAllowed = VARIANT_TRUE;
+  host().services = {fwdouble::FileAndPrintService(VARIANT_TRUE)};
+  EXPECT_EQ(Read(), kAllBlocked);
+  EXPECT_EQ(host().Calls(Call::ProfileGetServices), 0);
+}
+
+TEST_F(ExposureTest, ClosedProfileReadsOffAndExposed) {
+  CLegacyFirewall firewall;
+  qf::firewall::LegacyProfileReading closed;
+  EXPECT_EQ(firewall.ReadExposure(kGuarded, closed), FWE_BAD_STATE);
+  EXPECT_FALSE(qf::firewall::LegacyFirewallOn(closed));
+  EXPECT_FALSE(qf::firewall::LegacyPortBlocked(closed, 445));
+}
+
+struct ExposureFailure {
+  Call failing;
+  FW_ERROR_CODE code;
+  std::vector<bool> blocked;  // with File and Printer Sharing off, no global opening but 139/TCP disabled
+};
+
+std::ostream& operator<<(std::ostream& os, const ExposureFailure& f) { return os << fwdouble::CallName(f.failing); }
+
+class ExposureFailureTest : public ExposureTest, public ::testing::WithParamInterface<ExposureFailure> {};
+
+TEST_P(ExposureFailureTest, WhatCannotBeReadIsExposed) {
+  host().services = {fwdouble::FileAndPrintService(VARIANT_FALSE)};
+  host().openPorts = {{139, NET_FW_IP_PROTOCOL_TCP, VARIANT_FALSE}};
+  host().FailCall(GetParam().failing, 0, kFailure);
+  EXPECT_EQ(Read(), GetParam().blocked);
+  EXPECT_EQ(code, GetParam().code);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryRead, ExposureFailureTest,
+    ::testing::Values(ExposureFailure{Call::ProfileGetFirewallEnabled, FWE_ENABLED_GET, kAllExposed},
+                      // Unread, exceptions may be honoured: the openings decide.
+                      ExposureFailure{Call::ProfileGetExceptionsNotAllowed, FWE_EXCEPTIONS_GET, kAllBlocked},
+                      ExposureFailure{Call::ProfileGetGloballyOpenPorts, FWE_OPEN_PORTS_GET, kAllExposed},
+                      ExposureFailure{Call::OpenPortsItem, FWE_NONE, kAllExposed},
+                      ExposureFailure{Call::OpenPortGetEnabled, FWE_NONE, {true, true, true, true, true, false}},
+                      ExposureFailure{Call::ProfileGetServices, FWE_SERVICES_GET, kAllExposed},
+                      ExposureFailure{Call::ServicesGetNewEnum, FWE_SERVICES_GET, kAllExposed},
+                      ExposureFailure{Call::ServiceGetGloballyOpenPorts, FWE_SERVICES_GET, kAllExposed},
+                      ExposureFailure{Call::ServicePortsItem, FWE_NONE, kAllExposed},
+                      // Entries read off, the service itself unread: it may be on.
+                      ExposureFailure{Call::ServiceGetEnabled, FWE_NONE, kFileAndPrintOpen},
+                      ExposureFailure{Call::ServicePortGetEnabled, FWE_NONE, kFileAndPrintOpen}));
 
 }  // namespace
 }  // namespace qf::fwtest

@@ -19,6 +19,7 @@ constexpr const char* kCallNames[] = {
     "CreatePolicy2",          "CreateRule",
     "CreateMgr",              "Policy2GetFirewallEnabled",
     "Policy2PutFirewallEnabled", "Policy2GetRules",
+    "Policy2GetCurrentProfileTypes",
     "RulesAdd",               "RulesGetNewEnum",
     "EnumQueryEnumVariant",   "EnumNext",
     "RulePutName",            "RulePutGrouping",
@@ -28,10 +29,14 @@ constexpr const char* kCallNames[] = {
     "RulePutEnabled",         "RuleGetEnabled",
     "RuleGetAction",          "RuleGetDirection",
     "RuleGetProtocol",        "RuleGetLocalPorts",
+    "RuleGetProfiles",
     "MgrGetLocalPolicy",      "PolicyGetCurrentProfile",
     "ProfileGetFirewallEnabled", "ProfilePutFirewallEnabled",
     "ProfileGetGloballyOpenPorts", "OpenPortsItem",
-    "OpenPortGetEnabled",
+    "OpenPortGetEnabled",     "ProfileGetExceptionsNotAllowed",
+    "ProfileGetServices",     "ServicesGetNewEnum",
+    "ServiceGetEnabled",      "ServiceGetGloballyOpenPorts",
+    "ServicePortsItem",       "ServicePortGetEnabled",
 };
 static_assert(sizeof(kCallNames) / sizeof(kCallNames[0]) == static_cast<size_t>(Call::Count));
 
@@ -125,7 +130,7 @@ class RuleDouble : public DispatchDouble<INetFwRule> {
   }
   HRESULT STDMETHODCALLTYPE get_LocalPorts(BSTR* out) override {
     if (!out) return E_POINTER;
-    return Step(host(), Call::RuleGetLocalPorts, [&] {
+    return RuleStep(Call::RuleGetLocalPorts, [&] {
       *out = nullptr;
       if (!record_.localPorts) return S_OK;
       return HandOut(*record_.localPorts, out);
@@ -167,9 +172,7 @@ class RuleDouble : public DispatchDouble<INetFwRule> {
     return PutText(Call::RulePutGrouping, record_.grouping, v);
   }
   HRESULT STDMETHODCALLTYPE get_Profiles(LONG* out) override {
-    if (!out) return E_POINTER;
-    *out = static_cast<LONG>(record_.profiles);
-    return S_OK;
+    return GetValue(Call::RuleGetProfiles, out, static_cast<LONG>(record_.profiles));
   }
   HRESULT STDMETHODCALLTYPE put_Profiles(LONG v) override {
     return PutValue(Call::RulePutProfiles, record_.profiles, static_cast<long>(v));
@@ -209,10 +212,21 @@ class RuleDouble : public DispatchDouble<INetFwRule> {
   template <class T>
   HRESULT GetValue(Call call, T* out, T value) {
     if (!out) return E_POINTER;
-    return Step(host(), call, [&] {
+    return RuleStep(call, [&] {
       *out = value;
       return S_OK;
     });
+  }
+  // The host's injected result first, then this rule's own.
+  template <class Work>
+  HRESULT RuleStep(Call call, Work work) {
+    const auto own = record_.getterResults.find(call);
+    if (own != record_.getterResults.end() && FAILED(own->second)) {
+      host().Enter(call);
+      return own->second;
+    }
+    const HRESULT hr = Step(host(), call, work);
+    return own != record_.getterResults.end() && hr == S_OK ? own->second : hr;
   }
 
   RuleRecord record_;
@@ -338,7 +352,13 @@ class RulesDouble : public DispatchDouble<INetFwRules> {
 class Policy2Double : public DispatchDouble<INetFwPolicy2> {
  public:
   using DispatchDouble::DispatchDouble;
-  HRESULT STDMETHODCALLTYPE get_CurrentProfileTypes(LONG*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_CurrentProfileTypes(LONG* out) override {
+    if (!out) return E_POINTER;
+    return Step(host(), Call::Policy2GetCurrentProfileTypes, [&] {
+      *out = static_cast<LONG>(host().currentProfiles);
+      return S_OK;
+    });
+  }
   HRESULT STDMETHODCALLTYPE get_FirewallEnabled(NET_FW_PROFILE_TYPE2 profile, VARIANT_BOOL* out) override {
     if (!out) return E_POINTER;
     return Step(host(), Call::Policy2GetFirewallEnabled, [&] {
@@ -413,7 +433,8 @@ class Policy2Double : public DispatchDouble<INetFwPolicy2> {
 
 class OpenPortDouble : public DispatchDouble<INetFwOpenPort> {
  public:
-  OpenPortDouble(HostPtr host, OpenPortRecord record) : DispatchDouble(std::move(host)), record_(record) {}
+  OpenPortDouble(HostPtr host, OpenPortRecord record, Call enabledCall)
+      : DispatchDouble(std::move(host)), record_(record), enabledCall_(enabledCall) {}
   HRESULT STDMETHODCALLTYPE get_Name(BSTR*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE put_Name(BSTR) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_IpVersion(NET_FW_IP_VERSION*) override { return E_NOTIMPL; }
@@ -436,7 +457,7 @@ class OpenPortDouble : public DispatchDouble<INetFwOpenPort> {
   HRESULT STDMETHODCALLTYPE put_RemoteAddresses(BSTR) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_Enabled(VARIANT_BOOL* out) override {
     if (!out) return E_POINTER;
-    return Step(host(), Call::OpenPortGetEnabled, [&] {
+    return Step(host(), enabledCall_, [&] {
       *out = record_.enabled;
       return S_OK;
     });
@@ -446,14 +467,21 @@ class OpenPortDouble : public DispatchDouble<INetFwOpenPort> {
 
  private:
   OpenPortRecord record_;
+  Call enabledCall_;
 };
 
+// The profile's globally open ports (read live), or a service's own.
 class OpenPortsDouble : public DispatchDouble<INetFwOpenPorts> {
  public:
-  using DispatchDouble::DispatchDouble;
+  explicit OpenPortsDouble(HostPtr host) : DispatchDouble(std::move(host)) {}
+  OpenPortsDouble(HostPtr host, std::vector<OpenPortRecord> servicePorts)
+      : DispatchDouble(std::move(host)),
+        servicePorts_(std::move(servicePorts)),
+        itemCall_(Call::ServicePortsItem),
+        enabledCall_(Call::ServicePortGetEnabled) {}
   HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
     if (!count) return E_POINTER;
-    *count = static_cast<LONG>(host().openPorts.size());
+    *count = static_cast<LONG>(Ports().size());
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Add(INetFwOpenPort*) override { return E_NOTIMPL; }
@@ -461,10 +489,10 @@ class OpenPortsDouble : public DispatchDouble<INetFwOpenPorts> {
   HRESULT STDMETHODCALLTYPE Item(LONG port, NET_FW_IP_PROTOCOL protocol, INetFwOpenPort** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return Step(host(), Call::OpenPortsItem, [&] {
-      for (const OpenPortRecord& record : host().openPorts) {
+    return Step(host(), itemCall_, [&] {
+      for (const OpenPortRecord& record : Ports()) {
         if (record.port == port && record.protocol == protocol) {
-          *out = new OpenPortDouble(hostPtr(), record);
+          *out = new OpenPortDouble(hostPtr(), record, enabledCall_);
           return S_OK;
         }
       }
@@ -472,6 +500,120 @@ class OpenPortsDouble : public DispatchDouble<INetFwOpenPorts> {
     });
   }
   HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown**) override { return E_NOTIMPL; }
+
+ private:
+  const std::vector<OpenPortRecord>& Ports() { return servicePorts_ ? *servicePorts_ : host().openPorts; }
+  std::optional<std::vector<OpenPortRecord>> servicePorts_;
+  Call itemCall_ = Call::OpenPortsItem;
+  Call enabledCall_ = Call::OpenPortGetEnabled;
+};
+
+class ServiceDouble : public DispatchDouble<INetFwService> {
+ public:
+  ServiceDouble(HostPtr host, ServiceRecord record) : DispatchDouble(std::move(host)), record_(std::move(record)) {}
+  HRESULT STDMETHODCALLTYPE get_Name(BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Type(NET_FW_SERVICE_TYPE* out) override {
+    if (!out) return E_POINTER;
+    *out = record_.type;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_Customized(VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_IpVersion(NET_FW_IP_VERSION*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE put_IpVersion(NET_FW_IP_VERSION) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Scope(NET_FW_SCOPE*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE put_Scope(NET_FW_SCOPE) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_RemoteAddresses(BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE put_RemoteAddresses(BSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Enabled(VARIANT_BOOL* out) override {
+    if (!out) return E_POINTER;
+    return Step(host(), Call::ServiceGetEnabled, [&] {
+      *out = record_.enabled;
+      return S_OK;
+    });
+  }
+  HRESULT STDMETHODCALLTYPE put_Enabled(VARIANT_BOOL) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_GloballyOpenPorts(INetFwOpenPorts** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return Step(host(), Call::ServiceGetGloballyOpenPorts, [&] {
+      *out = new OpenPortsDouble(hostPtr(), record_.ports);
+      return S_OK;
+    });
+  }
+
+ private:
+  ServiceRecord record_;
+};
+
+// Enumerates copies of the host's services.
+class ServiceEnumDouble : public IEnumVARIANT {
+ public:
+  explicit ServiceEnumDouble(HostPtr host) : host_(std::move(host)), items_(host_->services) {
+    host_->AddObject(1);
+    host_->AddReference(1);
+  }
+  virtual ~ServiceEnumDouble() { host_->AddObject(-1); }
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (riid != IID_IUnknown && riid != IID_IEnumVARIANT) return E_NOINTERFACE;
+    *out = static_cast<IEnumVARIANT*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override {
+    host_->AddReference(1);
+    return static_cast<ULONG>(++refs_);
+  }
+  ULONG STDMETHODCALLTYPE Release() override {
+    host_->AddReference(-1);
+    const long left = --refs_;
+    if (left == 0) delete this;
+    return static_cast<ULONG>(left);
+  }
+  HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT* items, ULONG* fetched) override {
+    if (!items && count) return E_POINTER;
+    ULONG done = 0;
+    while (done < count && position_ < items_.size()) {
+      VariantInit(&items[done]);
+      items[done].vt = VT_DISPATCH;
+      items[done].pdispVal = new ServiceDouble(host_, items_[position_++]);
+      ++done;
+    }
+    if (fetched) *fetched = done;
+    return done == count ? S_OK : S_FALSE;
+  }
+  HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Reset() override {
+    position_ = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT**) override { return E_NOTIMPL; }
+
+ private:
+  HostPtr host_;
+  std::vector<ServiceRecord> items_;
+  size_t position_ = 0;
+  long refs_ = 1;
+};
+
+class ServicesDouble : public DispatchDouble<INetFwServices> {
+ public:
+  using DispatchDouble::DispatchDouble;
+  HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
+    if (!count) return E_POINTER;
+    *count = static_cast<LONG>(host().services.size());
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Item(NET_FW_SERVICE_TYPE, INetFwService**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return Step(host(), Call::ServicesGetNewEnum, [&] {
+      *out = static_cast<IUnknown*>(new ServiceEnumDouble(hostPtr()));
+      return S_OK;
+    });
+  }
 };
 
 class ProfileDouble : public DispatchDouble<INetFwProfile> {
@@ -491,7 +633,13 @@ class ProfileDouble : public DispatchDouble<INetFwProfile> {
       return S_OK;
     });
   }
-  HRESULT STDMETHODCALLTYPE get_ExceptionsNotAllowed(VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_ExceptionsNotAllowed(VARIANT_BOOL* out) override {
+    if (!out) return E_POINTER;
+    return Step(host(), Call::ProfileGetExceptionsNotAllowed, [&] {
+      *out = host().exceptionsNotAllowed;
+      return S_OK;
+    });
+  }
   HRESULT STDMETHODCALLTYPE put_ExceptionsNotAllowed(VARIANT_BOOL) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_NotificationsDisabled(VARIANT_BOOL*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE put_NotificationsDisabled(VARIANT_BOOL) override { return E_NOTIMPL; }
@@ -511,7 +659,14 @@ class ProfileDouble : public DispatchDouble<INetFwProfile> {
       return S_OK;
     });
   }
-  HRESULT STDMETHODCALLTYPE get_Services(INetFwServices**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Services(INetFwServices** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return Step(host(), Call::ProfileGetServices, [&] {
+      *out = new ServicesDouble(hostPtr());
+      return S_OK;
+    });
+  }
   HRESULT STDMETHODCALLTYPE get_AuthorizedApplications(INetFwAuthorizedApplications**) override {
     return E_NOTIMPL;
   }
@@ -626,6 +781,17 @@ RuleRecord BlockRule(const std::wstring& localPorts) {
   rule.profiles = NET_FW_PROFILE2_ALL;
   rule.enabled = VARIANT_TRUE;
   return rule;
+}
+
+ServiceRecord FileAndPrintService(VARIANT_BOOL enabled) {
+  ServiceRecord service;
+  service.type = NET_FW_SERVICE_FILE_AND_PRINT;
+  service.enabled = enabled;
+  service.ports = {{139, NET_FW_IP_PROTOCOL_TCP, enabled},
+                   {445, NET_FW_IP_PROTOCOL_TCP, enabled},
+                   {137, NET_FW_IP_PROTOCOL_UDP, enabled},
+                   {138, NET_FW_IP_PROTOCOL_UDP, enabled}};
+  return service;
 }
 
 VARIANT_BOOL& FirewallHost::FirewallEnabled(NET_FW_PROFILE_TYPE2 profile) {

@@ -24,6 +24,7 @@
 #include <objidl.h>
 
 #include <array>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -42,6 +43,7 @@ enum class Call {
   Policy2GetFirewallEnabled,
   Policy2PutFirewallEnabled,
   Policy2GetRules,
+  Policy2GetCurrentProfileTypes,
   // INetFwRules and its enumerator
   RulesAdd,
   RulesGetNewEnum,
@@ -63,6 +65,7 @@ enum class Call {
   RuleGetDirection,
   RuleGetProtocol,
   RuleGetLocalPorts,
+  RuleGetProfiles,
   // Legacy: INetFwMgr, INetFwPolicy, INetFwProfile, INetFwOpenPorts, INetFwOpenPort
   MgrGetLocalPolicy,
   PolicyGetCurrentProfile,
@@ -71,6 +74,14 @@ enum class Call {
   ProfileGetGloballyOpenPorts,
   OpenPortsItem,
   OpenPortGetEnabled,
+  ProfileGetExceptionsNotAllowed,
+  ProfileGetServices,
+  // INetFwServices, INetFwService and the service's own open ports
+  ServicesGetNewEnum,
+  ServiceGetEnabled,
+  ServiceGetGloballyOpenPorts,
+  ServicePortsItem,
+  ServicePortGetEnabled,
   Count
 };
 
@@ -98,6 +109,9 @@ struct RuleRecord {
   VARIANT_BOOL enabled = VARIANT_FALSE;
   // Which properties were written through the setters (by setter Call).
   std::set<Call> written;
+  // Results of this rule's getters (by getter Call), on every read: a
+  // failure is returned without a value, a success code after it.
+  std::map<Call, HRESULT> getterResults;
 };
 
 // An enabled inbound TCP block rule for all profiles with the given local ports.
@@ -110,6 +124,17 @@ struct OpenPortRecord {
   VARIANT_BOOL enabled = VARIANT_TRUE;
 };
 
+// A service exception of the legacy profile with its own open ports.
+struct ServiceRecord {
+  NET_FW_SERVICE_TYPE type = NET_FW_SERVICE_FILE_AND_PRINT;
+  VARIANT_BOOL enabled = VARIANT_TRUE;
+  std::vector<OpenPortRecord> ports;
+};
+
+// File and Printer Sharing: TCP 139 and 445, UDP 137 and 138, each entry
+// enabled as the service is.
+ServiceRecord FileAndPrintService(VARIANT_BOOL enabled);
+
 // The shared host state behind every double, and the failure plan.
 class FirewallHost {
  public:
@@ -119,10 +144,14 @@ class FirewallHost {
   std::vector<std::pair<NET_FW_PROFILE_TYPE2, VARIANT_BOOL>> profileWrites;
   // The rule collection in insertion order; Add appends a copy of the rule.
   std::vector<RuleRecord> rules;
+  // What get_CurrentProfileTypes reports.
+  long currentProfiles = NET_FW_PROFILE2_PUBLIC;
 
   // Legacy profile: the firewall switch and the globally open ports.
   VARIANT_BOOL legacyFirewallEnabled = VARIANT_FALSE;
   std::vector<OpenPortRecord> openPorts;
+  VARIANT_BOOL exceptionsNotAllowed = VARIANT_FALSE;
+  std::vector<ServiceRecord> services;
 
   // Fail the nth call (1-based; 0 = every call) of a method with hr.
   void FailCall(Call call, int nth, HRESULT hr);
