@@ -211,6 +211,8 @@ void ReadServiceException(Record& r, HostState& s) {
 
 void ReadFirewall(Record& r, HostState& s) {
   for (int i = 0; i < kProfileCount; ++i) s.firewallOn[i] = r.TakeFlag(kProfileNames[i], false);
+  s.heldByGroupPolicy = r.TakeNumber("group-policy", 0);
+  if (s.heldByGroupPolicy < 0 || s.heldByGroupPolicy > 7) r.Fail("bad group-policy");
 }
 
 void ReadFaults(Record& r, HostState& s) {
@@ -401,6 +403,7 @@ std::string SerializeState(const HostState& s) {
   {
     LineWriter line(out, "firewall");
     for (int i = 0; i < kProfileCount; ++i) line.Field(kProfileNames[i], s.firewallOn[i] ? "on" : "off");
+    if (s.heldByGroupPolicy) line.Field("group-policy", s.heldByGroupPolicy);
   }
   LineWriter(out, "faults")
       .Field("policy2", s.refusePolicy2 ? "refuse" : "allow")

@@ -120,6 +120,9 @@ struct HostState {
   // 0: only currentProfile.
   long currentProfileTypes = 0;
   std::array<bool, kProfileCount> firewallOn{};
+  // Profiles whose switch group policy holds, as bits: local changes are
+  // accepted and have no effect, as on a domain member whose policy rules.
+  long heldByGroupPolicy = 0;
   // Per legacy profile (domain, standard): "don't allow exceptions".
   std::array<bool, 2> exceptionsNotAllowed{};
   bool refusePolicy2 = false;
@@ -138,6 +141,11 @@ struct HostState {
 
   bool IsOn(Profile p) const { return firewallOn[static_cast<int>(p)]; }
   void SetOn(Profile p, bool on) { firewallOn[static_cast<int>(p)] = on; }
+  bool HeldByGroupPolicy(Profile p) const { return (heldByGroupPolicy & ProfileBit(p)) != 0; }
+  // A switch by a local tool (firewall objects, netsh): held profiles stay.
+  void SwitchLocally(Profile p, bool on) {
+    if (!HeldByGroupPolicy(p)) SetOn(p, on);
+  }
   ServiceSetup* FindService(std::string_view name);
   OpenPort* FindOpenPort(LegacyProfile profile, long port, long protocol);
   ServiceException* FindServiceException(LegacyProfile profile, ServiceType type);

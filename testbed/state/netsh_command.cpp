@@ -100,7 +100,7 @@ NetshOutcome SetOpmode(HostState& state, const std::vector<std::string>& words) 
   auto profiles = ProfilesOf(*params, state);
   if (!profiles) return Reject("bad profile");
   for (LegacyProfile p : *profiles) {
-    state.SetOn(AdvancedProfileOf(p, state), *on);
+    state.SwitchLocally(AdvancedProfileOf(p, state), *on);
     if (exceptions) state.SetExceptionsNotAllowed(p, !*exceptions);
   }
   return {0, "Ok."};

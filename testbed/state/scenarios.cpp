@@ -97,10 +97,13 @@ std::vector<Scenario> BuildScenarios() {
                              p, ServiceType::FileAndPrint, "ALL", DefaultServicePorts(ServiceType::FileAndPrint, true)});
                        s.FindService("SharedAccess")->initialStartType = kAutoStart;
                      }));
-  all.push_back(With(Make("win7-domain-off", "Windows 7 on a domain network: domain firewall off, private and public on",
+  all.push_back(With(Make("win7-domain-off",
+                          "Windows 7 on a domain network: group policy holds the domain firewall off; private and "
+                          "public on",
                           "win7", 5),
                      [](HostState& s) {
                        s.currentProfile = Profile::Domain;
+                       s.heldByGroupPolicy = ProfileBit(Profile::Domain);
                        s.SetOn(Profile::Private, true);
                        s.SetOn(Profile::Public, true);
                      }));

@@ -356,6 +356,30 @@ TEST_F(ServerTest, CurrentProfileTypesNamesEveryProfileInForce) {
   EXPECT_EQ(types, NET_FW_PROFILE2_DOMAIN | NET_FW_PROFILE2_PUBLIC);
 }
 
+TEST_F(ServerTest, ProfileHeldByGroupPolicyAcceptsSwitchesWithoutEffect) {
+  HostState s = Read();
+  s.currentProfile = Profile::Domain;
+  s.heldByGroupPolicy = NET_FW_PROFILE2_DOMAIN;
+  ASSERT_TRUE(WriteState(s));
+  ComPtr<INetFwPolicy2> policy;
+  ASSERT_EQ(Create(CLSID_NetFwPolicy2, policy), S_OK);
+  EXPECT_EQ(policy->put_FirewallEnabled(NET_FW_PROFILE2_DOMAIN, VARIANT_TRUE), S_OK);
+  EXPECT_EQ(policy->put_FirewallEnabled(NET_FW_PROFILE2_PRIVATE, VARIANT_TRUE), S_OK);
+  NET_FW_MODIFY_STATE modify = NET_FW_MODIFY_STATE_OK;
+  EXPECT_EQ(policy->get_LocalPolicyModifyState(&modify), S_OK);
+  EXPECT_EQ(modify, NET_FW_MODIFY_STATE_GP_OVERRIDE);
+  ComPtr<INetFwMgr> manager;
+  ComPtr<INetFwPolicy> local;
+  ComPtr<INetFwProfile> current;
+  ASSERT_EQ(Create(CLSID_NetFwMgr, manager), S_OK);
+  ASSERT_EQ(manager->get_LocalPolicy(&local), S_OK);
+  ASSERT_EQ(local->get_CurrentProfile(&current), S_OK);
+  EXPECT_EQ(current->put_FirewallEnabled(VARIANT_TRUE), S_OK);
+  s = Read();
+  EXPECT_FALSE(s.IsOn(Profile::Domain));
+  EXPECT_TRUE(s.IsOn(Profile::Private));
+}
+
 TEST_F(ServerTest, PolicyRefusesExactlyTheConfiguredAdd) {
   HostState s = Read();
   s.refuseAddNumber = 2;

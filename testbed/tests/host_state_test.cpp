@@ -23,6 +23,7 @@ HostState RichState() {
   s.services.push_back(svc);
   s.openPorts.push_back(OpenPort{LegacyProfile::Domain, 445, 17, "SMB\tdirect", false, "SUBNET"});
   s.currentProfileTypes = 5;
+  s.heldByGroupPolicy = 1;
   s.SetExceptionsNotAllowed(LegacyProfile::Domain, true);
   s.refuseAddNumber = 7;
   s.addsSeen = 3;
@@ -71,6 +72,8 @@ TEST(HostStateText, RoundTripKeepsEveryPropertyAndOrder) {
   EXPECT_TRUE(parsed.state->IsOn(Profile::Public));
   EXPECT_FALSE(parsed.state->IsOn(Profile::Private));
   EXPECT_EQ(parsed.state->CurrentProfileTypes(), 5);
+  EXPECT_TRUE(parsed.state->HeldByGroupPolicy(Profile::Domain));
+  EXPECT_FALSE(parsed.state->HeldByGroupPolicy(Profile::Public));
   EXPECT_TRUE(parsed.state->ExceptionsNotAllowed(LegacyProfile::Domain));
   EXPECT_FALSE(parsed.state->ExceptionsNotAllowed(LegacyProfile::Standard));
   EXPECT_EQ(parsed.state->refuseAddNumber, 7);
@@ -162,6 +165,7 @@ TEST(HostStateText, RejectsMalformedInputWithItsLine) {
   EXPECT_FALSE(ParseState(header + "open-port\tprotocol=ICMP\n").state);
   EXPECT_FALSE(ParseState(header + "rule\tnovalue\n").state);
   EXPECT_FALSE(ParseState(header + "host\tcurrent-profile-types=8\n").state);
+  EXPECT_FALSE(ParseState(header + "firewall\tgroup-policy=-1\n").state);
   EXPECT_FALSE(ParseState(header + "legacy-exceptions\tdomain=perhaps\n").state);
   EXPECT_FALSE(ParseState(header + "service-exception\ttype=PRINTING\tports=TCP 139 on\n").state);
   for (const char* ports : {"TCP 139", "TCP139 on", "ICMP 8 on", "TCP 13x on", "TCP 139 maybe", "TCP 139 on,"})

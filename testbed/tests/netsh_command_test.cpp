@@ -35,6 +35,15 @@ TEST(NetshOpmode, ProfileAllSwitchesDomainAndStandard) {
   EXPECT_FALSE(s.IsOn(Profile::Public));
 }
 
+TEST(NetshOpmode, ProfileHeldByGroupPolicyKeepsItsSwitch) {
+  HostState s;
+  s.currentProfile = Profile::Domain;
+  s.heldByGroupPolicy = ProfileBit(Profile::Domain);
+  EXPECT_EQ(RunNetsh(s, "netsh firewall set opmode mode = enable profile = all").exitCode, 0);
+  EXPECT_FALSE(s.IsOn(Profile::Domain));
+  EXPECT_TRUE(s.IsOn(Profile::Private));
+}
+
 TEST(NetshOpmode, RejectsMissingOrBadMode) {
   HostState s;
   EXPECT_NE(RunNetsh(s, "netsh firewall set opmode").exitCode, 0);

@@ -68,6 +68,9 @@ TEST(Scenarios, PartialProtectionFindingsAreSeededAsDescribed) {
   HostState domain = FindScenario("win7-domain-off")->seed;
   EXPECT_EQ(domain.CurrentProfileTypes(), ProfileBit(Profile::Domain));
   EXPECT_FALSE(domain.IsOn(Profile::Domain));
+  EXPECT_TRUE(domain.HeldByGroupPolicy(Profile::Domain));
+  domain.SwitchLocally(Profile::Domain, true);
+  EXPECT_FALSE(domain.IsOn(Profile::Domain)) << "a local switch cannot turn a held profile on";
   EXPECT_TRUE(domain.IsOn(Profile::Private) && domain.IsOn(Profile::Public));
 
   HostState udp = FindScenario("win7-udp-445")->seed;

@@ -412,12 +412,18 @@ class Policy2 final : public DispatchObject<INetFwPolicy2> {
     auto profile = ProfileFromBit(type);
     if (!profile) return E_INVALIDARG;
     return ChangeState([&](HostState& s) {
-      s.SetOn(*profile, v != VARIANT_FALSE);
+      s.SwitchLocally(*profile, v != VARIANT_FALSE);
       return S_OK;
     });
   }
   STDMETHODIMP get_Rules(INetFwRules** out) override { return HandOut(new (std::nothrow) Rules(), IID_INetFwRules, reinterpret_cast<void**>(out)); }
-  STDMETHODIMP get_LocalPolicyModifyState(NET_FW_MODIFY_STATE* v) override { return HandOutValue(NET_FW_MODIFY_STATE_OK, v); }
+  STDMETHODIMP get_LocalPolicyModifyState(NET_FW_MODIFY_STATE* v) override {
+    if (!v) return E_POINTER;
+    return WithState([&](HostState& s) {
+      bool held = (s.heldByGroupPolicy & s.CurrentProfileTypes()) != 0;
+      return HandOutValue(held ? NET_FW_MODIFY_STATE_GP_OVERRIDE : NET_FW_MODIFY_STATE_OK, v);
+    });
+  }
 
   // Settings the simulated host does not model.
   STDMETHODIMP get_ExcludedInterfaces(NET_FW_PROFILE_TYPE2, VARIANT*) override { return E_NOTIMPL; }
@@ -791,7 +797,7 @@ class LegacyProfileObject final : public DispatchObject<INetFwProfile> {
   }
   STDMETHODIMP put_FirewallEnabled(VARIANT_BOOL v) override {
     return ChangeState([&](HostState& s) {
-      s.SetOn(AdvancedProfileOf(profile_, s), v != VARIANT_FALSE);
+      s.SwitchLocally(AdvancedProfileOf(profile_, s), v != VARIANT_FALSE);
       return S_OK;
     });
   }
