@@ -2,6 +2,7 @@
 // answered by in-process doubles.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -23,6 +24,14 @@ using qf::fwdouble::BlockRule;
 using qf::fwdouble::Call;
 using qf::fwdouble::FirewallHost;
 using qf::fwdouble::OpenPortRecord;
+using qf::fwdouble::RuleRecord;
+
+// An enabled inbound block rule for every protocol and profile.
+RuleRecord AnyProtocolRule(const std::wstring& localPorts) {
+    RuleRecord rule = BlockRule(localPorts);
+    rule.protocol = 256;
+    return rule;
+}
 
 constexpr COLORREF kGreen = 0x008000;
 constexpr COLORREF kRed = 0x0000FF;
@@ -185,12 +194,12 @@ TEST_F(DialogTest, IconsAreSetOnTheCaptionAndOnBothButtons) {
 TEST_F(DialogTest, AfterInitialisationThePanelIsFilledAndTheProgressLineEmpty) {
     SwitchAdvancedFirewall(VARIANT_TRUE, VARIANT_TRUE);
     host().legacyFirewallEnabled = VARIANT_TRUE;
-    host().rules.push_back(BlockRule(L"445"));
+    host().rules.push_back(AnyProtocolRule(L"445"));
     host().openPorts.push_back({445, NET_FW_IP_PROTOCOL_TCP, VARIANT_TRUE});
     RunDialog(*std::make_unique<CPortmoatDlg>(), [](HWND dialog) {
         ExpectLine(dialog, 1000, L"启用", kGreen);
         // Whichever path the host's class takes, 445 is the only line that differs.
-        const bool advanced = g_hostClass >= 5;
+        const bool advanced = g_hostClass >= 4;
         ExpectLine(dialog, 1001, advanced ? L"禁止" : L"允许", advanced ? kRed : kGreen);
         for (int id : {1002, 1004, 1003, 1005, 1006}) {
             ExpectLine(dialog, id, advanced ? L"允许" : L"禁止", advanced ? kGreen : kRed);
@@ -199,7 +208,7 @@ TEST_F(DialogTest, AfterInitialisationThePanelIsFilledAndTheProgressLineEmpty) {
         EXPECT_EQ(progress.text, L"");
         EXPECT_EQ(progress.textColour, 0xFF0000u);
     });
-    const bool advanced = g_hostClass >= 5;
+    const bool advanced = g_hostClass >= 4;
     EXPECT_EQ(host().Calls(Call::RuleGetLocalPorts) > 0, advanced);
     EXPECT_EQ(host().Calls(Call::OpenPortsItem) > 0, !advanced);
 }
@@ -279,54 +288,97 @@ TEST_F(DialogTest, ProgramRunsTheDialogAndExitInstanceOnce) {
 
 // ---- status panel ------------------------------------------------------------
 
-TEST_F(DialogTest, LegacyRefreshCountsOnlyEnabledGloballyOpenTcpPorts) {
+TEST_F(DialogTest, LegacyRefreshCountsOpeningsOfBothProtocolsAndServiceExceptions) {
     host().legacyFirewallEnabled = VARIANT_TRUE;
     host().openPorts = {{445, NET_FW_IP_PROTOCOL_TCP, VARIANT_TRUE},
                         {135, NET_FW_IP_PROTOCOL_UDP, VARIANT_TRUE},
-                        {136, NET_FW_IP_PROTOCOL_TCP, VARIANT_FALSE},
-                        {139, NET_FW_IP_PROTOCOL_TCP, VARIANT_TRUE}};
+                        {136, NET_FW_IP_PROTOCOL_TCP, VARIANT_FALSE}};
     CPortmoatDlg dlg;
     RunDialog(dlg, [&](HWND dialog) {
         EXPECT_EQ(dlg.RefreshStatusLegacy(), 1);
         ExpectLine(dialog, 1000, L"启用", kGreen);
-        ExpectPorts(dialog, {{L"允许", kGreen}, {L"禁止", kRed}, {L"禁止", kRed},
-                             {L"禁止", kRed}, {L"禁止", kRed}, {L"允许", kGreen}});
+        ExpectPorts(dialog, {{L"允许", kGreen}, {L"允许", kGreen}, {L"禁止", kRed},
+                             {L"禁止", kRed}, {L"禁止", kRed}, {L"禁止", kRed}});
+        // File and Printer Sharing on: 139 and 445 over TCP, 137 and 138 over UDP.
+        host().services = {qf::fwdouble::FileAndPrintService(VARIANT_TRUE)};
+        dlg.RefreshStatusLegacy();
+        ExpectPorts(dialog, {{L"允许", kGreen}, {L"允许", kGreen}, {L"禁止", kRed},
+                             {L"允许", kGreen}, {L"允许", kGreen}, {L"允许", kGreen}});
+        const std::array<bool, 6> blocked{false, false, true, false, false, false};
+        EXPECT_TRUE(dlg.LastReading().firewallOn);
+        EXPECT_EQ(dlg.LastReading().portBlocked, blocked);
     });
 }
 
-TEST_F(DialogTest, LegacyRefreshWithoutAProfileShowsOffAndEveryPortBlocked) {
+TEST_F(DialogTest, LegacyRefreshWithoutAProfileOrWithTheFirewallOffShowsOffAndEveryPortAllowed) {
     host().legacyFirewallEnabled = VARIANT_TRUE;
-    host().openPorts = {{445, NET_FW_IP_PROTOCOL_TCP, VARIANT_TRUE}};
     CPortmoatDlg dlg;
     RunDialog(dlg, [&](HWND dialog) {
+        dlg.RefreshStatusLegacy();
+        ExpectPorts(dialog, AllPorts(L"禁止", kRed));
         g_legacyFirewall.Cleanup();
         EXPECT_EQ(dlg.RefreshStatusLegacy(), 1);
         ExpectLine(dialog, 1000, L"关闭", kRed);
-        ExpectPorts(dialog, AllPorts(L"禁止", kRed));
+        ExpectPorts(dialog, AllPorts(L"允许", kGreen));
+        EXPECT_FALSE(dlg.LastReading().firewallOn);
+        g_legacyFirewall.Initialize();
+        host().legacyFirewallEnabled = VARIANT_FALSE;
+        dlg.RefreshStatusLegacy();
+        ExpectLine(dialog, 1000, L"关闭", kRed);
+        ExpectPorts(dialog, AllPorts(L"允许", kGreen));
+        EXPECT_EQ(dlg.LastReading().portBlocked, (std::array<bool, 6>{}));
     });
 }
 
-TEST_F(DialogTest, AdvancedRefreshNeedsBothPublicAndPrivateAndReportsRulesNotFiltering) {
+TEST_F(DialogTest, AdvancedRefreshNeedsPublicPrivateAndTheProfileInForce) {
     SwitchAdvancedFirewall(VARIANT_TRUE, VARIANT_FALSE);
-    host().rules = {BlockRule(L"445"), BlockRule(L"135,139")};
+    host().rules = {AnyProtocolRule(L"445"), AnyProtocolRule(L"135,139")};
     CPortmoatDlg dlg;
     RunDialog(dlg, [&](HWND dialog) {
         EXPECT_EQ(dlg.RefreshStatusAdvanced(), 1);
+        // The public profile is the one in force, and it is on: its rules filter.
         ExpectLine(dialog, 1000, L"关闭", kRed);
         ExpectPorts(dialog, {{L"禁止", kRed}, {L"禁止", kRed}, {L"允许", kGreen},
                              {L"允许", kGreen}, {L"允许", kGreen}, {L"禁止", kRed}});
         SwitchAdvancedFirewall(VARIANT_FALSE, VARIANT_TRUE);
         dlg.RefreshStatusAdvanced();
         ExpectLine(dialog, 1000, L"关闭", kRed);
+        ExpectPorts(dialog, AllPorts(L"允许", kGreen));
         SwitchAdvancedFirewall(VARIANT_TRUE, VARIANT_TRUE);
         dlg.RefreshStatusAdvanced();
         ExpectLine(dialog, 1000, L"启用", kGreen);
+        // A domain-joined host whose domain firewall is off filters nothing.
+        host().currentProfiles = NET_FW_PROFILE2_DOMAIN;
+        dlg.RefreshStatusAdvanced();
+        ExpectLine(dialog, 1000, L"关闭", kRed);
+        ExpectPorts(dialog, AllPorts(L"允许", kGreen));
+        EXPECT_FALSE(dlg.LastReading().firewallOn);
+    });
+}
+
+TEST_F(DialogTest, AdvancedRefreshCountsARuleOnlyForItsProtocolAndProfiles) {
+    SwitchAdvancedFirewall(VARIANT_TRUE, VARIANT_TRUE);
+    RuleRecord udp445 = BlockRule(L"445");
+    udp445.protocol = NET_FW_IP_PROTOCOL_UDP;
+    RuleRecord domain135 = AnyProtocolRule(L"135");
+    domain135.profiles = NET_FW_PROFILE2_DOMAIN;
+    host().rules = {udp445, domain135, BlockRule(L"139"), AnyProtocolRule(L"136-138")};
+    CPortmoatDlg dlg;
+    RunDialog(dlg, [&](HWND dialog) {
+        const int walksBefore = host().Calls(Call::Policy2GetRules);
+        dlg.RefreshStatusAdvanced();
+        EXPECT_EQ(host().Calls(Call::Policy2GetRules), walksBefore + 1);  // one walk for six lines
+        ExpectLine(dialog, 1000, L"启用", kGreen);
+        ExpectPorts(dialog, {{L"允许", kGreen}, {L"允许", kGreen}, {L"禁止", kRed},
+                             {L"禁止", kRed}, {L"禁止", kRed}, {L"允许", kGreen}});
+        const std::array<bool, 6> blocked{false, false, true, true, true, false};
+        EXPECT_EQ(dlg.LastReading().portBlocked, blocked);
     });
 }
 
 TEST_F(DialogTest, AdvancedRefreshWithoutAPolicyOrWithFailingQuestionsShowsOffAndAllowed) {
     SwitchAdvancedFirewall(VARIANT_TRUE, VARIANT_TRUE);
-    host().rules = {BlockRule(L"445,135,136,137,138,139")};
+    host().rules = {AnyProtocolRule(L"445,135,136,137,138,139")};
     CPortmoatDlg dlg;
     RunDialog(dlg, [&](HWND dialog) {
         host().FailCall(Call::Policy2GetFirewallEnabled, 0, E_FAIL);
@@ -444,16 +496,17 @@ TEST_F(DialogTest, HardeningOnWindows7And8ShowsTheNewStateThroughTheAdvancedPoli
     EXPECT_EQ(host().rules.size(), 24u);  // nothing looks for existing rules
 }
 
-TEST_F(DialogTest, HardeningOnVistaRefreshesThroughTheLegacyProfile) {
-    host().openPorts = {{445, NET_FW_IP_PROTOCOL_TCP, VARIANT_TRUE}};
+TEST_F(DialogTest, HardeningOnVistaReadsItsNewRulesThroughTheAdvancedPolicy) {
+    host().openPorts = {{445, NET_FW_IP_PROTOCOL_TCP, VARIANT_TRUE}};  // the legacy view, not asked
     CPortmoatDlg dlg;
     RunDialog(dlg, [&](HWND dialog) {
         g_hostClass = 4;
         SendMessageW(GetDlgItem(dialog, 1007), BM_CLICK, 0, 0);
-        ExpectLine(dialog, 1000, L"启用", kGreen);  // switched on through the legacy profile
-        ExpectLine(dialog, 1001, L"允许", kGreen);  // the legacy entry, not the new rule
+        ExpectLine(dialog, 1000, L"启用", kGreen);
+        ExpectPorts(dialog, AllPorts(L"禁止", kRed));
     });
     EXPECT_EQ(host().rules.size(), 12u);
+    EXPECT_EQ(host().Calls(Call::OpenPortsItem), 0);
 }
 
 TEST_F(DialogTest, FailedReopeningOfThePolicyAddsNoRuleAndStillCompletes) {
@@ -494,7 +547,7 @@ TEST_F(DialogTest, ChineseTextsReadTheSameUnderTheHostCodePage) {
         g_hostClass = 0;
         dlg.RefreshStatusLegacy();
         ExpectLine(dialog, 1000, L"关闭", kRed);
-        ExpectPorts(dialog, AllPorts(L"禁止", kRed));
+        ExpectPorts(dialog, AllPorts(L"允许", kGreen));
         EXPECT_EQ(WindowText(GetDlgItem(dialog, 1007)), L"一键加固");
         if (const char* dir = std::getenv("QF_SCREENSHOT_DIR")) {
             EXPECT_TRUE(SaveScreenshot(dialog, WideFromCp936(dir) + L"\\dialog-start.bmp"));

@@ -29,7 +29,8 @@ TEST(PlatformFirewallSmoke, BothWrappersRunEveryOperationAndReleaseEverything) {
       EXPECT_EQ(out.Take(),
                 "put_FirewallEnabled failed for Public: 0x80004001\n"
                 "get_FirewallEnabled failed for Public: 0x80004001\n"
-                "Successfully added firewall rule !\n");
+                "Successfully added firewall rule !\n"
+                "get_CurrentProfileTypes failed: 0x80004001\n");
 
       ASSERT_EQ(legacy.Initialize(), FWE_NONE);
       BOOL on = TRUE;
@@ -39,6 +40,10 @@ TEST(PlatformFirewallSmoke, BothWrappersRunEveryOperationAndReleaseEverything) {
       BOOL open = FALSE;
       EXPECT_EQ(legacy.IsPortOpen(445, NET_FW_IP_PROTOCOL_TCP, open), FWE_NONE);
       EXPECT_TRUE(open);  // Wine lists every port as open
+      qf::firewall::LegacyProfileReading reading;
+      EXPECT_EQ(legacy.ReadExposure({445, 139}, reading), FWE_NONE);
+      EXPECT_FALSE(qf::firewall::LegacyFirewallOn(reading));  // Wine's firewall is off
+      EXPECT_FALSE(qf::firewall::LegacyPortBlocked(reading, 445));
       EXPECT_EQ(legacy.Cleanup(), FWE_NONE);
     }
     EXPECT_GE(spy.Allocations(), 4);
