@@ -4,6 +4,7 @@
 
 #include "app/panel_texts.h"
 #include "app/status_panel.h"
+#include "host/legacy_port_closing_batch.h"
 
 namespace {
 
@@ -52,7 +53,9 @@ void AddAdvancedHardening(std::vector<HardeningStep>& plan) {
 
 void AddNetshHardening(std::vector<HardeningStep>& plan) {
   AddServiceStart(plan, kLegacyFirewallService);
-  plan.push_back({HardeningAction::RunLegacyPortClosing});
+  for (const char* commandLine : LegacyPortClosingCommands()) {
+    plan.push_back(WithText(HardeningAction::RunSystemCommand, commandLine));
+  }
 }
 
 }  // namespace
@@ -76,8 +79,44 @@ std::vector<HardeningStep> HardeningPlan(int hostClass) {
   plan.push_back({HardeningAction::OpenLegacyProfile});
   plan.push_back({UsesAdvancedRefresh(hostClass) ? HardeningAction::RefreshStatusAdvanced
                                                  : HardeningAction::RefreshStatusLegacy});
-  plan.push_back(WithText(HardeningAction::ShowProgress, kTextHardeningDone));
+  plan.push_back({HardeningAction::ShowCompletion});
   plan.push_back(EnableControl(kHardenButtonId, true));
   plan.push_back(EnableControl(kExitButtonId, true));
   return plan;
+}
+
+bool IsCheckedStep(HardeningAction action) {
+  switch (action) {
+    case HardeningAction::SetServiceStartType:
+    case HardeningAction::StartServiceAndWait:
+    case HardeningAction::ReopenAdvancedPolicy:
+    case HardeningAction::EnableAdvancedFirewall:
+    case HardeningAction::AddBlockRule:
+    case HardeningAction::RunSystemCommand:
+    case HardeningAction::OpenLegacyProfile:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string StepName(const HardeningStep& step) {
+  const std::string text = step.text != nullptr ? step.text : "";
+  switch (step.action) {
+    case HardeningAction::SetServiceStartType: return "SetServiceStartType " + text;
+    case HardeningAction::StartServiceAndWait: return "StartServiceAndWait " + text;
+    case HardeningAction::ReopenAdvancedPolicy: return "CAdvancedFirewall::Initialize";
+    case HardeningAction::EnableAdvancedFirewall: return "CAdvancedFirewall::EnableFirewall";
+    case HardeningAction::AddBlockRule: {
+      std::string port;
+      for (const wchar_t* c = step.portText; c != nullptr && *c != 0; ++c) {
+        port += static_cast<char>(*c);  // digits only
+      }
+      return std::string("AddBlockRule ") + (step.number == kProtocolUdp ? "UDP " : "TCP ") + port;
+    }
+    case HardeningAction::RunSystemCommand: return "RunSystemCommand " + text;
+    case HardeningAction::OpenLegacyProfile: return "CLegacyFirewall::Initialize";
+    case HardeningAction::TurnOnLegacyFirewall: return "CLegacyFirewall::TurnOnFirewall";
+    default: return "step";
+  }
 }

@@ -1,6 +1,7 @@
 // The steps of one hardening run, in order, for a host class.
 #pragma once
 
+#include <string>
 #include <vector>
 
 enum class HardeningAction {
@@ -12,11 +13,12 @@ enum class HardeningAction {
   ReopenAdvancedPolicy,    // when it fails, the steps that need the policy are skipped
   EnableAdvancedFirewall,
   AddBlockRule,            // number (IP protocol), portText
-  RunLegacyPortClosing,
+  RunSystemCommand,        // text (one netsh command line of the legacy batch)
   CloseLegacyProfile,
   OpenLegacyProfile,
   RefreshStatusAdvanced,
   RefreshStatusLegacy,
+  ShowCompletion,          // the completion or the failure text, as the run turned out
 };
 
 struct HardeningStep {
@@ -44,3 +46,10 @@ bool HardensThroughAdvancedPolicy(int hostClass);
 bool HardensThroughNetsh(int hostClass);
 
 std::vector<HardeningStep> HardeningPlan(int hostClass);
+
+// Whether the step's success is part of a complete run. Switching the legacy
+// firewall first is not: where the profile is not there yet, the later steps
+// do the work.
+bool IsCheckedStep(HardeningAction action);
+// How standard output names the step, e.g. "StartServiceAndWait MpsSvc".
+std::string StepName(const HardeningStep& step);

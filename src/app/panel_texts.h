@@ -16,5 +16,9 @@ inline constexpr char kTextHardeningStarted[] =
 inline constexpr char kTextHardeningDone[] =
     "\xB9\xA7\xCF\xB2\xC4\xFA\xA3\xAC\xB0\xB2\xC8\xAB\xBC\xD3\xB9\xCC\xCD\xEA\xB3\xC9\xA3\xA1";
 
+// 加固未完成，请重试！ (hardening incomplete, please try again)
+inline constexpr char kTextHardeningIncomplete[] =
+    "\xBC\xD3\xB9\xCC\xCE\xB4\xCD\xEA\xB3\xC9\xA3\xAC\xC7\xEB\xD6\xD8\xCA\xD4\xA3\xA1";
+
 // 宋体 (SimSun), the face of every panel line.
 inline constexpr char kPanelFaceCp936[] = "\xCB\xCE\xCC\xE5";

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "app/hardening_outcome.h"
+#include "app/hardening_plan.h"
 #include "app/status_panel.h"
 #include "toolkit/xtp_button.h"
 #include "widgets/base_color_dialog.h"
@@ -15,15 +17,18 @@ public:
     explicit CPortmoatDlg(HWND parent = nullptr);
     ~CPortmoatDlg() override;
 
-    // One hardening run for the host's class.
+    // One hardening run for the host's class. A press while a run goes on
+    // (its waits dispatch messages) is ignored.
     void OnHarden();
     void EnableItem(int controlId, BOOL enable);
-    // textCp936: code page 936 bytes.
+    // textCp936: code page 936 bytes; blue unless told otherwise.
     void ShowProgress(std::string textCp936);
+    void ShowProgress(std::string textCp936, COLORREF colour);
     int RefreshStatusAdvanced();
     int RefreshStatusLegacy();
     // What the last refresh showed.
     const PanelReading& LastReading() const { return m_lastReading; }
+    bool IsHardening() const { return m_hardening; }
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -33,6 +38,8 @@ protected:
 
 private:
     void PaintMinimized();
+    void RunStep(const HardeningStep& step, HardeningOutcome& outcome, bool& policyOpen);
+    void ShowCompletion(const HardeningOutcome& outcome);
     void IdentifyHost();
     CXColorStatic& PortLabel(int controlId);
     // Writes the firewall line, then the six port lines, from m_lastReading.
@@ -54,4 +61,7 @@ private:
     CXTPButton m_hardenButton;
     CXColorStatic m_progressLine;
     PanelReading m_lastReading;
+    bool m_hardening = false;
+    // A close request (IDOK or IDCANCEL) that came during a run, carried out after it.
+    int m_heldClose = 0;
 };

@@ -2,10 +2,11 @@
 
 #include <netfw.h>
 
+#include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "resource.h"
-#include "app/hardening_plan.h"
 #include "app/minimized_icon.h"
 #include "app/portmoat_app.h"
 #include "firewall/port_exposure.h"
@@ -63,6 +64,12 @@ void CPortmoatDlg::IdentifyHost() {
 }
 
 bool CPortmoatDlg::OnCommand(int id, int notifyCode, HWND control) {
+    // Enter, Escape, the close box and Alt+F4 all arrive here; during a run
+    // the dialog must not end under it.
+    if (m_hardening && notifyCode == BN_CLICKED && (id == IDOK || id == IDCANCEL)) {
+        if (m_heldClose == 0) m_heldClose = id;
+        return true;
+    }
     if (notifyCode == BN_CLICKED && id == IDC_HARDEN) {
         OnHarden();
         return true;
@@ -110,53 +117,89 @@ void CPortmoatDlg::EnableItem(int controlId, BOOL enable) {
 }
 
 void CPortmoatDlg::OnHarden() {
-    bool advancedPolicyOpen = true;
+    if (m_hardening) return;
+    m_hardening = true;
+    HardeningOutcome outcome;
+    bool policyOpen = true;
     for (const HardeningStep& step : HardeningPlan(g_hostClass)) {
-        if (step.needsAdvancedPolicy && !advancedPolicyOpen) {
+        if (step.needsAdvancedPolicy && !policyOpen) {
             continue;
         }
-        switch (step.action) {
-        case HardeningAction::EnableControl:
-            EnableItem(step.controlId, step.enable ? TRUE : FALSE);
-            break;
-        case HardeningAction::ShowProgress:
-            ShowProgress(step.text);
-            break;
-        case HardeningAction::TurnOnLegacyFirewall:
-            g_legacyFirewall.TurnOnFirewall();
-            break;
-        case HardeningAction::SetServiceStartType:
-            SetServiceStartType(step.text, static_cast<unsigned long>(step.number));
-            break;
-        case HardeningAction::StartServiceAndWait:
-            StartServiceAndWait(step.text, static_cast<int>(step.number));
-            break;
-        case HardeningAction::ReopenAdvancedPolicy:
-            advancedPolicyOpen = g_advancedFirewall.Initialize();
-            break;
-        case HardeningAction::EnableAdvancedFirewall:
-            g_advancedFirewall.EnableFirewall();
-            break;
-        case HardeningAction::AddBlockRule:
-            g_advancedFirewall.AddBlockRule(step.number, step.portText);
-            break;
-        case HardeningAction::RunLegacyPortClosing:
-            RunLegacyPortClosing();
-            break;
-        case HardeningAction::CloseLegacyProfile:
-            g_legacyFirewall.Cleanup();
-            break;
-        case HardeningAction::OpenLegacyProfile:
-            g_legacyFirewall.Initialize();
-            break;
-        case HardeningAction::RefreshStatusAdvanced:
-            RefreshStatusAdvanced();
-            break;
-        case HardeningAction::RefreshStatusLegacy:
-            RefreshStatusLegacy();
-            break;
+        RunStep(step, outcome, policyOpen);
+    }
+    m_hardening = false;
+    if (const int held = m_heldClose) {
+        m_heldClose = 0;
+        if (held == IDOK) {
+            OnOK();
+        } else {
+            OnCancel();
         }
     }
+}
+
+void CPortmoatDlg::RunStep(const HardeningStep& step, HardeningOutcome& outcome,
+                           bool& policyOpen) {
+    const std::string name = IsCheckedStep(step.action) ? StepName(step) : std::string();
+    switch (step.action) {
+    case HardeningAction::EnableControl:
+        EnableItem(step.controlId, step.enable ? TRUE : FALSE);
+        break;
+    case HardeningAction::ShowProgress:
+        ShowProgress(step.text);
+        break;
+    case HardeningAction::TurnOnLegacyFirewall:
+        g_legacyFirewall.TurnOnFirewall();
+        break;
+    case HardeningAction::SetServiceStartType:
+        outcome.Record(name, SetServiceStartTypeError(
+                                 step.text, static_cast<unsigned long>(step.number)));
+        break;
+    case HardeningAction::StartServiceAndWait:
+        outcome.Record(name, ServiceStartFailureCode(StartServiceUntilRunning(step.text)));
+        break;
+    case HardeningAction::ReopenAdvancedPolicy:
+        policyOpen = g_advancedFirewall.Initialize();
+        outcome.RecordSuccess(name, policyOpen);
+        break;
+    case HardeningAction::EnableAdvancedFirewall:
+        outcome.RecordSuccess(name, g_advancedFirewall.EnableFirewall());
+        break;
+    case HardeningAction::AddBlockRule:
+        outcome.RecordSuccess(name, g_advancedFirewall.AddBlockRule(step.number, step.portText));
+        break;
+    case HardeningAction::RunSystemCommand:
+        outcome.Record(name, CommandFailureCode(RunSystemCommandFor(step.text)));
+        break;
+    case HardeningAction::CloseLegacyProfile:
+        g_legacyFirewall.Cleanup();
+        break;
+    case HardeningAction::OpenLegacyProfile:
+        outcome.Record(name, static_cast<std::uint32_t>(g_legacyFirewall.Initialize()));
+        break;
+    case HardeningAction::RefreshStatusAdvanced:
+        RefreshStatusAdvanced();
+        break;
+    case HardeningAction::RefreshStatusLegacy:
+        RefreshStatusLegacy();
+        break;
+    case HardeningAction::ShowCompletion:
+        ShowCompletion(outcome);
+        break;
+    }
+}
+
+void CPortmoatDlg::ShowCompletion(const HardeningOutcome& outcome) {
+    const bool complete = IsRunComplete(g_hostClass, outcome, m_lastReading);
+    if (!complete) {
+        for (const std::string& line : outcome.FailureLines()) std::printf("%s\n", line.c_str());
+        for (const std::string& line : ExposureLines(g_hostClass, m_lastReading)) {
+            std::printf("%s\n", line.c_str());
+        }
+        std::fflush(stdout);
+    }
+    const CompletionLook look = CompletionLookOf(complete);
+    ShowProgress(look.textCp936, look.colour);
 }
 
 CXColorStatic& CPortmoatDlg::PortLabel(int controlId) {
@@ -197,8 +240,12 @@ void CPortmoatDlg::WriteLine(CXColorStatic& label, HWND textWindow, LineKind kin
 }
 
 void CPortmoatDlg::ShowProgress(std::string textCp936) {
+    ShowProgress(std::move(textCp936), kColourBlue);
+}
+
+void CPortmoatDlg::ShowProgress(std::string textCp936, COLORREF colour) {
     WriteLine(m_progressLine, m_progressLine.GetSafeHwnd(), LineKind::Progress,
-              textCp936.c_str(), kColourBlue);
+              textCp936.c_str(), colour);
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/legacy_port_closing_batch.h"
+#include "host/message_wait.h"
 #include "host/system_tool_path.h"
 #include "host/unique_handles.h"
 
@@ -14,33 +15,26 @@ namespace {
 constexpr DWORD kPollIntervalMs = 1000;
 constexpr unsigned long kSystemCommandPollLimit = 15;
 constexpr UINT kSystemDirectoryCapacity = 260;
+constexpr DWORD kLongestWaitMs = 0xFFFFFFFEu;  // INFINITE excluded
 
 using DisableRedirectionFunction = BOOL(WINAPI*)(PVOID*);
 using RevertRedirectionFunction = BOOL(WINAPI*)(PVOID);
 
-// The program's own start-up information, with no window settings in force
-// and no standard handles for the child.
+// A fresh record, not a copy of ours: the child gets a hidden window and
+// nothing of the parent's start-up.
 STARTUPINFOA HiddenStartupInfo() {
   STARTUPINFOA startup = {};
-  GetStartupInfoA(&startup);
   startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = nullptr;
-  startup.hStdOutput = nullptr;
-  startup.hStdError = nullptr;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
   return startup;
 }
 
-// Polls the process, one message dispatched per pass; true once it has ended.
-bool PollUntilEnded(HANDLE process, unsigned long pollLimit) {
-  for (unsigned long pass = 0;; ++pass) {
-    PumpOneMessage();
-    DWORD exitCode = 0;
-    if (!GetExitCodeProcess(process, &exitCode)) return true;
-    if (exitCode != STILL_ACTIVE) return true;
-    Sleep(kPollIntervalMs);
-    if (pass == pollLimit) return false;
-  }
+// The poll limit keeps its meaning as the bound on the whole wait: one
+// second for each of its pollLimit + 1 passes.
+DWORD WaitBoundMs(unsigned long pollLimit) {
+  const unsigned long long bound = (static_cast<unsigned long long>(pollLimit) + 1) * kPollIntervalMs;
+  return bound > kLongestWaitMs ? kLongestWaitMs : static_cast<DWORD>(bound);
 }
 
 std::string SystemDirectory() {
@@ -48,6 +42,66 @@ std::string SystemDirectory() {
   const UINT length = GetSystemDirectoryA(buffer, kSystemDirectoryCapacity);
   if (length == 0 || length >= kSystemDirectoryCapacity) return std::string();
   return std::string(buffer, length);
+}
+
+// Starts the process and, when asked, waits for it. Redirection, when it is
+// to be off, is off only while the process is created: messages dispatched
+// during the wait may load libraries, which fails while it is off.
+CommandOutcome RunHidden(const char* applicationPath, const char* commandLine,
+                         const char* currentDirectory, bool wait, unsigned long pollLimit,
+                         bool withoutRedirection) {
+  CommandOutcome outcome;
+  if (commandLine == nullptr) {
+    outcome.error = ERROR_INVALID_PARAMETER;
+    return outcome;
+  }
+  STARTUPINFOA startup = HiddenStartupInfo();
+  // The platform may write into the command line it is given.
+  std::vector<char> mutableCommandLine(commandLine, commandLine + lstrlenA(commandLine) + 1);
+  PROCESS_INFORMATION created = {};
+  void* token = withoutRedirection ? DisableFsRedirection() : nullptr;
+  const BOOL started = CreateProcessA(applicationPath, mutableCommandLine.data(), nullptr, nullptr,
+                                      FALSE, CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS, nullptr,
+                                      currentDirectory, &startup, &created);
+  const DWORD creationError = started ? 0 : GetLastError();
+  if (withoutRedirection) RevertFsRedirection(token);
+  if (!started) {
+    outcome.error = creationError;
+    return outcome;
+  }
+  outcome.started = true;
+  const host::UniqueKernelHandle process(created.hProcess);
+  const host::UniqueKernelHandle thread(created.hThread);
+  if (!wait) return outcome;
+  // A process that outlives the bound is left running on its own.
+  outcome.ended = WaitDispatchingMessages(process.get(), WaitBoundMs(pollLimit));
+  if (!outcome.ended) return outcome;
+  DWORD exitCode = 0;
+  if (GetExitCodeProcess(process.get(), &exitCode)) {
+    outcome.exitCodeRead = true;
+    outcome.exitCode = exitCode;
+  } else {
+    outcome.error = GetLastError();
+  }
+  return outcome;
+}
+
+// The classic result: 1 once created and not waited for or ended, 0 otherwise.
+int RunnerResult(const CommandOutcome& outcome, int wait) {
+  if (!outcome.started) return 0;
+  return wait == 0 || outcome.ended ? 1 : 0;
+}
+
+CommandOutcome RunInSystemDirectory(const char* commandLine) {
+  const std::string systemDirectory = SystemDirectory();
+  const std::string toolPath = SystemToolPath(systemDirectory, commandLine);
+  if (toolPath.empty()) {
+    CommandOutcome outcome;
+    outcome.error = kErrorFileNotFound;
+    return outcome;
+  }
+  return RunHidden(toolPath.c_str(), commandLine, systemDirectory.c_str(), true,
+                   kSystemCommandPollLimit, true);
 }
 
 }  // namespace
@@ -62,26 +116,19 @@ void PumpOneMessage() {
 
 int RunCommandHidden(const char* applicationPath, const char* commandLine,
                      const char* currentDirectory, int wait, unsigned long pollLimit) {
-  if (commandLine == nullptr) return 0;
-  STARTUPINFOA startup = HiddenStartupInfo();
-  // The platform may write into the command line it is given.
-  std::vector<char> mutableCommandLine(commandLine, commandLine + lstrlenA(commandLine) + 1);
-  PROCESS_INFORMATION created = {};
-  if (!CreateProcessA(applicationPath, mutableCommandLine.data(), nullptr, nullptr, TRUE,
-                      CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS, nullptr, currentDirectory,
-                      &startup, &created)) {
-    return 0;
-  }
-  const host::UniqueKernelHandle process(created.hProcess);
-  const host::UniqueKernelHandle thread(created.hThread);
-  if (wait == 0) return 1;
-  // A process that outlives the polls is left running on its own.
-  return PollUntilEnded(process.get(), pollLimit) ? 1 : 0;
+  return RunnerResult(
+      RunHidden(applicationPath, commandLine, currentDirectory, wait != 0, pollLimit, false),
+      wait);
 }
 
 int RunCommandHidden(const char* commandLine, const char* currentDirectory, int wait,
                      unsigned long pollLimit) {
   return RunCommandHidden(nullptr, commandLine, currentDirectory, wait, pollLimit);
+}
+
+CommandOutcome RunCommandHiddenFor(const char* commandLine, const char* currentDirectory,
+                                   unsigned long pollLimit) {
+  return RunHidden(nullptr, commandLine, currentDirectory, true, pollLimit, false);
 }
 
 void* DisableFsRedirection() {
@@ -104,14 +151,11 @@ int RevertFsRedirection(void* token) {
 }
 
 int RunSystemCommand(const char* commandLine) {
-  const std::string systemDirectory = SystemDirectory();
-  const std::string toolPath = SystemToolPath(systemDirectory, commandLine);
-  if (toolPath.empty()) return 0;
-  void* token = DisableFsRedirection();
-  const int result = RunCommandHidden(toolPath.c_str(), commandLine, systemDirectory.c_str(),
-                                      1, kSystemCommandPollLimit);
-  RevertFsRedirection(token);
-  return result;
+  return RunnerResult(RunInSystemDirectory(commandLine), 1);
+}
+
+CommandOutcome RunSystemCommandFor(const char* commandLine) {
+  return RunInSystemDirectory(commandLine);
 }
 
 int RunLegacyPortClosing() {

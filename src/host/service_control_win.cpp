@@ -1,5 +1,6 @@
 #include "host/service_control.h"
 
+#include "host/message_wait.h"
 #include "host/service_start_wait.h"
 #include "host/unique_handles.h"
 
@@ -11,42 +12,76 @@ host::UniqueServiceHandle OpenLocalManager() {
   return host::UniqueServiceHandle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
 }
 
-void WaitUntilStartSettles(SC_HANDLE service) {
+// Queries until the start settles; the dialog's messages are dispatched
+// while it sleeps between queries.
+void WaitUntilStartSettles(SC_HANDLE service, ServiceStartOutcome& outcome) {
   ServiceStartWait wait;
   const DWORD startTick = GetTickCount();
   for (;;) {
     SERVICE_STATUS status = {};
-    if (QueryServiceStatus(service, &status) != TRUE) return;
+    if (QueryServiceStatus(service, &status) != TRUE) {
+      outcome.error = GetLastError();
+      return;
+    }
+    outcome.stateRead = true;
+    outcome.finalState = status.dwCurrentState;
+    const bool ownCode = status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR &&
+                         status.dwServiceSpecificExitCode != 0;
+    outcome.exitCode = ownCode ? status.dwServiceSpecificExitCode : status.dwWin32ExitCode;
     const DWORD elapsedMs = GetTickCount() - startTick;  // wraps correctly
     const ServiceWaitStep step = wait.Next(
         {status.dwCurrentState, status.dwCheckPoint, status.dwWaitHint}, elapsedMs);
-    Sleep(step.sleepMs);
+    if (step.sleepMs > 0) WaitDispatchingMessages(nullptr, step.sleepMs);
     if (!step.queryAgain) return;
   }
 }
 
+ServiceStartOutcome StartAndWatch(const char* serviceName, bool wait) {
+  ServiceStartOutcome outcome;
+  host::UniqueServiceHandle manager = OpenLocalManager();
+  if (!manager) {
+    outcome.error = GetLastError();
+    return outcome;
+  }
+  // A null name is not screened: the open fails.
+  host::UniqueServiceHandle service(OpenServiceA(manager.get(), serviceName, kStartAccess));
+  if (!service) {
+    outcome.error = GetLastError();
+    return outcome;
+  }
+  outcome.accepted = StartServiceA(service.get(), 0, nullptr) != FALSE;
+  if (!outcome.accepted) outcome.error = GetLastError();
+  // A service that already runs is looked at once, to see it really does.
+  const bool watch = outcome.accepted || outcome.error == ERROR_SERVICE_ALREADY_RUNNING;
+  if (wait && watch) WaitUntilStartSettles(service.get(), outcome);
+  return outcome;
+}
+
 }  // namespace
 
-int SetServiceStartType(const char* serviceName, unsigned long startType) {
-  if (serviceName == nullptr) return 0;
+unsigned long SetServiceStartTypeError(const char* serviceName, unsigned long startType) {
+  if (serviceName == nullptr) return ERROR_INVALID_PARAMETER;
   // Declared before the service handle, so closed after it.
   host::UniqueServiceHandle manager = OpenLocalManager();
-  if (!manager) return 0;
+  if (!manager) return GetLastError();
   host::UniqueServiceHandle service(OpenServiceA(manager.get(), serviceName, SERVICE_CHANGE_CONFIG));
-  if (!service) return 0;
-  const BOOL changed =
-      ChangeServiceConfigA(service.get(), SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE,
-                           nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
-  return changed ? 1 : 0;
+  if (!service) return GetLastError();
+  if (!ChangeServiceConfigA(service.get(), SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE,
+                            nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)) {
+    const DWORD error = GetLastError();
+    return error != 0 ? error : ERROR_GEN_FAILURE;
+  }
+  return 0;
+}
+
+int SetServiceStartType(const char* serviceName, unsigned long startType) {
+  return SetServiceStartTypeError(serviceName, startType) == 0 ? 1 : 0;
+}
+
+ServiceStartOutcome StartServiceUntilRunning(const char* serviceName) {
+  return StartAndWatch(serviceName, true);
 }
 
 int StartServiceAndWait(const char* serviceName, int wait) {
-  host::UniqueServiceHandle manager = OpenLocalManager();
-  if (!manager) return 0;
-  // A null name is not screened: the open fails and the result is 0.
-  host::UniqueServiceHandle service(OpenServiceA(manager.get(), serviceName, kStartAccess));
-  if (!service) return 0;
-  const BOOL started = StartServiceA(service.get(), 0, nullptr);
-  if (started && wait != 0) WaitUntilStartSettles(service.get());
-  return started ? 1 : 0;
+  return StartAndWatch(serviceName, wait != 0).accepted ? 1 : 0;
 }

@@ -28,7 +28,7 @@ ServiceWaitStep ServiceStartWait::Next(const ServiceStatusSample& status,
                                        std::uint32_t elapsedMs) {
   const std::uint32_t remainingMs = elapsedMs >= limitMs_ ? 0 : limitMs_ - elapsedMs;
   if (status.currentState == kStateRunning) {
-    return {std::min(status.waitHint, remainingMs), false};
+    return {std::min({status.waitHint, kServiceLongestSleepMs, remainingMs}), false};
   }
   // Stopped, paused or unknown: nothing more will come of this start.
   if (!IsPending(status.currentState) || remainingMs == 0) return {0, false};
@@ -41,5 +41,19 @@ ServiceWaitStep ServiceStartWait::Next(const ServiceStatusSample& status,
   }
   const std::uint32_t graceMs = std::max(status.waitHint, kServiceMinimumStallGraceMs);
   if (elapsedMs - lastProgressMs_ > graceMs) return {0, false};
-  return {std::min(status.waitHint, remainingMs), true};
+  const std::uint32_t sleepMs =
+      std::clamp(status.waitHint, kServiceShortestSleepMs, kServiceLongestSleepMs);
+  return {std::min(sleepMs, remainingMs), true};
+}
+
+std::uint32_t ServiceStartFailureCode(const ServiceStartOutcome& outcome) {
+  // Already running is what the start was for, once the status confirms it.
+  if (outcome.error != 0 &&
+      !(outcome.error == kErrorServiceAlreadyRunning && outcome.stateRead)) {
+    return outcome.error;
+  }
+  if (!outcome.stateRead) return kErrorServiceRequestTimeout;
+  if (outcome.finalState == kStateRunning) return 0;
+  if (IsPending(outcome.finalState)) return kErrorServiceRequestTimeout;
+  return outcome.exitCode != 0 ? outcome.exitCode : kErrorServiceNotActive;
 }

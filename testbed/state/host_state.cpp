@@ -152,15 +152,74 @@ void ReadHost(Record& r, HostState& s) {
   auto current = ProfileFromName(r.TakeText("current-profile", "private"));
   if (!current) return r.Fail("bad current-profile");
   s.currentProfile = *current;
+  s.currentProfileTypes = r.TakeNumber("current-profile-types", 0);
+  if (s.currentProfileTypes < 0 || s.currentProfileTypes > 7) r.Fail("bad current-profile-types");
+}
+
+void ReadLegacyExceptions(Record& r, HostState& s) {
+  for (LegacyProfile p : {LegacyProfile::Domain, LegacyProfile::Standard}) {
+    std::string value = r.TakeText(LegacyName(p), "allowed");
+    if (value != "allowed" && value != "none") return r.Fail("bad exceptions setting " + value);
+    s.SetExceptionsNotAllowed(p, value == "none");
+  }
+}
+
+std::optional<long> ProtocolFromName(std::string_view name) {
+  if (name == "TCP") return 6;
+  if (name == "UDP") return 17;
+  return std::nullopt;
+}
+
+// "TCP 139 on,UDP 137 off": protocol, port and switch of each port.
+std::optional<std::vector<ServicePort>> ParseServicePorts(std::string_view text) {
+  std::vector<ServicePort> ports;
+  if (!text.empty() && text.back() == ',') return std::nullopt;
+  while (!text.empty()) {
+    size_t comma = text.find(',');
+    std::string_view item = text.substr(0, comma);
+    text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+    size_t first = item.find(' '), second = item.rfind(' ');
+    if (first == std::string_view::npos || first == second) return std::nullopt;
+    ServicePort port;
+    auto protocol = ProtocolFromName(item.substr(0, first));
+    std::string_view number = item.substr(first + 1, second - first - 1), flag = item.substr(second + 1);
+    auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), port.port);
+    if (!protocol || ec != std::errc() || end != number.data() + number.size() || (flag != "on" && flag != "off"))
+      return std::nullopt;
+    port.protocol = *protocol;
+    port.enabled = flag == "on";
+    ports.push_back(port);
+  }
+  return ports;
+}
+
+void ReadServiceException(Record& r, HostState& s) {
+  ServiceException exception;
+  std::string profile = r.TakeText("profile", "standard");
+  if (profile == "domain") exception.profile = LegacyProfile::Domain;
+  else if (profile == "standard") exception.profile = LegacyProfile::Standard;
+  else return r.Fail("bad service-exception profile " + profile);
+  auto type = ServiceTypeFromName(r.TakeText("type"));
+  if (!type) return r.Fail("bad service-exception type");
+  exception.type = *type;
+  exception.scope = r.TakeText("scope", "ALL");
+  auto ports = ParseServicePorts(r.TakeText("ports"));
+  if (!ports) return r.Fail("bad service-exception ports");
+  exception.ports = std::move(*ports);
+  s.serviceExceptions.push_back(std::move(exception));
 }
 
 void ReadFirewall(Record& r, HostState& s) {
   for (int i = 0; i < kProfileCount; ++i) s.firewallOn[i] = r.TakeFlag(kProfileNames[i], false);
+  s.heldByGroupPolicy = r.TakeNumber("group-policy", 0);
+  if (s.heldByGroupPolicy < 0 || s.heldByGroupPolicy > 7) r.Fail("bad group-policy");
 }
 
 void ReadFaults(Record& r, HostState& s) {
   s.refusePolicy2 = r.TakeText("policy2", "allow") == "refuse";
   s.refuseLegacyManager = r.TakeText("legacy-manager", "allow") == "refuse";
+  s.refuseAddNumber = static_cast<int>(r.TakeNumber("refuse-add", 0));
+  s.addsSeen = static_cast<int>(r.TakeNumber("adds", 0));
 }
 
 void ReadNetsh(Record& r, HostState& s) {
@@ -248,6 +307,58 @@ ServiceSetup* HostState::FindService(std::string_view name) {
   return nullptr;
 }
 
+ServiceException* HostState::FindServiceException(LegacyProfile profile, ServiceType type) {
+  for (auto& e : serviceExceptions)
+    if (e.profile == profile && e.type == type) return &e;
+  return nullptr;
+}
+
+long HostState::CurrentProfileTypes() const {
+  return currentProfileTypes ? currentProfileTypes : ProfileBit(currentProfile);
+}
+
+bool ServiceException::Enabled() const {
+  if (ports.empty()) return false;
+  for (const auto& p : ports)
+    if (!p.enabled) return false;
+  return true;
+}
+
+void ServiceException::SetEnabled(bool on) {
+  for (auto& p : ports) p.enabled = on;
+}
+
+std::vector<ServicePort> DefaultServicePorts(ServiceType type, bool enabled) {
+  switch (type) {
+    case ServiceType::FileAndPrint:
+      return {{139, 6, enabled}, {445, 6, enabled}, {137, 17, enabled}, {138, 17, enabled}};
+    case ServiceType::Upnp: return {{2869, 6, enabled}, {1900, 17, enabled}};
+    default: return {{3389, 6, enabled}};
+  }
+}
+
+const char* ServiceTypeName(ServiceType type) {
+  switch (type) {
+    case ServiceType::FileAndPrint: return "FILEANDPRINT";
+    case ServiceType::Upnp: return "UPNP";
+    default: return "REMOTEDESKTOP";
+  }
+}
+
+const char* ServiceDisplayName(ServiceType type) {
+  switch (type) {
+    case ServiceType::FileAndPrint: return "File and Printer Sharing";
+    case ServiceType::Upnp: return "UPnP Framework";
+    default: return "Remote Desktop";
+  }
+}
+
+std::optional<ServiceType> ServiceTypeFromName(std::string_view name) {
+  for (auto t : {ServiceType::FileAndPrint, ServiceType::Upnp, ServiceType::RemoteDesktop})
+    if (name == ServiceTypeName(t)) return t;
+  return std::nullopt;
+}
+
 OpenPort* HostState::FindOpenPort(LegacyProfile profile, long port, long protocol) {
   for (auto& p : openPorts)
     if (p.profile == profile && p.port == port && p.protocol == protocol) return &p;
@@ -284,14 +395,24 @@ std::string SerializeState(const HostState& s) {
   std::string out;
   out += kHeader;
   out += '\n';
-  LineWriter(out, "host").Field("scenario", s.scenario).Field("current-profile", ProfileName(s.currentProfile));
+  {
+    LineWriter line(out, "host");
+    line.Field("scenario", s.scenario).Field("current-profile", ProfileName(s.currentProfile));
+    if (s.currentProfileTypes) line.Field("current-profile-types", s.currentProfileTypes);
+  }
   {
     LineWriter line(out, "firewall");
     for (int i = 0; i < kProfileCount; ++i) line.Field(kProfileNames[i], s.firewallOn[i] ? "on" : "off");
+    if (s.heldByGroupPolicy) line.Field("group-policy", s.heldByGroupPolicy);
   }
   LineWriter(out, "faults")
       .Field("policy2", s.refusePolicy2 ? "refuse" : "allow")
-      .Field("legacy-manager", s.refuseLegacyManager ? "refuse" : "allow");
+      .Field("legacy-manager", s.refuseLegacyManager ? "refuse" : "allow")
+      .Field("refuse-add", s.refuseAddNumber)
+      .Field("adds", s.addsSeen);
+  LineWriter(out, "legacy-exceptions")
+      .Field("domain", s.ExceptionsNotAllowed(LegacyProfile::Domain) ? "none" : "allowed")
+      .Field("standard", s.ExceptionsNotAllowed(LegacyProfile::Standard) ? "none" : "allowed");
   LineWriter(out, "netsh")
       .Field("mode", ModeName(s.netsh.mode))
       .Field("hang-seconds", s.netsh.hangSeconds)
@@ -312,6 +433,18 @@ std::string SerializeState(const HostState& s) {
         .Field("name", p.name)
         .Flag("enabled", p.enabled)
         .Field("scope", p.scope);
+  for (const auto& e : s.serviceExceptions) {
+    std::string ports;
+    for (const auto& p : e.ports) {
+      if (!ports.empty()) ports += ',';
+      ports += std::string(p.protocol == 17 ? "UDP " : "TCP ") + std::to_string(p.port) + (p.enabled ? " on" : " off");
+    }
+    LineWriter(out, "service-exception")
+        .Field("profile", LegacyName(e.profile))
+        .Field("type", ServiceTypeName(e.type))
+        .Field("scope", e.scope)
+        .Field("ports", ports);
+  }
   for (const auto& r : s.rules)
     LineWriter(out, "rule")
         .Field("name", r.name)
@@ -358,7 +491,9 @@ ParseResult ParseState(std::string_view text) {
     else if (r.kind == "faults") ReadFaults(r, state);
     else if (r.kind == "netsh") ReadNetsh(r, state);
     else if (r.kind == "service") ReadService(r, state);
+    else if (r.kind == "legacy-exceptions") ReadLegacyExceptions(r, state);
     else if (r.kind == "open-port") ReadOpenPort(r, state);
+    else if (r.kind == "service-exception") ReadServiceException(r, state);
     else if (r.kind == "rule") ReadRule(r, state);
     else if (r.kind == "netsh-log") state.netshLog.push_back(r.TakeText("line"));
     else r.Fail("unknown line kind " + r.kind);

@@ -57,6 +57,33 @@ struct OpenPort {
 
 };
 
+// A predefined service exception of a legacy profile (File and Printer
+// Sharing and its kin): a fixed set of ports opened together. The platform
+// reports the service as enabled only when every one of its ports is.
+enum class ServiceType { FileAndPrint = 0, Upnp = 1, RemoteDesktop = 2 };
+
+struct ServicePort {
+  long port = 0;
+  long protocol = 6;  // 6 TCP, 17 UDP
+  bool enabled = true;
+};
+
+struct ServiceException {
+  LegacyProfile profile = LegacyProfile::Standard;
+  ServiceType type = ServiceType::FileAndPrint;
+  std::string scope = "ALL";
+  std::vector<ServicePort> ports;
+
+  bool Enabled() const;
+  void SetEnabled(bool on);
+};
+
+// The ports a service exception opens on a freshly installed host.
+std::vector<ServicePort> DefaultServicePorts(ServiceType type, bool enabled);
+const char* ServiceTypeName(ServiceType type);  // as netsh spells it
+const char* ServiceDisplayName(ServiceType type);
+std::optional<ServiceType> ServiceTypeFromName(std::string_view name);
+
 // How the service double answers a start request.
 enum class StartBehaviour {
   Immediate,  // running at once
@@ -89,20 +116,43 @@ struct NetshSetup {
 struct HostState {
   std::string scenario;
   Profile currentProfile = Profile::Private;
+  // More profiles in force at once (a host on several networks), as bits;
+  // 0: only currentProfile.
+  long currentProfileTypes = 0;
   std::array<bool, kProfileCount> firewallOn{};
+  // Profiles whose switch group policy holds, as bits: local changes are
+  // accepted and have no effect, as on a domain member whose policy rules.
+  long heldByGroupPolicy = 0;
+  // Per legacy profile (domain, standard): "don't allow exceptions".
+  std::array<bool, 2> exceptionsNotAllowed{};
   bool refusePolicy2 = false;
   bool refuseLegacyManager = false;
+  // The policy's rule collection refuses its refuseAddNumber-th Add (counted
+  // over the host's life in addsSeen); 0: it refuses none.
+  int refuseAddNumber = 0;
+  int addsSeen = 0;
   NetshSetup netsh;
   std::vector<ServiceSetup> services;
   std::vector<OpenPort> openPorts;
+  std::vector<ServiceException> serviceExceptions;
   std::vector<FirewallRule> rules;  // insertion order is enumeration order
   std::vector<std::string> netshLog;
 
 
   bool IsOn(Profile p) const { return firewallOn[static_cast<int>(p)]; }
   void SetOn(Profile p, bool on) { firewallOn[static_cast<int>(p)] = on; }
+  bool HeldByGroupPolicy(Profile p) const { return (heldByGroupPolicy & ProfileBit(p)) != 0; }
+  // A switch by a local tool (firewall objects, netsh): held profiles stay.
+  void SwitchLocally(Profile p, bool on) {
+    if (!HeldByGroupPolicy(p)) SetOn(p, on);
+  }
   ServiceSetup* FindService(std::string_view name);
   OpenPort* FindOpenPort(LegacyProfile profile, long port, long protocol);
+  ServiceException* FindServiceException(LegacyProfile profile, ServiceType type);
+  // NET_FW_PROFILE_TYPE2 bits of every profile in force.
+  long CurrentProfileTypes() const;
+  bool ExceptionsNotAllowed(LegacyProfile p) const { return exceptionsNotAllowed[static_cast<int>(p)]; }
+  void SetExceptionsNotAllowed(LegacyProfile p, bool on) { exceptionsNotAllowed[static_cast<int>(p)] = on; }
 };
 
 // The legacy profile that is current: domain on a domain network, standard

@@ -92,9 +92,60 @@ NetshOutcome SetOpmode(HostState& state, const std::vector<std::string>& words) 
   if (!params->count("MODE")) return Reject("mode is required");
   auto on = EnableFlag(params->at("MODE"));
   if (!on) return Reject("bad mode " + params->at("MODE"));
+  std::optional<bool> exceptions;
+  if (params->count("EXCEPTIONS")) {
+    exceptions = EnableFlag(params->at("EXCEPTIONS"));
+    if (!exceptions) return Reject("bad exceptions " + params->at("EXCEPTIONS"));
+  }
   auto profiles = ProfilesOf(*params, state);
   if (!profiles) return Reject("bad profile");
-  for (LegacyProfile p : *profiles) state.SetOn(AdvancedProfileOf(p, state), *on);
+  for (LegacyProfile p : *profiles) {
+    state.SwitchLocally(AdvancedProfileOf(p, state), *on);
+    if (exceptions) state.SetExceptionsNotAllowed(p, !*exceptions);
+  }
+  return {0, "Ok."};
+}
+
+// Switches every port of a predefined service exception. The platform keeps
+// these exceptions on every host, so one the state does not list yet is
+// created with its usual ports.
+NetshOutcome SetService(HostState& state, const std::vector<std::string>& words) {
+  std::string error;
+  auto params = ReadParameters(words, 3, {"TYPE", "MODE", "SCOPE", "ADDRESSES", "PROFILE", "INTERFACE"}, error);
+  if (!params) return Reject(error);
+  if (!params->count("TYPE")) return Reject("type is required");
+  std::vector<ServiceType> types;
+  std::string type = Upper(params->at("TYPE"));
+  if (type == "ALL") types = {ServiceType::FileAndPrint, ServiceType::Upnp, ServiceType::RemoteDesktop};
+  else if (auto known = ServiceTypeFromName(type)) types = {*known};
+  else return Reject("bad type " + type);
+
+  bool enable = true;
+  if (params->count("MODE")) {
+    auto flag = EnableFlag(params->at("MODE"));
+    if (!flag) return Reject("bad mode " + params->at("MODE"));
+    enable = *flag;
+  }
+  std::optional<std::string> scope;
+  if (params->count("SCOPE")) {
+    scope = Upper(params->at("SCOPE"));
+    if (*scope != "ALL" && *scope != "SUBNET" && *scope != "CUSTOM") return Reject("bad scope " + *scope);
+    if (*scope == "CUSTOM" && !params->count("ADDRESSES")) return Reject("scope CUSTOM needs addresses");
+  }
+  auto profiles = ProfilesOf(*params, state);
+  if (!profiles) return Reject("bad profile");
+
+  for (LegacyProfile p : *profiles) {
+    for (ServiceType t : types) {
+      ServiceException* entry = state.FindServiceException(p, t);
+      if (!entry) {
+        state.serviceExceptions.push_back(ServiceException{p, t, "ALL", DefaultServicePorts(t, enable)});
+        entry = &state.serviceExceptions.back();
+      }
+      entry->SetEnabled(enable);
+      if (scope) entry->scope = *scope;
+    }
+  }
   return {0, "Ok."};
 }
 
@@ -177,6 +228,7 @@ NetshOutcome ApplyNetshCommand(HostState& state, const std::vector<std::string>&
   NetshOutcome outcome;
   if (what == "OPMODE") outcome = SetOpmode(changed, words);
   else if (what == "PORTOPENING") outcome = SetPortopening(changed, words);
+  else if (what == "SERVICE") outcome = SetService(changed, words);
   else return Reject("The following command was not found");
   if (outcome.exitCode == 0) state = std::move(changed);
   return outcome;

@@ -19,7 +19,8 @@ struct NetshOutcome {
 // separate words, double quotes group them), dropping the program name.
 std::vector<std::string> SplitNetshArguments(std::string_view commandLine);
 
-// Carries out "firewall set opmode ..." and "firewall set portopening ..."
+// Carries out "firewall set opmode ...", "firewall set portopening ..." and
+// "firewall set service ..."
 // (keywords and values case-insensitive, "key = value", "key=value" or
 // positional values). A rejected command changes nothing.
 NetshOutcome ApplyNetshCommand(HostState& state, const std::vector<std::string>& arguments);

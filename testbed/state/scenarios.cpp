@@ -3,17 +3,18 @@
 namespace testbed {
 namespace {
 
+constexpr unsigned long kAutoStart = 2;      // SERVICE_AUTO_START
 constexpr unsigned long kDisabledStart = 4;  // SERVICE_DISABLED
 
-FirewallRule SeededBlockRule(std::string name, std::string localPorts) {
+FirewallRule SeededBlockRule(std::string name, std::string localPorts, long protocol = 6, long profiles = 7) {
   FirewallRule rule;
   rule.name = std::move(name);
   rule.grouping = "Seeded rules";
-  rule.protocol = 6;
+  rule.protocol = protocol;
   rule.localPorts = std::move(localPorts);
   rule.direction = 1;
   rule.action = 0;
-  rule.profiles = 7;
+  rule.profiles = profiles;
   rule.enabled = true;
   return rule;
 }
@@ -86,6 +87,44 @@ std::vector<Scenario> BuildScenarios() {
                      }));
   all.push_back(With(Make("win2003-netsh-fail", "Server 2003 x64: netsh rejects every command", "win2003", 3),
                      [](HostState& s) { s.netsh.mode = NetshMode::Fail; }));
+  all.push_back(With(Make("winxp-fps", "Windows XP: firewall on, File and Printer Sharing on, no port openings", "winxp", 2),
+                     [](HostState& s) {
+                       s.openPorts.clear();
+                       s.SetOn(Profile::Domain, true);
+                       s.SetOn(Profile::Private, true);
+                       for (LegacyProfile p : {LegacyProfile::Standard, LegacyProfile::Domain})
+                         s.serviceExceptions.push_back(ServiceException{
+                             p, ServiceType::FileAndPrint, "ALL", DefaultServicePorts(ServiceType::FileAndPrint, true)});
+                       s.FindService("SharedAccess")->initialStartType = kAutoStart;
+                     }));
+  all.push_back(With(Make("win7-domain-off",
+                          "Windows 7 on a domain network: group policy holds the domain firewall off; private and "
+                          "public on",
+                          "win7", 5),
+                     [](HostState& s) {
+                       s.currentProfile = Profile::Domain;
+                       s.heldByGroupPolicy = ProfileBit(Profile::Domain);
+                       s.SetOn(Profile::Private, true);
+                       s.SetOn(Profile::Public, true);
+                     }));
+  all.push_back(With(Make("win7-udp-445", "Windows 7: firewall on, only a UDP block rule for 445", "win7", 5),
+                     [](HostState& s) {
+                       s.SetOn(Profile::Private, true);
+                       s.SetOn(Profile::Public, true);
+                       s.rules.push_back(SeededBlockRule("Seeded block UDP 445", "445", 17));
+                     }));
+  all.push_back(With(Make("win7-domain-rules", "Windows 7 on a public network: block rules for the domain profile only",
+                          "win7", 5),
+                     [](HostState& s) {
+                       s.currentProfile = Profile::Public;
+                       s.SetOn(Profile::Private, true);
+                       s.SetOn(Profile::Public, true);
+                       for (long protocol : {6L, 17L})
+                         s.rules.push_back(SeededBlockRule("Seeded domain block " + std::to_string(protocol),
+                                                           "445,135-139", protocol, 1));
+                     }));
+  all.push_back(With(Make("win7-add-refused", "Windows 7: the policy refuses the third rule added", "win7", 5),
+                     [](HostState& s) { s.refuseAddNumber = 3; }));
   return all;
 }
 

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
+#include <vector>
 
 #include "state_store_win.h"
 
@@ -214,6 +216,204 @@ TEST_F(ServerTest, LegacyCurrentProfileIsThePrivateSwitchAndItsOpenPorts) {
   EXPECT_TRUE(FAILED(ports->Item(137, NET_FW_IP_PROTOCOL_TCP, &port)));  // UDP only
   EXPECT_EQ(port, nullptr);
   EXPECT_TRUE(FAILED(ports->Item(136, NET_FW_IP_PROTOCOL_TCP, &port)));
+}
+
+// Every entry an enumerator hands out, as (port, protocol, enabled).
+std::vector<std::tuple<long, long, bool>> WalkPorts(INetFwOpenPorts* ports) {
+  std::vector<std::tuple<long, long, bool>> seen;
+  ComPtr<IUnknown> unknown;
+  ComPtr<IEnumVARIANT> walk;
+  if (FAILED(ports->get__NewEnum(&unknown)) || FAILED(unknown.As(&walk))) return seen;
+  VARIANT item;
+  VariantInit(&item);
+  while (walk->Next(1, &item, nullptr) == S_OK) {
+    ComPtr<INetFwOpenPort> port;
+    LONG number = 0;
+    NET_FW_IP_PROTOCOL protocol{};
+    VARIANT_BOOL enabled = VARIANT_FALSE;
+    if (item.vt == VT_DISPATCH && SUCCEEDED(item.pdispVal->QueryInterface(IID_PPV_ARGS(&port))) &&
+        SUCCEEDED(port->get_Port(&number)) && SUCCEEDED(port->get_Protocol(&protocol)) &&
+        SUCCEEDED(port->get_Enabled(&enabled)))
+      seen.emplace_back(number, protocol, enabled != VARIANT_FALSE);
+    VariantClear(&item);
+  }
+  return seen;
+}
+
+TEST_F(ServerTest, GloballyOpenPortsEnumerateTcpAndUdpOfTheirProfile) {
+  HostState s = Read();
+  s.openPorts.push_back(OpenPort{LegacyProfile::Domain, 135, 6, "135", true, "ALL"});
+  ASSERT_TRUE(WriteState(s));
+  ComPtr<INetFwMgr> manager;
+  ASSERT_EQ(Create(CLSID_NetFwMgr, manager), S_OK);
+  ComPtr<INetFwPolicy> local;
+  ASSERT_EQ(manager->get_LocalPolicy(&local), S_OK);
+  ComPtr<INetFwProfile> profile;
+  ASSERT_EQ(local->get_CurrentProfile(&profile), S_OK);
+  ComPtr<INetFwOpenPorts> ports;
+  ASSERT_EQ(profile->get_GloballyOpenPorts(&ports), S_OK);
+  using Entry = std::tuple<long, long, bool>;
+  EXPECT_EQ(WalkPorts(ports.Get()), (std::vector<Entry>{{445, 6, true}, {139, 6, false}, {137, 17, true}}));
+  ComPtr<INetFwOpenPort> udp;
+  ASSERT_EQ(ports->Item(137, NET_FW_IP_PROTOCOL_UDP, &udp), S_OK);
+  VARIANT_BOOL enabled = VARIANT_FALSE;
+  EXPECT_EQ(udp->get_Enabled(&enabled), S_OK);
+  EXPECT_EQ(enabled, VARIANT_TRUE);
+}
+
+class ServiceExceptionTest : public ServerTest {
+ protected:
+  void SetUp() override {
+    ServerTest::SetUp();
+    HostState s = Read();
+    s.serviceExceptions.push_back(ServiceException{LegacyProfile::Standard, ServiceType::FileAndPrint, "SUBNET",
+                                                   DefaultServicePorts(ServiceType::FileAndPrint, true)});
+    s.serviceExceptions.push_back(ServiceException{LegacyProfile::Domain, ServiceType::RemoteDesktop, "ALL",
+                                                   DefaultServicePorts(ServiceType::RemoteDesktop, false)});
+    ASSERT_TRUE(WriteState(s));
+  }
+  ComPtr<INetFwProfile> Profile(NET_FW_PROFILE_TYPE type) {
+    ComPtr<INetFwMgr> manager;
+    ComPtr<INetFwPolicy> local;
+    ComPtr<INetFwProfile> profile;
+    EXPECT_EQ(Create(CLSID_NetFwMgr, manager), S_OK);
+    if (manager) {
+      EXPECT_EQ(manager->get_LocalPolicy(&local), S_OK);
+    }
+    if (local) {
+      EXPECT_EQ(local->GetProfileByType(type, &profile), S_OK);
+    }
+    return profile;
+  }
+};
+
+TEST_F(ServiceExceptionTest, FileAndPrinterSharingShowsItsFourPortsInItsProfileOnly) {
+  ComPtr<INetFwServices> services;
+  ASSERT_EQ(Profile(NET_FW_PROFILE_STANDARD)->get_Services(&services), S_OK);
+  LONG count = 0;
+  EXPECT_EQ(services->get_Count(&count), S_OK);
+  EXPECT_EQ(count, 1);
+  ComPtr<INetFwService> fps;
+  ASSERT_EQ(services->Item(NET_FW_SERVICE_FILE_AND_PRINT, &fps), S_OK);
+  NET_FW_SERVICE_TYPE type = NET_FW_SERVICE_NONE;
+  VARIANT_BOOL enabled = VARIANT_FALSE, customized = VARIANT_TRUE;
+  NET_FW_SCOPE scope = NET_FW_SCOPE_ALL;
+  EXPECT_EQ(fps->get_Type(&type), S_OK);
+  EXPECT_EQ(type, NET_FW_SERVICE_FILE_AND_PRINT);
+  EXPECT_EQ(fps->get_Enabled(&enabled), S_OK);
+  EXPECT_EQ(enabled, VARIANT_TRUE);
+  EXPECT_EQ(fps->get_Customized(&customized), S_OK);
+  EXPECT_EQ(customized, VARIANT_FALSE);
+  EXPECT_EQ(fps->get_Scope(&scope), S_OK);
+  EXPECT_EQ(scope, NET_FW_SCOPE_LOCAL_SUBNET);
+  ComPtr<INetFwOpenPorts> ports;
+  ASSERT_EQ(fps->get_GloballyOpenPorts(&ports), S_OK);
+  using Entry = std::tuple<long, long, bool>;
+  EXPECT_EQ(WalkPorts(ports.Get()), (std::vector<Entry>{{139, 6, true}, {445, 6, true}, {137, 17, true}, {138, 17, true}}));
+  ComPtr<INetFwService> absent;
+  EXPECT_TRUE(FAILED(services->Item(NET_FW_SERVICE_REMOTE_DESKTOP, &absent)));
+  EXPECT_EQ(absent, nullptr);
+  // Its ports are not the profile's globally open ports.
+  ComPtr<INetFwOpenPorts> profilePorts;
+  ComPtr<INetFwOpenPort> port;
+  ASSERT_EQ(Profile(NET_FW_PROFILE_STANDARD)->get_GloballyOpenPorts(&profilePorts), S_OK);
+  EXPECT_TRUE(FAILED(profilePorts->Item(138, NET_FW_IP_PROTOCOL_UDP, &port)));
+
+  ComPtr<INetFwServices> domainServices;
+  ComPtr<INetFwService> rdp;
+  ASSERT_EQ(Profile(NET_FW_PROFILE_DOMAIN)->get_Services(&domainServices), S_OK);
+  ASSERT_EQ(domainServices->Item(NET_FW_SERVICE_REMOTE_DESKTOP, &rdp), S_OK);
+  EXPECT_EQ(rdp->get_Enabled(&enabled), S_OK);
+  EXPECT_EQ(enabled, VARIANT_FALSE);
+}
+
+TEST_F(ServiceExceptionTest, SwitchingAServiceOrOnePortWritesThrough) {
+  ComPtr<INetFwServices> services;
+  ComPtr<INetFwService> fps;
+  ASSERT_EQ(Profile(NET_FW_PROFILE_STANDARD)->get_Services(&services), S_OK);
+  ASSERT_EQ(services->Item(NET_FW_SERVICE_FILE_AND_PRINT, &fps), S_OK);
+  ComPtr<INetFwOpenPorts> ports;
+  ComPtr<INetFwOpenPort> smb;
+  ASSERT_EQ(fps->get_GloballyOpenPorts(&ports), S_OK);
+  ASSERT_EQ(ports->Item(445, NET_FW_IP_PROTOCOL_TCP, &smb), S_OK);
+  EXPECT_EQ(smb->put_Enabled(VARIANT_FALSE), S_OK);
+  VARIANT_BOOL enabled = VARIANT_TRUE, customized = VARIANT_FALSE;
+  EXPECT_EQ(fps->get_Enabled(&enabled), S_OK);
+  EXPECT_EQ(enabled, VARIANT_FALSE) << "one closed port makes the service read as not enabled";
+  EXPECT_EQ(fps->get_Customized(&customized), S_OK);
+  EXPECT_EQ(customized, VARIANT_TRUE);
+  EXPECT_EQ(ports->Remove(139, NET_FW_IP_PROTOCOL_TCP), E_ACCESSDENIED);
+
+  EXPECT_EQ(fps->put_Enabled(VARIANT_FALSE), S_OK);
+  HostState s = Read();
+  const ServiceException* stored = s.FindServiceException(LegacyProfile::Standard, ServiceType::FileAndPrint);
+  ASSERT_NE(stored, nullptr);
+  for (const auto& p : stored->ports) EXPECT_FALSE(p.enabled) << p.port;
+  EXPECT_EQ(stored->ports.size(), 4u);
+}
+
+TEST_F(ServiceExceptionTest, ExceptionsNotAllowedIsKeptPerProfile) {
+  VARIANT_BOOL none = VARIANT_TRUE;
+  EXPECT_EQ(Profile(NET_FW_PROFILE_STANDARD)->get_ExceptionsNotAllowed(&none), S_OK);
+  EXPECT_EQ(none, VARIANT_FALSE);
+  EXPECT_EQ(Profile(NET_FW_PROFILE_STANDARD)->put_ExceptionsNotAllowed(VARIANT_TRUE), S_OK);
+  EXPECT_TRUE(Read().ExceptionsNotAllowed(LegacyProfile::Standard));
+  EXPECT_FALSE(Read().ExceptionsNotAllowed(LegacyProfile::Domain));
+}
+
+TEST_F(ServerTest, CurrentProfileTypesNamesEveryProfileInForce) {
+  ComPtr<INetFwPolicy2> policy;
+  ASSERT_EQ(Create(CLSID_NetFwPolicy2, policy), S_OK);
+  LONG types = 0;
+  EXPECT_EQ(policy->get_CurrentProfileTypes(&types), S_OK);
+  EXPECT_EQ(types, NET_FW_PROFILE2_PRIVATE);
+  HostState s = Read();
+  s.currentProfileTypes = NET_FW_PROFILE2_DOMAIN | NET_FW_PROFILE2_PUBLIC;
+  ASSERT_TRUE(WriteState(s));
+  EXPECT_EQ(policy->get_CurrentProfileTypes(&types), S_OK);
+  EXPECT_EQ(types, NET_FW_PROFILE2_DOMAIN | NET_FW_PROFILE2_PUBLIC);
+}
+
+TEST_F(ServerTest, ProfileHeldByGroupPolicyAcceptsSwitchesWithoutEffect) {
+  HostState s = Read();
+  s.currentProfile = Profile::Domain;
+  s.heldByGroupPolicy = NET_FW_PROFILE2_DOMAIN;
+  ASSERT_TRUE(WriteState(s));
+  ComPtr<INetFwPolicy2> policy;
+  ASSERT_EQ(Create(CLSID_NetFwPolicy2, policy), S_OK);
+  EXPECT_EQ(policy->put_FirewallEnabled(NET_FW_PROFILE2_DOMAIN, VARIANT_TRUE), S_OK);
+  EXPECT_EQ(policy->put_FirewallEnabled(NET_FW_PROFILE2_PRIVATE, VARIANT_TRUE), S_OK);
+  NET_FW_MODIFY_STATE modify = NET_FW_MODIFY_STATE_OK;
+  EXPECT_EQ(policy->get_LocalPolicyModifyState(&modify), S_OK);
+  EXPECT_EQ(modify, NET_FW_MODIFY_STATE_GP_OVERRIDE);
+  ComPtr<INetFwMgr> manager;
+  ComPtr<INetFwPolicy> local;
+  ComPtr<INetFwProfile> current;
+  ASSERT_EQ(Create(CLSID_NetFwMgr, manager), S_OK);
+  ASSERT_EQ(manager->get_LocalPolicy(&local), S_OK);
+  ASSERT_EQ(local->get_CurrentProfile(&current), S_OK);
+  EXPECT_EQ(current->put_FirewallEnabled(VARIANT_TRUE), S_OK);
+  s = Read();
+  EXPECT_FALSE(s.IsOn(Profile::Domain));
+  EXPECT_TRUE(s.IsOn(Profile::Private));
+}
+
+TEST_F(ServerTest, PolicyRefusesExactlyTheConfiguredAdd) {
+  HostState s = Read();
+  s.refuseAddNumber = 2;
+  ASSERT_TRUE(WriteState(s));
+  ComPtr<INetFwPolicy2> policy;
+  ComPtr<INetFwRules> rules;
+  ASSERT_EQ(Create(CLSID_NetFwPolicy2, policy), S_OK);
+  ASSERT_EQ(policy->get_Rules(&rules), S_OK);
+  EXPECT_EQ(rules->Add(NewBlockRule(L"one", 6, L"445").Get()), S_OK);
+  EXPECT_EQ(rules->Add(NewBlockRule(L"two", 17, L"445").Get()), E_ACCESSDENIED);
+  EXPECT_EQ(rules->Add(NewBlockRule(L"three", 6, L"135").Get()), S_OK);
+  s = Read();
+  ASSERT_EQ(s.rules.size(), 2u);
+  EXPECT_EQ(s.rules[0].name, "one");
+  EXPECT_EQ(s.rules[1].name, "three");
+  EXPECT_EQ(s.addsSeen, 3);
 }
 
 TEST_F(ServerTest, RefusalFaultsAndAMissingStateFailCreation) {

@@ -22,6 +22,13 @@ HostState RichState() {
   svc.starts = 2;
   s.services.push_back(svc);
   s.openPorts.push_back(OpenPort{LegacyProfile::Domain, 445, 17, "SMB\tdirect", false, "SUBNET"});
+  s.currentProfileTypes = 5;
+  s.heldByGroupPolicy = 1;
+  s.SetExceptionsNotAllowed(LegacyProfile::Domain, true);
+  s.refuseAddNumber = 7;
+  s.addsSeen = 3;
+  s.serviceExceptions.push_back(ServiceException{LegacyProfile::Domain, ServiceType::FileAndPrint, "SUBNET",
+                                                 {{139, 6, true}, {445, 6, false}, {137, 17, true}}});
   FirewallRule rule;
   rule.name = "@QXRuleOptions.exe, TCP-445";
   rule.description = "line one\nline two\\ with backslash";
@@ -64,13 +71,63 @@ TEST(HostStateText, RoundTripKeepsEveryPropertyAndOrder) {
   EXPECT_EQ(parsed.state->services.at(0).pendingRounds, 4);
   EXPECT_TRUE(parsed.state->IsOn(Profile::Public));
   EXPECT_FALSE(parsed.state->IsOn(Profile::Private));
+  EXPECT_EQ(parsed.state->CurrentProfileTypes(), 5);
+  EXPECT_TRUE(parsed.state->HeldByGroupPolicy(Profile::Domain));
+  EXPECT_FALSE(parsed.state->HeldByGroupPolicy(Profile::Public));
+  EXPECT_TRUE(parsed.state->ExceptionsNotAllowed(LegacyProfile::Domain));
+  EXPECT_FALSE(parsed.state->ExceptionsNotAllowed(LegacyProfile::Standard));
+  EXPECT_EQ(parsed.state->refuseAddNumber, 7);
+  EXPECT_EQ(parsed.state->addsSeen, 3);
+  const ServiceException& e = parsed.state->serviceExceptions.at(0);
+  EXPECT_EQ(e.profile, LegacyProfile::Domain);
+  EXPECT_EQ(e.scope, "SUBNET");
+  ASSERT_EQ(e.ports.size(), 3u);
+  EXPECT_EQ(e.ports[1].port, 445);
+  EXPECT_FALSE(e.ports[1].enabled);
+  EXPECT_EQ(e.ports[2].protocol, 17);
+}
+
+// State files written before service exceptions, add refusals and profile
+// masks existed still read, with none of them.
+TEST(HostStateText, OlderStateFilesReadWithNewSettingsAtRest) {
+  auto parsed = ParseState(
+      "quillfort-testbed-state\tversion=1\nhost\tscenario=old\tcurrent-profile=public\n"
+      "faults\tpolicy2=allow\tlegacy-manager=allow\nopen-port\tport=445\n");
+  ASSERT_TRUE(parsed.state) << parsed.error;
+  EXPECT_EQ(parsed.state->CurrentProfileTypes(), 4);
+  EXPECT_EQ(parsed.state->refuseAddNumber, 0);
+  EXPECT_TRUE(parsed.state->serviceExceptions.empty());
+  EXPECT_FALSE(parsed.state->ExceptionsNotAllowed(LegacyProfile::Standard));
+  // and the mask stays out of the text until someone sets it
+  EXPECT_EQ(SerializeState(*parsed.state).find("current-profile-types"), std::string::npos);
+}
+
+TEST(ServiceExceptions, EnabledOnlyWhenEveryPortIsAndSwitchedWhole) {
+  ServiceException e{LegacyProfile::Standard, ServiceType::FileAndPrint, "ALL",
+                     DefaultServicePorts(ServiceType::FileAndPrint, true)};
+  ASSERT_EQ(e.ports.size(), 4u);
+  EXPECT_TRUE(e.Enabled());
+  e.ports[2].enabled = false;
+  EXPECT_FALSE(e.Enabled());
+  e.SetEnabled(true);
+  EXPECT_TRUE(e.Enabled());
+  e.SetEnabled(false);
+  for (const auto& p : e.ports) EXPECT_FALSE(p.enabled);
+  EXPECT_FALSE((ServiceException{}).Enabled()) << "a service without ports opens nothing";
+  // File and Printer Sharing: TCP 139 and 445, UDP 137 and 138.
+  std::vector<std::pair<long, long>> ports;
+  for (const auto& p : DefaultServicePorts(ServiceType::FileAndPrint, false)) ports.emplace_back(p.protocol, p.port);
+  EXPECT_EQ(ports, (std::vector<std::pair<long, long>>{{6, 139}, {6, 445}, {17, 137}, {17, 138}}));
+  EXPECT_EQ(ServiceTypeFromName("FILEANDPRINT"), ServiceType::FileAndPrint);
+  EXPECT_FALSE(ServiceTypeFromName("fileandprint"));
 }
 
 TEST(HostStateText, EveryValueStaysOnOneLine) {
   std::string text = SerializeState(RichState());
   size_t lines = std::count(text.begin(), text.end(), '\n');
-  // header, host, firewall, faults, netsh, 1 service, 1 port, 2 rules, 2 log lines
-  EXPECT_EQ(lines, 11u);
+  // header, host, firewall, faults, legacy exceptions, netsh, 1 service,
+  // 1 port, 1 service exception, 2 rules, 2 log lines
+  EXPECT_EQ(lines, 13u);
 }
 
 TEST(HostStateText, OmittedRuleFieldsTakeNewRuleDefaults) {
@@ -107,6 +164,12 @@ TEST(HostStateText, RejectsMalformedInputWithItsLine) {
   EXPECT_FALSE(ParseState(header + "service\tstart=immediate\n").state);
   EXPECT_FALSE(ParseState(header + "open-port\tprotocol=ICMP\n").state);
   EXPECT_FALSE(ParseState(header + "rule\tnovalue\n").state);
+  EXPECT_FALSE(ParseState(header + "host\tcurrent-profile-types=8\n").state);
+  EXPECT_FALSE(ParseState(header + "firewall\tgroup-policy=-1\n").state);
+  EXPECT_FALSE(ParseState(header + "legacy-exceptions\tdomain=perhaps\n").state);
+  EXPECT_FALSE(ParseState(header + "service-exception\ttype=PRINTING\tports=TCP 139 on\n").state);
+  for (const char* ports : {"TCP 139", "TCP139 on", "ICMP 8 on", "TCP 13x on", "TCP 139 maybe", "TCP 139 on,"})
+    EXPECT_FALSE(ParseState(header + "service-exception\ttype=FILEANDPRINT\tports=" + ports + "\n").state) << ports;
 }
 
 TEST(LegacyProfileMapping, StandardIsTheCurrentPrivateOrPublicCategory) {

@@ -35,6 +35,15 @@ TEST(NetshOpmode, ProfileAllSwitchesDomainAndStandard) {
   EXPECT_FALSE(s.IsOn(Profile::Public));
 }
 
+TEST(NetshOpmode, ProfileHeldByGroupPolicyKeepsItsSwitch) {
+  HostState s;
+  s.currentProfile = Profile::Domain;
+  s.heldByGroupPolicy = ProfileBit(Profile::Domain);
+  EXPECT_EQ(RunNetsh(s, "netsh firewall set opmode mode = enable profile = all").exitCode, 0);
+  EXPECT_FALSE(s.IsOn(Profile::Domain));
+  EXPECT_TRUE(s.IsOn(Profile::Private));
+}
+
 TEST(NetshOpmode, RejectsMissingOrBadMode) {
   HostState s;
   EXPECT_NE(RunNetsh(s, "netsh firewall set opmode").exitCode, 0);
@@ -92,6 +101,66 @@ TEST(NetshPortopening, RejectedCommandsChangeNothing) {
                            "netsh firewall set portopening protocol= port=445",
                            "netsh firewall delete portopening TCP 445",
                            "netsh interface ip show config", "netsh"}) {
+    EXPECT_NE(RunNetsh(s, line).exitCode, 0) << line;
+    EXPECT_EQ(SerializeState(s), before) << line;
+  }
+}
+
+TEST(NetshOpmode, ExceptionsSwitchTheNoExceptionsSettingOfTheNamedProfiles) {
+  HostState s;
+  ASSERT_EQ(RunNetsh(s, "netsh firewall set opmode enable disable").exitCode, 0);
+  EXPECT_TRUE(s.ExceptionsNotAllowed(LegacyProfile::Standard));
+  EXPECT_FALSE(s.ExceptionsNotAllowed(LegacyProfile::Domain));
+  ASSERT_EQ(RunNetsh(s, "netsh firewall set opmode mode=enable exceptions=enable profile=all").exitCode, 0);
+  EXPECT_FALSE(s.ExceptionsNotAllowed(LegacyProfile::Standard));
+  ASSERT_EQ(RunNetsh(s, "netsh firewall set opmode enable").exitCode, 0);
+  EXPECT_FALSE(s.ExceptionsNotAllowed(LegacyProfile::Standard)) << "left alone when not named";
+  EXPECT_NE(RunNetsh(s, "netsh firewall set opmode enable exceptions=sometimes").exitCode, 0);
+}
+
+TEST(NetshService, FileAndPrintDisabledInBothProfilesWithEveryPort) {
+  HostState s;
+  for (LegacyProfile p : {LegacyProfile::Standard, LegacyProfile::Domain})
+    s.serviceExceptions.push_back(ServiceException{p, ServiceType::FileAndPrint, "SUBNET",
+                                                   DefaultServicePorts(ServiceType::FileAndPrint, true)});
+  s.openPorts.push_back(OpenPort{LegacyProfile::Standard, 445, 6, "445", true, "ALL"});
+  auto out = RunNetsh(s, "netsh firewall set service type = FILEANDPRINT mode = DISABLE scope = ALL profile = ALL");
+  ASSERT_EQ(out.exitCode, 0) << out.message;
+  ASSERT_EQ(s.serviceExceptions.size(), 2u);
+  for (const auto& e : s.serviceExceptions) {
+    EXPECT_FALSE(e.Enabled());
+    for (const auto& p : e.ports) EXPECT_FALSE(p.enabled) << p.port;
+    EXPECT_EQ(e.scope, "ALL");
+  }
+  EXPECT_TRUE(s.FindOpenPort(LegacyProfile::Standard, 445, 6)->enabled) << "port openings are another list";
+}
+
+TEST(NetshService, MissingExceptionIsCreatedWithItsPortsAndDefaultsApply) {
+  HostState s;
+  s.currentProfile = Profile::Domain;
+  ASSERT_EQ(RunNetsh(s, "netsh firewall set service fileandprint").exitCode, 0);  // mode ENABLE, current profile
+  ASSERT_EQ(s.serviceExceptions.size(), 1u);
+  const ServiceException& e = s.serviceExceptions[0];
+  EXPECT_EQ(e.profile, LegacyProfile::Domain);
+  EXPECT_TRUE(e.Enabled());
+  EXPECT_EQ(e.ports.size(), 4u);
+  ASSERT_EQ(RunNetsh(s, "netsh firewall set service type=ALL mode=DISABLE profile=STANDARD").exitCode, 0);
+  EXPECT_EQ(s.serviceExceptions.size(), 4u);
+  EXPECT_TRUE(s.FindServiceException(LegacyProfile::Domain, ServiceType::FileAndPrint)->Enabled());
+  EXPECT_FALSE(s.FindServiceException(LegacyProfile::Standard, ServiceType::RemoteDesktop)->Enabled());
+}
+
+TEST(NetshService, RejectedCommandsChangeNothing) {
+  HostState s;
+  s.serviceExceptions.push_back(ServiceException{LegacyProfile::Standard, ServiceType::FileAndPrint, "ALL",
+                                                 DefaultServicePorts(ServiceType::FileAndPrint, true)});
+  const std::string before = SerializeState(s);
+  for (const char* line : {"netsh firewall set service", "netsh firewall set service type=PRINTER",
+                           "netsh firewall set service type=FILEANDPRINT mode=OFF",
+                           "netsh firewall set service type=FILEANDPRINT scope=PLANET",
+                           "netsh firewall set service type=FILEANDPRINT scope=CUSTOM",
+                           "netsh firewall set service type=FILEANDPRINT profile=OFFICE",
+                           "netsh firewall set service type=FILEANDPRINT port=445"}) {
     EXPECT_NE(RunNetsh(s, line).exitCode, 0) << line;
     EXPECT_EQ(SerializeState(s), before) << line;
   }

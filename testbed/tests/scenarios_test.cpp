@@ -21,7 +21,7 @@ TEST(Scenarios, NamesAreUniqueAndSeedsSurviveTheTextForm) {
 TEST(Scenarios, EveryHostClassPathIsCovered) {
   std::set<int> classes;
   for (const auto& s : AllScenarios()) classes.insert(s.hostClass);
-  EXPECT_EQ(classes, (std::set<int>{0, 3, 4, 5, 6}));
+  EXPECT_EQ(classes, (std::set<int>{0, 2, 3, 4, 5, 6}));
   EXPECT_EQ(FindScenario("win7")->wineVersion, "win7");
   EXPECT_EQ(FindScenario("win2003")->hostClass, 3);
   EXPECT_FALSE(FindScenario("win95"));
@@ -50,6 +50,42 @@ TEST(Scenarios, SeededRulesAreEnabledInboundBlocks) {
     EXPECT_EQ(r.action, 0);
     EXPECT_EQ(r.direction, 1);
   }
+}
+
+TEST(Scenarios, ExposedXpHostIsOpenOnlyThroughFileAndPrinterSharing) {
+  HostState s = FindScenario("winxp-fps")->seed;
+  EXPECT_EQ(FindScenario("winxp-fps")->hostClass, 2);
+  EXPECT_TRUE(s.IsOn(AdvancedProfileOf(CurrentLegacyProfile(s), s)));
+  EXPECT_TRUE(s.openPorts.empty());
+  for (LegacyProfile p : {LegacyProfile::Standard, LegacyProfile::Domain}) {
+    ServiceException* fps = s.FindServiceException(p, ServiceType::FileAndPrint);
+    ASSERT_NE(fps, nullptr);
+    EXPECT_TRUE(fps->Enabled());
+  }
+}
+
+TEST(Scenarios, PartialProtectionFindingsAreSeededAsDescribed) {
+  HostState domain = FindScenario("win7-domain-off")->seed;
+  EXPECT_EQ(domain.CurrentProfileTypes(), ProfileBit(Profile::Domain));
+  EXPECT_FALSE(domain.IsOn(Profile::Domain));
+  EXPECT_TRUE(domain.HeldByGroupPolicy(Profile::Domain));
+  domain.SwitchLocally(Profile::Domain, true);
+  EXPECT_FALSE(domain.IsOn(Profile::Domain)) << "a local switch cannot turn a held profile on";
+  EXPECT_TRUE(domain.IsOn(Profile::Private) && domain.IsOn(Profile::Public));
+
+  HostState udp = FindScenario("win7-udp-445")->seed;
+  ASSERT_EQ(udp.rules.size(), 1u);
+  EXPECT_EQ(udp.rules[0].protocol, 17);
+  EXPECT_EQ(udp.rules[0].localPorts, "445");
+  EXPECT_TRUE(udp.rules[0].enabled);
+
+  HostState domainRules = FindScenario("win7-domain-rules")->seed;
+  EXPECT_EQ(domainRules.CurrentProfileTypes(), ProfileBit(Profile::Public));
+  ASSERT_EQ(domainRules.rules.size(), 2u);
+  for (const auto& r : domainRules.rules) EXPECT_EQ(r.profiles, ProfileBit(Profile::Domain));
+
+  EXPECT_EQ(FindScenario("win7-add-refused")->seed.refuseAddNumber, 3);
+  EXPECT_EQ(FindScenario("win7")->seed.refuseAddNumber, 0);
 }
 
 TEST(Scenarios, BulkRulesNeverMentionAGuardedPort) {

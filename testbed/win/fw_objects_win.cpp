@@ -71,6 +71,65 @@ HRESULT ChangeState(Change change) {
   return SUCCEEDED(hr) && !written ? E_FAIL : hr;
 }
 
+NET_FW_SCOPE ScopeOf(const std::string& scope) {
+  return scope == "SUBNET" ? NET_FW_SCOPE_LOCAL_SUBNET : scope == "CUSTOM" ? NET_FW_SCOPE_CUSTOM : NET_FW_SCOPE_ALL;
+}
+
+const char* ScopeName(NET_FW_SCOPE scope) {
+  return scope == NET_FW_SCOPE_LOCAL_SUBNET ? "SUBNET" : scope == NET_FW_SCOPE_CUSTOM ? "CUSTOM" : "ALL";
+}
+
+// Walks a snapshot of keys, handing out one new object per key as
+// make(key) builds it.
+template <typename Key, typename Make>
+class KeyEnumerator final : public CountedObject<IEnumVARIANT> {
+ public:
+  KeyEnumerator(std::shared_ptr<const std::vector<Key>> keys, Make make, size_t position = 0)
+      : keys_(std::move(keys)), make_(make), position_(position) {}
+  STDMETHODIMP Next(ULONG count, VARIANT* items, ULONG* fetched) override {
+    if (!items || (count > 1 && !fetched)) return E_POINTER;
+    ULONG n = 0;
+    for (; n < count && position_ < keys_->size(); ++n, ++position_) {
+      VariantInit(&items[n]);
+      items[n].vt = VT_DISPATCH;
+      items[n].pdispVal = make_((*keys_)[position_]);
+      if (!items[n].pdispVal) {
+        for (ULONG i = 0; i < n; ++i) VariantClear(&items[i]);
+        return E_OUTOFMEMORY;
+      }
+    }
+    if (fetched) *fetched = n;
+    return n == count ? S_OK : S_FALSE;
+  }
+  STDMETHODIMP Skip(ULONG count) override {
+    size_t left = keys_->size() - position_;
+    position_ += count < left ? count : left;
+    return count <= left ? S_OK : S_FALSE;
+  }
+  STDMETHODIMP Reset() override {
+    position_ = 0;
+    return S_OK;
+  }
+  STDMETHODIMP Clone(IEnumVARIANT** out) override {
+    if (!out) return E_POINTER;
+    *out = new (std::nothrow) KeyEnumerator(keys_, make_, position_);
+    return *out ? S_OK : E_OUTOFMEMORY;
+  }
+
+ private:
+  std::shared_ptr<const std::vector<Key>> keys_;
+  Make make_;
+  size_t position_;
+};
+
+template <typename Key, typename Make>
+HRESULT HandOutEnumerator(std::vector<Key> keys, Make make, IUnknown** out) {
+  if (!out) return E_POINTER;
+  auto shared = std::make_shared<const std::vector<Key>>(std::move(keys));
+  *out = new (std::nothrow) KeyEnumerator<Key, Make>(std::move(shared), make);
+  return *out ? S_OK : E_OUTOFMEMORY;
+}
+
 // ---------------------------------------------------------------- rules
 
 class Rule final : public DispatchObject<INetFwRule> {
@@ -291,10 +350,15 @@ class Rules final : public DispatchObject<INetFwRules> {
     HRESULT hr = ReadRule(source, rule);
     if (FAILED(hr)) return hr;
     if (rule.name.empty() || rule.name.find('|') != std::string::npos) return E_INVALIDARG;
-    return ChangeState([&](HostState& s) {
-      s.rules.push_back(rule);
-      return S_OK;
+    // A refused Add still counts, so that only the configured one fails.
+    bool refused = false;
+    bool written = UpdateState([&](HostState& s) {
+      refused = ++s.addsSeen == s.refuseAddNumber;
+      if (!refused) s.rules.push_back(rule);
+      return true;
     });
+    if (!written) return E_FAIL;
+    return refused ? E_ACCESSDENIED : S_OK;
   }
   STDMETHODIMP Remove(BSTR name) override {
     std::string wanted = TextOf(name);
@@ -336,7 +400,7 @@ class Policy2 final : public DispatchObject<INetFwPolicy2> {
  public:
   STDMETHODIMP get_CurrentProfileTypes(LONG* v) override {
     if (!v) return E_POINTER;
-    return WithState([&](HostState& s) { return HandOutValue(ProfileBit(s.currentProfile), v); });
+    return WithState([&](HostState& s) { return HandOutValue(s.CurrentProfileTypes(), v); });
   }
   STDMETHODIMP get_FirewallEnabled(NET_FW_PROFILE_TYPE2 type, VARIANT_BOOL* v) override {
     if (!v) return E_POINTER;
@@ -348,12 +412,18 @@ class Policy2 final : public DispatchObject<INetFwPolicy2> {
     auto profile = ProfileFromBit(type);
     if (!profile) return E_INVALIDARG;
     return ChangeState([&](HostState& s) {
-      s.SetOn(*profile, v != VARIANT_FALSE);
+      s.SwitchLocally(*profile, v != VARIANT_FALSE);
       return S_OK;
     });
   }
   STDMETHODIMP get_Rules(INetFwRules** out) override { return HandOut(new (std::nothrow) Rules(), IID_INetFwRules, reinterpret_cast<void**>(out)); }
-  STDMETHODIMP get_LocalPolicyModifyState(NET_FW_MODIFY_STATE* v) override { return HandOutValue(NET_FW_MODIFY_STATE_OK, v); }
+  STDMETHODIMP get_LocalPolicyModifyState(NET_FW_MODIFY_STATE* v) override {
+    if (!v) return E_POINTER;
+    return WithState([&](HostState& s) {
+      bool held = (s.heldByGroupPolicy & s.CurrentProfileTypes()) != 0;
+      return HandOutValue(held ? NET_FW_MODIFY_STATE_GP_OVERRIDE : NET_FW_MODIFY_STATE_OK, v);
+    });
+  }
 
   // Settings the simulated host does not model.
   STDMETHODIMP get_ExcludedInterfaces(NET_FW_PROFILE_TYPE2, VARIANT*) override { return E_NOTIMPL; }
@@ -398,12 +468,7 @@ class OpenPortEntry final : public DispatchObject<INetFwOpenPort> {
   STDMETHODIMP get_Port(LONG* v) override { return HandOutValue(port_, v); }
   STDMETHODIMP put_Port(LONG) override { return E_NOTIMPL; }
   STDMETHODIMP get_Scope(NET_FW_SCOPE* v) override {
-    return Read([&](const OpenPort& p) {
-      NET_FW_SCOPE scope = p.scope == "SUBNET" ? NET_FW_SCOPE_LOCAL_SUBNET
-                           : p.scope == "CUSTOM" ? NET_FW_SCOPE_CUSTOM
-                                                 : NET_FW_SCOPE_ALL;
-      return HandOutValue(scope, v);
-    });
+    return Read([&](const OpenPort& p) { return HandOutValue(ScopeOf(p.scope), v); });
   }
   STDMETHODIMP put_Scope(NET_FW_SCOPE) override { return E_NOTIMPL; }
   STDMETHODIMP get_RemoteAddresses(BSTR* v) override { return HandOutText("*", v); }
@@ -490,9 +555,231 @@ class OpenPorts final : public DispatchObject<INetFwOpenPorts> {
       return HandOut(new (std::nothrow) OpenPortEntry(profile_, port, protocol), IID_INetFwOpenPort, reinterpret_cast<void**>(out));
     });
   }
-  STDMETHODIMP get__NewEnum(IUnknown**) override { return E_NOTIMPL; }
+  STDMETHODIMP get__NewEnum(IUnknown** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return WithState([&](HostState& s) {
+      std::vector<std::pair<long, long>> keys;
+      for (const auto& p : s.openPorts)
+        if (p.profile == profile_) keys.emplace_back(p.port, p.protocol);
+      LegacyProfile profile = profile_;
+      return HandOutEnumerator(std::move(keys), [profile](const std::pair<long, long>& key) -> IDispatch* {
+        return new (std::nothrow) OpenPortEntry(profile, key.first, key.second);
+      }, out);
+    });
+  }
 
  private:
+  LegacyProfile profile_;
+};
+
+// ------------------------------------------------------ service exceptions
+
+// One port of a predefined service: built in, switched with its service.
+class ServicePortEntry final : public DispatchObject<INetFwOpenPort> {
+ public:
+  ServicePortEntry(LegacyProfile profile, ServiceType type, long port, long protocol)
+      : profile_(profile), type_(type), port_(port), protocol_(protocol) {}
+
+  STDMETHODIMP get_Name(BSTR* v) override {
+    return HandOutText(std::string(ServiceDisplayName(type_)) + (protocol_ == 17 ? " (UDP " : " (TCP ") +
+                           std::to_string(port_) + ")",
+                       v);
+  }
+  STDMETHODIMP put_Name(BSTR) override { return E_ACCESSDENIED; }
+  STDMETHODIMP get_IpVersion(NET_FW_IP_VERSION* v) override { return HandOutValue(NET_FW_IP_VERSION_ANY, v); }
+  STDMETHODIMP put_IpVersion(NET_FW_IP_VERSION) override { return E_ACCESSDENIED; }
+  STDMETHODIMP get_Protocol(NET_FW_IP_PROTOCOL* v) override { return HandOutValue(protocol_, v); }
+  STDMETHODIMP put_Protocol(NET_FW_IP_PROTOCOL) override { return E_ACCESSDENIED; }
+  STDMETHODIMP get_Port(LONG* v) override { return HandOutValue(port_, v); }
+  STDMETHODIMP put_Port(LONG) override { return E_ACCESSDENIED; }
+  STDMETHODIMP get_Scope(NET_FW_SCOPE* v) override {
+    return Read([&](ServiceException& e, ServicePort&) { return HandOutValue(ScopeOf(e.scope), v); });
+  }
+  STDMETHODIMP put_Scope(NET_FW_SCOPE) override { return E_ACCESSDENIED; }
+  STDMETHODIMP get_RemoteAddresses(BSTR* v) override { return HandOutText("*", v); }
+  STDMETHODIMP put_RemoteAddresses(BSTR) override { return E_ACCESSDENIED; }
+  STDMETHODIMP get_Enabled(VARIANT_BOOL* v) override {
+    return Read([&](ServiceException&, ServicePort& p) { return HandOutValue(VariantBool(p.enabled), v); });
+  }
+  STDMETHODIMP put_Enabled(VARIANT_BOOL v) override {
+    return ChangeState([&](HostState& s) {
+      ServicePort* p = Find(s);
+      if (!p) return kNotFound;
+      p->enabled = v != VARIANT_FALSE;
+      return S_OK;
+    });
+  }
+  STDMETHODIMP get_BuiltIn(VARIANT_BOOL* v) override { return HandOutValue(VARIANT_TRUE, v); }
+
+ private:
+  ServicePort* Find(HostState& s) {
+    ServiceException* e = s.FindServiceException(profile_, type_);
+    if (!e) return nullptr;
+    for (auto& p : e->ports)
+      if (p.port == port_ && p.protocol == protocol_) return &p;
+    return nullptr;
+  }
+  template <typename F>
+  HRESULT Read(F read) {
+    return WithState([&](HostState& s) {
+      ServicePort* p = Find(s);
+      return p ? read(*s.FindServiceException(profile_, type_), *p) : kNotFound;
+    });
+  }
+
+  LegacyProfile profile_;
+  ServiceType type_;
+  long port_;
+  long protocol_;
+};
+
+// The ports of one service; the platform lets nobody add or remove them.
+class ServicePorts final : public DispatchObject<INetFwOpenPorts> {
+ public:
+  ServicePorts(LegacyProfile profile, ServiceType type) : profile_(profile), type_(type) {}
+
+  STDMETHODIMP get_Count(LONG* count) override {
+    if (!count) return E_POINTER;
+    return WithService([&](ServiceException& e) { return HandOutValue(e.ports.size(), count); });
+  }
+  STDMETHODIMP Add(INetFwOpenPort*) override { return E_ACCESSDENIED; }
+  STDMETHODIMP Remove(LONG, NET_FW_IP_PROTOCOL) override { return E_ACCESSDENIED; }
+  STDMETHODIMP Item(LONG port, NET_FW_IP_PROTOCOL protocol, INetFwOpenPort** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return WithService([&](ServiceException& e) {
+      for (const auto& p : e.ports)
+        if (p.port == port && p.protocol == protocol)
+          return HandOut(new (std::nothrow) ServicePortEntry(profile_, type_, port, protocol), IID_INetFwOpenPort,
+                         reinterpret_cast<void**>(out));
+      return kNotFound;
+    });
+  }
+  STDMETHODIMP get__NewEnum(IUnknown** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return WithService([&](ServiceException& e) {
+      std::vector<std::pair<long, long>> keys;
+      for (const auto& p : e.ports) keys.emplace_back(p.port, p.protocol);
+      LegacyProfile profile = profile_;
+      ServiceType type = type_;
+      return HandOutEnumerator(std::move(keys), [profile, type](const std::pair<long, long>& key) -> IDispatch* {
+        return new (std::nothrow) ServicePortEntry(profile, type, key.first, key.second);
+      }, out);
+    });
+  }
+
+ private:
+  template <typename F>
+  HRESULT WithService(F read) {
+    return WithState([&](HostState& s) {
+      ServiceException* e = s.FindServiceException(profile_, type_);
+      return e ? read(*e) : kNotFound;
+    });
+  }
+
+  LegacyProfile profile_;
+  ServiceType type_;
+};
+
+class ServiceEntry final : public DispatchObject<INetFwService> {
+ public:
+  ServiceEntry(LegacyProfile profile, ServiceType type) : profile_(profile), type_(type) {}
+
+  STDMETHODIMP get_Name(BSTR* v) override { return HandOutText(ServiceDisplayName(type_), v); }
+  STDMETHODIMP get_Type(NET_FW_SERVICE_TYPE* v) override { return HandOutValue(static_cast<long>(type_), v); }
+  // Customized: some ports switched apart from the others.
+  STDMETHODIMP get_Customized(VARIANT_BOOL* v) override {
+    return Read([&](ServiceException& e) {
+      bool any = false, all = true;
+      for (const auto& p : e.ports) {
+        any = any || p.enabled;
+        all = all && p.enabled;
+      }
+      return HandOutValue(VariantBool(any && !all), v);
+    });
+  }
+  STDMETHODIMP get_IpVersion(NET_FW_IP_VERSION* v) override { return HandOutValue(NET_FW_IP_VERSION_ANY, v); }
+  STDMETHODIMP put_IpVersion(NET_FW_IP_VERSION) override { return E_NOTIMPL; }
+  STDMETHODIMP get_Scope(NET_FW_SCOPE* v) override {
+    return Read([&](ServiceException& e) { return HandOutValue(ScopeOf(e.scope), v); });
+  }
+  STDMETHODIMP put_Scope(NET_FW_SCOPE v) override {
+    if (v != NET_FW_SCOPE_ALL && v != NET_FW_SCOPE_LOCAL_SUBNET && v != NET_FW_SCOPE_CUSTOM) return E_INVALIDARG;
+    return Write([&](ServiceException& e) { e.scope = ScopeName(v); });
+  }
+  STDMETHODIMP get_RemoteAddresses(BSTR* v) override { return HandOutText("*", v); }
+  STDMETHODIMP put_RemoteAddresses(BSTR) override { return E_NOTIMPL; }
+  STDMETHODIMP get_Enabled(VARIANT_BOOL* v) override {
+    return Read([&](ServiceException& e) { return HandOutValue(VariantBool(e.Enabled()), v); });
+  }
+  STDMETHODIMP put_Enabled(VARIANT_BOOL v) override {
+    return Write([&](ServiceException& e) { e.SetEnabled(v != VARIANT_FALSE); });
+  }
+  STDMETHODIMP get_GloballyOpenPorts(INetFwOpenPorts** out) override {
+    return HandOut(new (std::nothrow) ServicePorts(profile_, type_), IID_INetFwOpenPorts, reinterpret_cast<void**>(out));
+  }
+
+ private:
+  template <typename F>
+  HRESULT Read(F read) {
+    return WithState([&](HostState& s) {
+      ServiceException* e = s.FindServiceException(profile_, type_);
+      return e ? read(*e) : kNotFound;
+    });
+  }
+  template <typename F>
+  HRESULT Write(F change) {
+    return ChangeState([&](HostState& s) {
+      ServiceException* e = s.FindServiceException(profile_, type_);
+      if (!e) return kNotFound;
+      change(*e);
+      return S_OK;
+    });
+  }
+
+  LegacyProfile profile_;
+  ServiceType type_;
+};
+
+class Services final : public DispatchObject<INetFwServices> {
+ public:
+  explicit Services(LegacyProfile profile) : profile_(profile) {}
+
+  STDMETHODIMP get_Count(LONG* count) override {
+    if (!count) return E_POINTER;
+    return WithState([&](HostState& s) { return HandOutValue(Types(s).size(), count); });
+  }
+  STDMETHODIMP Item(NET_FW_SERVICE_TYPE type, INetFwService** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return WithState([&](HostState& s) {
+      for (ServiceType t : Types(s))
+        if (static_cast<long>(t) == type)
+          return HandOut(new (std::nothrow) ServiceEntry(profile_, t), IID_INetFwService, reinterpret_cast<void**>(out));
+      return kNotFound;
+    });
+  }
+  STDMETHODIMP get__NewEnum(IUnknown** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return WithState([&](HostState& s) {
+      LegacyProfile profile = profile_;
+      return HandOutEnumerator(Types(s), [profile](ServiceType type) -> IDispatch* {
+        return new (std::nothrow) ServiceEntry(profile, type);
+      }, out);
+    });
+  }
+
+ private:
+  std::vector<ServiceType> Types(const HostState& s) const {
+    std::vector<ServiceType> types;
+    for (const auto& e : s.serviceExceptions)
+      if (e.profile == profile_) types.push_back(e.type);
+    return types;
+  }
+
   LegacyProfile profile_;
 };
 
@@ -510,7 +797,7 @@ class LegacyProfileObject final : public DispatchObject<INetFwProfile> {
   }
   STDMETHODIMP put_FirewallEnabled(VARIANT_BOOL v) override {
     return ChangeState([&](HostState& s) {
-      s.SetOn(AdvancedProfileOf(profile_, s), v != VARIANT_FALSE);
+      s.SwitchLocally(AdvancedProfileOf(profile_, s), v != VARIANT_FALSE);
       return S_OK;
     });
   }
@@ -518,16 +805,27 @@ class LegacyProfileObject final : public DispatchObject<INetFwProfile> {
     return HandOut(new (std::nothrow) OpenPorts(profile_), IID_INetFwOpenPorts, reinterpret_cast<void**>(out));
   }
 
+  STDMETHODIMP get_ExceptionsNotAllowed(VARIANT_BOOL* v) override {
+    if (!v) return E_POINTER;
+    return WithState([&](HostState& s) { return HandOutValue(VariantBool(s.ExceptionsNotAllowed(profile_)), v); });
+  }
+  STDMETHODIMP put_ExceptionsNotAllowed(VARIANT_BOOL v) override {
+    return ChangeState([&](HostState& s) {
+      s.SetExceptionsNotAllowed(profile_, v != VARIANT_FALSE);
+      return S_OK;
+    });
+  }
+  STDMETHODIMP get_Services(INetFwServices** out) override {
+    return HandOut(new (std::nothrow) Services(profile_), IID_INetFwServices, reinterpret_cast<void**>(out));
+  }
+
   // Settings the simulated host does not model.
-  STDMETHODIMP get_ExceptionsNotAllowed(VARIANT_BOOL*) override { return E_NOTIMPL; }
-  STDMETHODIMP put_ExceptionsNotAllowed(VARIANT_BOOL) override { return E_NOTIMPL; }
   STDMETHODIMP get_NotificationsDisabled(VARIANT_BOOL*) override { return E_NOTIMPL; }
   STDMETHODIMP put_NotificationsDisabled(VARIANT_BOOL) override { return E_NOTIMPL; }
   STDMETHODIMP get_UnicastResponsesToMulticastBroadcastDisabled(VARIANT_BOOL*) override { return E_NOTIMPL; }
   STDMETHODIMP put_UnicastResponsesToMulticastBroadcastDisabled(VARIANT_BOOL) override { return E_NOTIMPL; }
   STDMETHODIMP get_RemoteAdminSettings(INetFwRemoteAdminSettings**) override { return E_NOTIMPL; }
   STDMETHODIMP get_IcmpSettings(INetFwIcmpSettings**) override { return E_NOTIMPL; }
-  STDMETHODIMP get_Services(INetFwServices**) override { return E_NOTIMPL; }
   STDMETHODIMP get_AuthorizedApplications(INetFwAuthorizedApplications**) override { return E_NOTIMPL; }
 
  private:

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "app/hardening_outcome.h"
 #include "app/hardening_plan.h"
+#include "host/legacy_port_closing_batch.h"
 #include "app/minimized_icon.h"
 #include "app/panel_texts.h"
 #include "app/status_panel.h"
@@ -39,6 +41,7 @@ TEST(PanelTexts, DecodeFromCodePage936ToTheExactChineseTexts) {
   EXPECT_EQ(Utf8FromCp936(kTextPortBlocked), "禁止");
   EXPECT_EQ(Utf8FromCp936(kTextHardeningStarted), "正在安全加固，请稍候... ...");
   EXPECT_EQ(Utf8FromCp936(kTextHardeningDone), "恭喜您，安全加固完成！");
+  EXPECT_EQ(Utf8FromCp936(kTextHardeningIncomplete), "加固未完成，请重试！");
   EXPECT_EQ(Utf8FromCp936(kPanelFaceCp936), "宋体");
 }
 
@@ -118,11 +121,12 @@ std::vector<std::string> Describe(const std::vector<HardeningStep>& plan) {
         line = "rule " + std::to_string(step.number) + " " +
                std::string(step.portText, step.portText + std::wcslen(step.portText));
         break;
-      case HardeningAction::RunLegacyPortClosing: line = "netsh batch"; break;
+      case HardeningAction::RunSystemCommand: line = "run " + std::string(step.text); break;
       case HardeningAction::CloseLegacyProfile: line = "legacy close"; break;
       case HardeningAction::OpenLegacyProfile: line = "legacy open"; break;
       case HardeningAction::RefreshStatusAdvanced: line = "refresh advanced"; break;
       case HardeningAction::RefreshStatusLegacy: line = "refresh legacy"; break;
+      case HardeningAction::ShowCompletion: line = "completion"; break;
     }
     lines.push_back(line + need);
   }
@@ -135,7 +139,7 @@ std::vector<std::string> Start() {
 
 std::vector<std::string> End(const std::string& refresh) {
   return {"legacy close", "legacy open", "refresh " + refresh,
-          "progress 恭喜您，安全加固完成！", "enable 1007 on", "enable 1 on"};
+          "completion", "enable 1007 on", "enable 1 on"};
 }
 
 std::vector<std::string> AdvancedMiddle() {
@@ -156,8 +160,9 @@ std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std:
 }
 
 TEST(HardeningPlan, OlderAndUnrecognisedHostsStartSharedAccessAndRunNetsh) {
-  const std::vector<std::string> netsh{"start type SharedAccess 2", "start SharedAccess 1",
-                                       "netsh batch"};
+  std::vector<std::string> netsh{"start type SharedAccess 2", "start SharedAccess 1"};
+  for (const char* command : LegacyPortClosingCommands()) netsh.push_back(std::string("run ") + command);
+  ASSERT_EQ(netsh.size(), 9u);
   for (int hostClass : {-1, 0, 1, 2, 3}) {
     SCOPED_TRACE(hostClass);
     EXPECT_EQ(Describe(HardeningPlan(hostClass)), Join(Start(), netsh, End("legacy")));
@@ -181,6 +186,128 @@ TEST(HardeningPlan, ClassTestsSplitAtFour) {
   EXPECT_FALSE(HardensThroughNetsh(4));
   EXPECT_TRUE(HardensThroughAdvancedPolicy(4));
   EXPECT_FALSE(HardensThroughAdvancedPolicy(3));
+}
+
+// ---- outcome of a run ---------------------------------------------------------
+
+TEST(HardeningPlan, OnlyStepsThatChangeOrReopenTheHostAreChecked) {
+  for (int hostClass : {0, 4, 6}) {
+    for (const HardeningStep& step : HardeningPlan(hostClass)) {
+      const bool expected = step.action == HardeningAction::SetServiceStartType ||
+                            step.action == HardeningAction::StartServiceAndWait ||
+                            step.action == HardeningAction::ReopenAdvancedPolicy ||
+                            step.action == HardeningAction::EnableAdvancedFirewall ||
+                            step.action == HardeningAction::AddBlockRule ||
+                            step.action == HardeningAction::RunSystemCommand ||
+                            step.action == HardeningAction::OpenLegacyProfile;
+      EXPECT_EQ(IsCheckedStep(step.action), expected) << StepName(step);
+    }
+  }
+}
+
+TEST(HardeningPlan, StepNamesSayWhatWasAskedOfWhom) {
+  std::vector<std::string> names;
+  for (const HardeningStep& step : HardeningPlan(6)) {
+    if (IsCheckedStep(step.action)) names.push_back(StepName(step));
+  }
+  ASSERT_EQ(names.size(), 17u);
+  EXPECT_EQ(names[0], "SetServiceStartType MpsSvc");
+  EXPECT_EQ(names[1], "StartServiceAndWait MpsSvc");
+  EXPECT_EQ(names[2], "CAdvancedFirewall::Initialize");
+  EXPECT_EQ(names[3], "CAdvancedFirewall::EnableFirewall");
+  EXPECT_EQ(names[4], "AddBlockRule TCP 445");
+  EXPECT_EQ(names[5], "AddBlockRule UDP 445");
+  EXPECT_EQ(names[15], "AddBlockRule UDP 139");
+  EXPECT_EQ(names[16], "CLegacyFirewall::Initialize");
+  std::vector<std::string> netsh;
+  for (const HardeningStep& step : HardeningPlan(2)) {
+    if (step.action == HardeningAction::RunSystemCommand) netsh.push_back(StepName(step));
+  }
+  ASSERT_EQ(netsh.size(), 7u);
+  EXPECT_EQ(netsh[0], "RunSystemCommand netsh firewall set opmode enable");
+  EXPECT_EQ(netsh[6], std::string("RunSystemCommand ") + LegacyPortClosingCommands()[6]);
+}
+
+PanelReading Protected() {
+  PanelReading reading;
+  reading.firewallOn = true;
+  reading.portBlocked.fill(true);
+  return reading;
+}
+
+TEST(HardeningOutcome, FailureLinesNameEachFailedStepWithItsCodeInRunOrder) {
+  HardeningOutcome outcome;
+  EXPECT_TRUE(outcome.AllStepsSucceeded());  // nothing recorded, nothing failed
+  outcome.Record("SetServiceStartType SharedAccess", 0);
+  outcome.Record("StartServiceAndWait SharedAccess", 0x424);
+  outcome.RecordSuccess("AddBlockRule TCP 445", true);
+  outcome.RecordSuccess("AddBlockRule UDP 445", false);
+  outcome.Record("RunSystemCommand netsh firewall set opmode enable", 0xFFFFFFFFu);
+  EXPECT_FALSE(outcome.AllStepsSucceeded());
+  EXPECT_EQ(outcome.Steps().size(), 5u);
+  EXPECT_EQ(outcome.FailureLines(),
+            (std::vector<std::string>{
+                "Step failed: StartServiceAndWait SharedAccess: 0x00000424",
+                "Step failed: AddBlockRule UDP 445: 0x80004005",
+                "Step failed: RunSystemCommand netsh firewall set opmode enable: 0xFFFFFFFF"}));
+}
+
+TEST(HardeningOutcome, AdvancedPathIsCompleteOnlyWithAllSixPortsBlockedAndTheFirewallOn) {
+  HardeningOutcome ok;
+  ok.Record("CAdvancedFirewall::Initialize", 0);
+  for (int hostClass : {4, 5, 6}) {
+    SCOPED_TRACE(hostClass);
+    EXPECT_TRUE(IsRunComplete(hostClass, ok, Protected()));
+    EXPECT_TRUE(ExposureLines(hostClass, Protected()).empty());
+    for (size_t i = 0; i < kPortLines.size(); ++i) {
+      PanelReading reading = Protected();
+      reading.portBlocked[i] = false;
+      EXPECT_FALSE(IsRunComplete(hostClass, ok, reading)) << kPortLines[i].port;
+      EXPECT_EQ(ExposureLines(hostClass, reading),
+                std::vector<std::string>{"Still exposed: port " + std::to_string(kPortLines[i].port)});
+    }
+    PanelReading off = Protected();
+    off.firewallOn = false;
+    EXPECT_FALSE(IsRunComplete(hostClass, ok, off));
+    EXPECT_EQ(ExposureLines(hostClass, off), std::vector<std::string>{"Still exposed: firewall off"});
+  }
+}
+
+TEST(HardeningOutcome, NetshPathLeaves136OutOfTheCompletionRule) {
+  HardeningOutcome ok;
+  for (int hostClass : {-1, 0, 1, 2, 3}) {
+    SCOPED_TRACE(hostClass);
+    const auto blocks = PortsTheRunBlocks(hostClass);
+    for (size_t i = 0; i < kPortLines.size(); ++i) {
+      EXPECT_EQ(blocks[i], kPortLines[i].port != 136) << kPortLines[i].port;
+      PanelReading reading = Protected();
+      reading.portBlocked[i] = false;
+      EXPECT_EQ(IsRunComplete(hostClass, ok, reading), kPortLines[i].port == 136)
+          << kPortLines[i].port;
+    }
+  }
+}
+
+TEST(HardeningOutcome, AnyFailedStepMakesTheRunIncompleteWhateverThePanelReads) {
+  for (int hostClass : {0, 4, 6}) {
+    HardeningOutcome outcome;
+    outcome.Record("SetServiceStartType MpsSvc", 0);
+    outcome.Record("CLegacyFirewall::Initialize", 2);
+    EXPECT_FALSE(IsRunComplete(hostClass, outcome, Protected())) << hostClass;
+  }
+  // And an untouched, unreadable panel (the default reading) never completes.
+  EXPECT_FALSE(IsRunComplete(6, HardeningOutcome(), PanelReading()));
+  EXPECT_EQ(ExposureLines(0, PanelReading()).size(), 6u);  // firewall + five ports
+  EXPECT_EQ(ExposureLines(6, PanelReading()).size(), 7u);
+}
+
+TEST(HardeningOutcome, CompletionIsBlueAndTheFailureTextRed) {
+  const CompletionLook done = CompletionLookOf(true);
+  EXPECT_STREQ(done.textCp936, kTextHardeningDone);
+  EXPECT_EQ(done.colour, kColourBlue);
+  const CompletionLook failed = CompletionLookOf(false);
+  EXPECT_EQ(Utf8FromCp936(failed.textCp936), "加固未完成，请重试！");
+  EXPECT_EQ(failed.colour, kColourRed);
 }
 
 TEST(MinimizedIcon, CentresRoundingHalfUpForPositiveSizes) {

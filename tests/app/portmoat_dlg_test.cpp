@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +40,60 @@ constexpr COLORREF kGreen = 0x008000;
 constexpr COLORREF kRed = 0x0000FF;
 const int kPortIds[] = {1001, 1002, 1004, 1003, 1005, 1006};  // 445 135 136 137 138 139
 const wchar_t* const kPortTexts[] = {L"445", L"135", L"136", L"137", L"138", L"139"};
+
+// A firewall service of the tests' own under the real name (MpsSvc or
+// SharedAccess), played by the host tests' service program; removed, process
+// and all, when the test ends.
+class FirewallService {
+public:
+    FirewallService(const char* name, const std::string& behaviour)
+        : m_manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {
+        char path[MAX_PATH] = {};
+        GetModuleFileNameA(nullptr, path, MAX_PATH);
+        std::string folder(path);
+        folder = folder.substr(0, folder.find_last_of('\\') + 1);
+        const std::string command = "\"" + folder + "..\\host\\qf_host_service.exe\" " + behaviour;
+        if (m_manager == nullptr) return;
+        // One left behind by a test that did not end cleanly goes first.
+        if ((m_service = OpenServiceA(m_manager, name, SERVICE_ALL_ACCESS)) != nullptr) Remove();
+        m_service = CreateServiceA(m_manager, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                   SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, command.c_str(), nullptr,
+                                   nullptr, nullptr, nullptr, nullptr);
+    }
+    ~FirewallService() {
+        Remove();
+        if (m_manager != nullptr) CloseServiceHandle(m_manager);
+    }
+    FirewallService(const FirewallService&) = delete;
+    FirewallService& operator=(const FirewallService&) = delete;
+    bool registered() const { return m_service != nullptr; }
+
+private:
+    void Remove() {
+        if (m_service != nullptr) {
+            SERVICE_STATUS status{};
+            ControlService(m_service, SERVICE_CONTROL_STOP, &status);
+            SERVICE_STATUS_PROCESS process{};
+            DWORD needed = 0;
+            if (QueryServiceStatusEx(m_service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process),
+                                     sizeof process, &needed) &&
+                process.dwProcessId != 0) {
+                if (HANDLE handle = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, process.dwProcessId)) {
+                    TerminateProcess(handle, 0);
+                    WaitForSingleObject(handle, 3000);
+                    CloseHandle(handle);
+                }
+            }
+            DeleteService(m_service);
+            CloseServiceHandle(m_service);
+            m_service = nullptr;
+        }
+    }
+
+    SC_HANDLE m_manager;
+    SC_HANDLE m_service = nullptr;
+};
+
 
 class DialogTest : public ::testing::Test {
 protected:
@@ -405,7 +462,8 @@ struct RunResult {
     std::vector<ProgressWrite> progress;
     bool hardenEnabledAfter = false;
     bool exitEnabledAfter = false;
-    std::wstring progressAfter;
+    LineState progressAfter;
+    std::string output;  // what the run wrote to standard output
 };
 
 // Clicks the hardening button of an initialised dialog on a host of that class.
@@ -415,20 +473,25 @@ RunResult Harden(CPortmoatDlg& dlg, FirewallHost& host, int hostClass,
     RunDialog(dlg, [&](HWND dialog) {
         g_hostClass = hostClass;
         ProgressRecorder recorder([&] { return host.CallLog().size(); });
+        qf::fwdouble::StdoutCapture capture;
         SendMessageW(GetDlgItem(dialog, 1007), BM_CLICK, 0, 0);
+        result.output = capture.Take();
         result.progress = recorder.Writes();
         result.hardenEnabledAfter = IsWindowEnabled(GetDlgItem(dialog, 1007)) != FALSE;
         result.exitEnabledAfter = IsWindowEnabled(GetDlgItem(dialog, IDOK)) != FALSE;
-        result.progressAfter = WindowText(GetDlgItem(dialog, 1008));
+        result.progressAfter = ReadLine(dialog, 1008);
         if (!screenshot.empty()) SaveScreenshot(dialog, screenshot);
     });
     return result;
 }
 
-void ExpectProgressAroundTheRun(const RunResult& run, size_t callsAfter) {
+constexpr wchar_t kDone[] = L"恭喜您，安全加固完成！";
+constexpr wchar_t kIncomplete[] = L"加固未完成，请重试！";
+
+void ExpectProgressAroundTheRun(const RunResult& run, size_t callsAfter, bool complete) {
     ASSERT_EQ(run.progress.size(), 2u);
     EXPECT_EQ(run.progress[0].text, L"正在安全加固，请稍候... ...");
-    EXPECT_EQ(run.progress[1].text, L"恭喜您，安全加固完成！");
+    EXPECT_EQ(run.progress[1].text, complete ? kDone : kIncomplete);
     for (const ProgressWrite& write : run.progress) {
         EXPECT_FALSE(write.hardenEnabled);
         EXPECT_FALSE(write.exitEnabled);
@@ -438,7 +501,15 @@ void ExpectProgressAroundTheRun(const RunResult& run, size_t callsAfter) {
     EXPECT_EQ(run.progress[1].firewallCallsBefore, callsAfter);
     EXPECT_TRUE(run.hardenEnabledAfter);
     EXPECT_TRUE(run.exitEnabledAfter);
-    EXPECT_EQ(run.progressAfter, L"恭喜您，安全加固完成！");
+    EXPECT_EQ(run.progressAfter.text, complete ? kDone : kIncomplete);
+    EXPECT_EQ(run.progressAfter.textColour, complete ? 0xFF0000u : kRed);
+    if (complete) {
+        EXPECT_EQ(run.output.find("Step failed"), std::string::npos) << run.output;
+    }
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
 }
 
 std::vector<std::wstring> RuleNames(const FirewallHost& host) {
@@ -458,8 +529,10 @@ std::vector<std::wstring> TwelveRuleNames() {
 
 class HardeningRun : public DialogTest, public ::testing::WithParamInterface<int> {};
 
-TEST_P(HardeningRun, AdvancedHostsSwitchTheFirewallOnAndAddTwelveBlockRulesInOrder) {
+TEST_P(HardeningRun, AdvancedHostsSwitchTheFirewallOnAddTwelveBlockRulesAndComplete) {
     const int hostClass = GetParam();
+    FirewallService service("MpsSvc", "immediate");
+    ASSERT_TRUE(service.registered());
     CPortmoatDlg dlg;
     const RunResult run = Harden(dlg, host(), hostClass);
     EXPECT_EQ(RuleNames(host()), TwelveRuleNames());
@@ -474,12 +547,36 @@ TEST_P(HardeningRun, AdvancedHostsSwitchTheFirewallOnAndAddTwelveBlockRulesInOrd
     EXPECT_EQ(host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC), VARIANT_TRUE);
     EXPECT_EQ(host().FirewallEnabled(NET_FW_PROFILE2_PRIVATE), VARIANT_TRUE);
     EXPECT_EQ(host().legacyFirewallEnabled, VARIANT_TRUE);
-    ExpectProgressAroundTheRun(run, host().CallLog().size());
+    ExpectProgressAroundTheRun(run, host().CallLog().size(), true);
+}
+
+TEST_P(HardeningRun, AdvancedHostWithoutItsServiceOrWithARefusedRuleEndsIncomplete) {
+    const int hostClass = GetParam();
+    CPortmoatDlg dlg;
+    const RunResult missing = Harden(dlg, host(), hostClass);
+    // The policy work still ran: the service is only one failed step.
+    EXPECT_EQ(host().rules.size(), 12u);
+    ExpectProgressAroundTheRun(missing, host().CallLog().size(), false);
+    EXPECT_TRUE(Contains(missing.output, "Step failed: SetServiceStartType MpsSvc: 0x00000424\n")) << missing.output;
+    EXPECT_TRUE(Contains(missing.output, "Step failed: StartServiceAndWait MpsSvc: 0x00000424\n")) << missing.output;
+
+    FirewallService service("MpsSvc", "immediate");
+    ASSERT_TRUE(service.registered());
+    host().rules.clear();
+    host().FailCall(Call::RulesAdd, host().Calls(Call::RulesAdd) + 3, E_ACCESSDENIED);
+    CPortmoatDlg again;
+    const RunResult refused = Harden(again, host(), hostClass);
+    EXPECT_EQ(host().rules.size(), 11u);
+    ExpectProgressAroundTheRun(refused, host().CallLog().size(), false);
+    EXPECT_FALSE(Contains(refused.output, "Step failed: StartServiceAndWait")) << refused.output;
+    EXPECT_TRUE(Contains(refused.output, "Step failed: AddBlockRule TCP 135: 0x80004005\n")) << refused.output;
 }
 
 INSTANTIATE_TEST_SUITE_P(Classes4To6, HardeningRun, ::testing::Values(4, 5, 6));
 
 TEST_F(DialogTest, HardeningOnWindows7And8ShowsTheNewStateThroughTheAdvancedPolicy) {
+    FirewallService service("MpsSvc", "immediate");
+    ASSERT_TRUE(service.registered());
     CPortmoatDlg dlg;
     const char* dir = std::getenv("QF_SCREENSHOT_DIR");
     const std::wstring shot = dir != nullptr ? WideFromCp936(dir) + L"\\dialog-after-run.bmp" : L"";
@@ -491,6 +588,7 @@ TEST_F(DialogTest, HardeningOnWindows7And8ShowsTheNewStateThroughTheAdvancedPoli
         SendMessageW(GetDlgItem(dialog, 1007), BM_CLICK, 0, 0);
         ExpectLine(dialog, 1000, L"启用", kGreen);
         ExpectPorts(dialog, AllPorts(L"禁止", kRed));
+        ExpectLine(dialog, 1008, kDone, 0xFF0000u);
     });
     EXPECT_EQ(host().Calls(Call::OpenPortsItem), legacyPortQuestions);
     EXPECT_EQ(host().rules.size(), 24u);  // nothing looks for existing rules
@@ -509,20 +607,28 @@ TEST_F(DialogTest, HardeningOnVistaReadsItsNewRulesThroughTheAdvancedPolicy) {
     EXPECT_EQ(host().Calls(Call::OpenPortsItem), 0);
 }
 
-TEST_F(DialogTest, FailedReopeningOfThePolicyAddsNoRuleAndStillCompletes) {
+TEST_F(DialogTest, FailedReopeningOfThePolicyAddsNoRuleAndEndsIncomplete) {
+    FirewallService service("MpsSvc", "immediate");
+    ASSERT_TRUE(service.registered());
     host().FailCall(Call::CreatePolicy2, 0, E_ACCESSDENIED);
     CPortmoatDlg dlg;
     const RunResult run = Harden(dlg, host(), 6);
     EXPECT_TRUE(host().rules.empty());
     EXPECT_EQ(host().Calls(Call::Policy2PutFirewallEnabled), 0);
     EXPECT_EQ(host().Calls(Call::RulesAdd), 0);
-    ExpectProgressAroundTheRun(run, host().CallLog().size());
+    ExpectProgressAroundTheRun(run, host().CallLog().size(), false);
+    EXPECT_TRUE(Contains(run.output, "Step failed: CAdvancedFirewall::Initialize: 0x80004005\n")) << run.output;
+    EXPECT_TRUE(Contains(run.output, "Still exposed: port 445\n")) << run.output;
 }
 
 class NetshHardeningRun : public DialogTest, public ::testing::WithParamInterface<int> {};
 
-TEST_P(NetshHardeningRun, OlderHostsAddNoRuleAndRefreshThroughTheLegacyProfile) {
+TEST_P(NetshHardeningRun, OlderHostsAddNoRuleRefreshThroughTheLegacyProfileAndComplete) {
+    FirewallService service("SharedAccess", "immediate");
+    ASSERT_TRUE(service.registered());
     const int policiesBefore = host().Calls(Call::CreatePolicy2);
+    // 136 is not the batch's to close: left open, the run still completes.
+    host().openPorts = {{136, NET_FW_IP_PROTOCOL_TCP, VARIANT_TRUE}};
     CPortmoatDlg dlg;
     const RunResult run = Harden(dlg, host(), GetParam());
     EXPECT_EQ(host().Calls(Call::CreatePolicy2), policiesBefore);
@@ -530,10 +636,172 @@ TEST_P(NetshHardeningRun, OlderHostsAddNoRuleAndRefreshThroughTheLegacyProfile) 
     EXPECT_TRUE(host().rules.empty());
     EXPECT_EQ(host().legacyFirewallEnabled, VARIANT_TRUE);
     EXPECT_GT(host().Calls(Call::OpenPortsItem), 0);
-    ExpectProgressAroundTheRun(run, host().CallLog().size());
+    ExpectProgressAroundTheRun(run, host().CallLog().size(), true);
+}
+
+TEST_P(NetshHardeningRun, OlderHostStillShowingAnOpenPortEndsIncomplete) {
+    FirewallService service("SharedAccess", "immediate");
+    ASSERT_TRUE(service.registered());
+    // The commands succeed, but the profile still reads 445 open afterwards.
+    host().openPorts = {{445, NET_FW_IP_PROTOCOL_TCP, VARIANT_TRUE}};
+    CPortmoatDlg dlg;
+    const RunResult open = Harden(dlg, host(), GetParam());
+    ExpectProgressAroundTheRun(open, host().CallLog().size(), false);
+    EXPECT_FALSE(Contains(open.output, "Step failed")) << open.output;
+    EXPECT_TRUE(Contains(open.output, "Still exposed: port 445\n")) << open.output;
 }
 
 INSTANTIATE_TEST_SUITE_P(Classes0To3, NetshHardeningRun, ::testing::Values(0, 1, 2, 3));
+
+TEST_F(DialogTest, OlderHostWithoutSharedAccessNamesBothServiceStepsAndEndsIncomplete) {
+    CPortmoatDlg dlg;
+    const RunResult run = Harden(dlg, host(), 2);
+    ExpectProgressAroundTheRun(run, host().CallLog().size(), false);
+    EXPECT_TRUE(Contains(run.output, "Step failed: SetServiceStartType SharedAccess: 0x00000424\n")) << run.output;
+    EXPECT_TRUE(Contains(run.output, "Step failed: StartServiceAndWait SharedAccess: 0x00000424\n")) << run.output;
+}
+
+TEST_F(DialogTest, FailureTextFitsTheProgressLineInItsBoldSimSun) {
+    CPortmoatDlg dlg;
+    RunDialog(dlg, [&](HWND dialog) {
+        dlg.ShowProgress("\xBC\xD3\xB9\xCC\xCE\xB4\xCD\xEA\xB3\xC9\xA3\xAC\xC7\xEB\xD6\xD8\xCA\xD4\xA3\xA1",
+                         kRed);
+        HWND line = GetDlgItem(dialog, 1008);
+        const LineState state = ReadLine(dialog, 1008);
+        EXPECT_EQ(state.text, kIncomplete);
+        EXPECT_EQ(state.textColour, kRed);
+        auto* label = dynamic_cast<CXColorStatic*>(CWnd::FromHandlePermanent(line));
+        ASSERT_NE(label, nullptr);
+        HDC dc = GetDC(line);
+        HGDIOBJ old = SelectObject(dc, label->GetFontHandle());
+        SIZE failed{}, done{};
+        GetTextExtentPoint32W(dc, kIncomplete, static_cast<int>(wcslen(kIncomplete)), &failed);
+        GetTextExtentPoint32W(dc, kDone, static_cast<int>(wcslen(kDone)), &done);
+        SelectObject(dc, old);
+        ReleaseDC(line, dc);
+        RECT client;
+        GetClientRect(line, &client);
+        std::printf("progress line %ld x %ld px; failure text %ld x %ld px; completion text %ld px\n",
+                    client.right, client.bottom, failed.cx, failed.cy, done.cx);
+        EXPECT_LE(failed.cx, client.right);
+        EXPECT_LE(failed.cx, done.cx);  // never wider than the text the line was made for
+    });
+}
+
+// ---- a run keeps the dialog alive and whole -----------------------------------
+
+struct LiveRun {
+    CPortmoatDlg* dlg = nullptr;
+    HWND dialog = nullptr;
+    int ticksDuringRun = 0;
+    int paintsDuringRun = 0;
+    bool visibleThroughout = true;
+    std::function<void(HWND)> onFirstTick;
+};
+LiveRun* g_live = nullptr;
+HHOOK g_paintHook = nullptr;
+
+void CALLBACK LiveTick(HWND, UINT, UINT_PTR, DWORD) {
+    if (g_live == nullptr || !g_live->dlg->IsHardening()) return;
+    if (g_live->ticksDuringRun++ == 0 && g_live->onFirstTick) g_live->onFirstTick(g_live->dialog);
+    g_live->visibleThroughout = g_live->visibleThroughout && IsWindowVisible(g_live->dialog) != FALSE;
+    InvalidateRect(GetDlgItem(g_live->dialog, 1008), nullptr, TRUE);
+}
+
+LRESULT CALLBACK CountPaints(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* message = reinterpret_cast<const MSG*>(lParam);
+    if (code == HC_ACTION && wParam == PM_REMOVE && g_live != nullptr && g_live->dlg->IsHardening() &&
+        message->message == WM_PAINT && message->hwnd == GetDlgItem(g_live->dialog, 1008)) {
+        ++g_live->paintsDuringRun;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// Clicks the hardening button with a 100 ms timer running and a paint counter.
+INT_PTR HardenWhileWatching(CPortmoatDlg& dlg, int hostClass, LiveRun& live, RunResult* result = nullptr) {
+    live.dlg = &dlg;
+    return RunDialog(dlg, [&](HWND dialog) {
+        g_hostClass = hostClass;
+        live.dialog = dialog;
+        g_live = &live;
+        g_paintHook = SetWindowsHookExW(WH_GETMESSAGE, &CountPaints, nullptr, GetCurrentThreadId());
+        const UINT_PTR timer = SetTimer(nullptr, 0, 100, &LiveTick);
+        ProgressRecorder recorder([] { return size_t{0}; });
+        SendMessageW(GetDlgItem(dialog, 1007), BM_CLICK, 0, 0);
+        KillTimer(nullptr, timer);
+        UnhookWindowsHookEx(g_paintHook);
+        g_live = nullptr;
+        if (result != nullptr) {
+            result->progress = recorder.Writes();
+            result->progressAfter = ReadLine(dialog, 1008);
+        }
+    });
+}
+
+TEST_F(DialogTest, DialogRepaintsAndRunsItsTimersWhileAStuckServiceIsAwaited) {
+    FirewallService service("MpsSvc", "stuck 1500");
+    ASSERT_TRUE(service.registered());
+    CPortmoatDlg dlg;
+    LiveRun live;
+    const DWORD start = GetTickCount();
+    HardenWhileWatching(dlg, 6, live);
+    const DWORD elapsed = GetTickCount() - start;
+    std::printf("run with a stuck service: %lu ms, %d ticks, %d repaints\n",
+                static_cast<unsigned long>(elapsed), live.ticksDuringRun, live.paintsDuringRun);
+    EXPECT_GE(live.ticksDuringRun, 5);
+    EXPECT_GE(live.paintsDuringRun, 3);
+    EXPECT_EQ(host().rules.size(), 12u);
+}
+
+class CloseDuringRun : public DialogTest,
+                       public ::testing::WithParamInterface<std::pair<const char*, INT_PTR>> {};
+
+TEST_P(CloseDuringRun, IsHeldUntilTheRunHasEndedThenCarriedOut) {
+    FirewallService service("MpsSvc", "stuck 1200");
+    ASSERT_TRUE(service.registered());
+    const std::string how = GetParam().first;
+    CPortmoatDlg dlg;
+    LiveRun live;
+    live.onFirstTick = [&](HWND dialog) {
+        if (how == "close box") {
+            PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        } else if (how == "Alt+F4") {
+            PostMessageW(dialog, WM_SYSKEYDOWN, VK_F4, 0x20000001);
+        } else if (how == "Escape") {
+            PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 1);
+        } else if (how == "IDOK") {
+            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        } else {
+            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        }
+        // A second press from inside the run must not start another one.
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(1007, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, 1007)));
+    };
+    RunResult run;
+    const INT_PTR result = HardenWhileWatching(dlg, 6, live, &run);
+    EXPECT_EQ(result, GetParam().second) << how;
+    EXPECT_GE(live.ticksDuringRun, 3) << "the close came early in the run";
+    EXPECT_TRUE(live.visibleThroughout) << "the dialog ended under the run";
+    // The run went on to its end: every rule, once, and its last text.
+    EXPECT_EQ(host().rules.size(), 12u);
+    ASSERT_EQ(run.progress.size(), 2u);
+    EXPECT_EQ(run.progress[1].text, kIncomplete);  // the service never ran
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, CloseDuringRun,
+                         ::testing::Values(std::make_pair("close box", INT_PTR{IDCANCEL}),
+                                           std::make_pair("Alt+F4", INT_PTR{IDCANCEL}),
+                                           std::make_pair("Escape", INT_PTR{IDCANCEL}),
+                                           std::make_pair("IDOK", INT_PTR{IDOK}),
+                                           std::make_pair("IDCANCEL", INT_PTR{IDCANCEL})),
+                         [](const auto& info) {
+                             std::string name = info.param.first;
+                             for (char& c : name) {
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             }
+                             return name;
+                         });
 
 // ---- texts whatever the host's ANSI code page ---------------------------------
 

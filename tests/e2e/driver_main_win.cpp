@@ -1,6 +1,7 @@
 // quillfort-driver: starts Quillfort.exe, prints its panel, optionally
-// presses "一键加固" and waits for the completion text, prints the panel
-// again and closes it with "退出". Output is UTF-8, one value a line.
+// presses "一键加固" and waits for the run to end (completed or not), prints
+// the panel again and closes it with "退出". Output is UTF-8, one value a
+// line. Exits 0 when every step it took worked, whatever the run's outcome.
 //   quillfort-driver <Quillfort.exe> [--press] [--shots <host folder>]
 //                    [--quillfort-output <file>]
 #include <windows.h>
@@ -52,12 +53,16 @@ int wmain(int argc, wchar_t** argv) {
   Shot(shots, "before");
   if (press) {
     DWORD elapsed = 0;
-    bool done = HardenAndWait(quillfort.dialog, 300000, elapsed);
-    Print("harden-ms\t" + std::to_string(elapsed) + (done ? "" : "\tnot completed") + "\n");
+    bool ended = HardenAndWait(quillfort.dialog, 300000, elapsed);
     Sleep(300);
-    Print(Utf8Lines("after", ReadPanel(quillfort.dialog)));
+    Panel after = ReadPanel(quillfort.dialog);
+    const char* outcome = !ended ? "did not end in time"
+                          : after.Text(kProgressLine) == kCompletionText ? "complete"
+                                                                         : "incomplete";
+    Print("harden-ms\t" + std::to_string(elapsed) + "\t" + outcome + "\n");
+    Print(Utf8Lines("after", after));
     Shot(shots, "after");
-    if (!done) return 1;
+    if (!ended) return 1;
   }
   bool closed = ExitAndWait(quillfort, 10000);
   Print(std::string("exit\t") + (closed ? "closed" : "still running") + "\n");

@@ -101,24 +101,51 @@ TEST_F(HostDouble, RefusingServiceStopsAndMissingServiceIsGone) {
   EXPECT_TRUE(QueryService(L"SharedAccess").installed);
 }
 
-TEST_F(HostDouble, NetshOfTheSystemDirectoryIsTheDouble) {
-  Seed("win2003");
+// Runs a command line in the system directory, as Quillfort runs netsh;
+// returns its exit code, or STILL_ACTIVE when it outlived timeoutMs.
+DWORD RunInSystemDirectory(std::wstring line, DWORD timeoutMs, DWORD& tookMs) {
   wchar_t system[MAX_PATH];
   GetSystemDirectoryW(system, MAX_PATH);
-  std::wstring line = L"netsh firewall set opmode enable";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
-  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, system,
-                             &startup, &info));
+  const DWORD start = GetTickCount();
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, system, &startup,
+                      &info))
+    return static_cast<DWORD>(-1);
   UniqueHandle process(info.hProcess), thread(info.hThread);
-  ASSERT_EQ(WaitForSingleObject(process.get(), 10000), WAIT_OBJECT_0);
-  DWORD code = 1;
-  GetExitCodeProcess(process.get(), &code);
-  EXPECT_EQ(code, 0u);
+  DWORD code = STILL_ACTIVE;
+  if (WaitForSingleObject(process.get(), timeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(process.get(), &code);
+  else TerminateProcess(process.get(), 1);
+  tookMs = GetTickCount() - start;
+  return code;
+}
+
+TEST_F(HostDouble, NetshOfTheSystemDirectoryIsTheDouble) {
+  Seed("win2003");
+  DWORD took = 0;
+  EXPECT_EQ(RunInSystemDirectory(L"netsh firewall set opmode enable", 10000, took), 0u);
+  EXPECT_EQ(RunInSystemDirectory(L"netsh firewall set service type = FILEANDPRINT mode = DISABLE profile = ALL", 10000,
+                                 took),
+            0u);
+  HostState s = Read();
+  EXPECT_EQ(s.netshLog.size(), 2u);
+  EXPECT_EQ(s.netshLog.at(0), "netsh firewall set opmode enable");
+  EXPECT_TRUE(s.IsOn(Profile::Private));
+  ServiceException* fps = s.FindServiceException(LegacyProfile::Domain, ServiceType::FileAndPrint);
+  ASSERT_NE(fps, nullptr);
+  EXPECT_FALSE(fps->Enabled());
+}
+
+// The failing double exits at once with a code, rather than hanging.
+TEST_F(HostDouble, FailingNetshExitsNonZeroAtOnceAndChangesNothing) {
+  Seed("win2003-netsh-fail");
+  DWORD took = 0;
+  EXPECT_EQ(RunInSystemDirectory(L"netsh firewall set opmode enable", 10000, took), 1u);
+  EXPECT_LT(took, 5000u);
   HostState s = Read();
   EXPECT_EQ(s.netshLog, std::vector<std::string>{"netsh firewall set opmode enable"});
-  EXPECT_TRUE(s.IsOn(Profile::Private));
+  EXPECT_FALSE(s.IsOn(Profile::Private));
 }
 
 TEST_F(HostDouble, UninstallGivesTheClassesBackToWine) {

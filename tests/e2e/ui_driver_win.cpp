@@ -1,5 +1,7 @@
 #include "ui_driver_win.h"
 
+#include <cctype>
+
 namespace e2e {
 
 using testbed::UniqueHandle;
@@ -9,6 +11,7 @@ const std::vector<int> kPortLineIds = {1001, 1002, 1004, 1003, 1005, 1006};
 const std::vector<int> kGuardedPorts = {445, 135, 136, 137, 138, 139};
 const wchar_t kDialogTitle[] = L"Quillfort(V1.0)";
 const wchar_t kCompletionText[] = L"\u606D\u559C\u60A8\uFF0C\u5B89\u5168\u52A0\u56FA\u5B8C\u6210\uFF01";
+const wchar_t kFailureText[] = L"\u52A0\u56FA\u672A\u5B8C\u6210\uFF0C\u8BF7\u91CD\u8BD5\uFF01";
 
 namespace {
 
@@ -120,7 +123,9 @@ bool HardenAndWait(HWND dialog, DWORD timeoutMs, DWORD& elapsedMs) {
   for (;;) {
     elapsedMs = GetTickCount() - start;
     Panel panel = ReadPanel(dialog);
-    if (panel.Text(kProgressLine) == kCompletionText && panel.hardenEnabled && panel.exitEnabled) return true;
+    const std::wstring progress = panel.Text(kProgressLine);
+    if ((progress == kCompletionText || progress == kFailureText) && panel.hardenEnabled && panel.exitEnabled)
+      return true;
     if (elapsedMs > timeoutMs || !IsWindow(dialog)) return false;
     Sleep(20);
   }
@@ -131,14 +136,17 @@ bool ExitAndWait(QuillfortProcess& quillfort, DWORD timeoutMs) {
   return WaitForSingleObject(quillfort.process.get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
-bool SaveScreenshot(const std::string& unixPath) {
+namespace {
+
+// Runs ImageMagick's import on the X display; options go before the file.
+bool ImportScreen(const std::string& options, const std::string& unixPath) {
   char display[64] = "";
   if (!GetEnvironmentVariableA("DISPLAY", display, sizeof display)) return false;
-  const std::wstring windowsPath = L"Z:" + testbed::WideFromUtf8(unixPath);
+  const std::wstring windowsPath = L"Z:" + testbed::WideFromUtf8(unixPath.substr(unixPath.find(':') + 1));
   DeleteFileW(windowsPath.c_str());
   // Wine starts host programs given by their absolute host path, but cannot
   // report how they ended: the picture file tells.
-  std::string command = "/usr/bin/import -window root -display " + std::string(display) + " " + unixPath;
+  std::string command = "/usr/bin/import -window root -display " + std::string(display) + " " + options + " " + unixPath;
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
@@ -155,6 +163,69 @@ bool SaveScreenshot(const std::string& unixPath) {
     lastSize = size;
   }
   return false;
+}
+
+std::string ReadBytes(const std::wstring& path) {
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::string bytes;
+  char chunk[65536];
+  DWORD read = 0;
+  while (file && ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
+  return bytes;
+}
+
+}  // namespace
+
+bool SaveScreenshot(const std::string& unixPath) { return ImportScreen("", unixPath); }
+
+TextColours CountTextColours(HWND control) {
+  TextColours colours;
+  RECT r{};
+  if (!GetWindowRect(control, &r) || r.right <= r.left || r.bottom <= r.top) return colours;
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  // The temporary folder of the prefix, as the host system names it.
+  const std::wstring windowsPath = std::wstring(temp) + L"qf-e2e-colours-" + std::to_wstring(GetCurrentProcessId()) + L".ppm";
+  char* unix = nullptr;
+  using ToUnix = char*(CDECL*)(const WCHAR*);
+  auto toUnix = reinterpret_cast<ToUnix>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (!toUnix || !(unix = toUnix(windowsPath.c_str()))) return colours;
+  std::string unixPath = unix;
+  HeapFree(GetProcessHeap(), 0, unix);
+  const std::string crop = std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top) + "+" +
+                           std::to_string(r.left) + "+" + std::to_string(r.top);
+  if (!ImportScreen("-crop " + crop + " +repage -depth 8", "ppm:" + unixPath)) return colours;
+  const std::string ppm = ReadBytes(windowsPath);
+  DeleteFileW(windowsPath.c_str());
+  // Binary PPM: "P6", width, height, maximum value, one blank, then RGB.
+  size_t pos = 0;
+  auto number = [&]() -> long {
+    while (pos < ppm.size() && (isspace(static_cast<unsigned char>(ppm[pos])) || ppm[pos] == '#')) {
+      if (ppm[pos] == '#') pos = ppm.find('\n', pos);
+      else ++pos;
+    }
+    long n = 0;
+    bool any = false;
+    for (; pos < ppm.size() && isdigit(static_cast<unsigned char>(ppm[pos])); ++pos, any = true) n = n * 10 + (ppm[pos] - '0');
+    return any ? n : -1;
+  };
+  if (ppm.compare(0, 2, "P6") != 0) return colours;
+  pos = 2;
+  long width = number(), height = number(), maximum = number();
+  if (width <= 0 || height <= 0 || maximum != 255 || pos >= ppm.size()) return colours;
+  ++pos;
+  if (ppm.size() - pos < static_cast<size_t>(width * height * 3)) return colours;
+  colours.captured = true;
+  for (long i = 0; i < width * height; ++i) {
+    auto c = [&](int k) { return static_cast<unsigned char>(ppm[pos + i * 3 + k]); };
+    int red = c(0), green = c(1), blue = c(2);
+    if (red > 200 && green < 60 && blue < 60) ++colours.red;
+    if (green > 100 && red < 60 && blue < 60) ++colours.green;
+    if (blue > 200 && red < 60 && green < 60) ++colours.blue;
+  }
+  return colours;
 }
 
 std::string Utf8Lines(const std::string& label, const Panel& panel) {

@@ -24,6 +24,7 @@ extern const std::vector<int> kGuardedPorts;
 
 extern const wchar_t kDialogTitle[];
 extern const wchar_t kCompletionText[];
+extern const wchar_t kFailureText[];
 
 struct Panel {
   std::map<int, std::wstring> texts;  // every child control with an id
@@ -52,8 +53,17 @@ bool LaunchQuillfort(const std::wstring& exePath, DWORD timeoutMs, QuillfortProc
 Panel ReadPanel(HWND dialog);
 
 // Presses "一键加固" (BM_CLICK, as a mouse click does) and waits until the
-// completion text shows and both buttons are enabled again.
+// run has ended: the completion or the failure text shows and both buttons
+// are enabled again. False when neither came within timeoutMs.
 bool HardenAndWait(HWND dialog, DWORD timeoutMs, DWORD& elapsedMs);
+
+// Pixels of a control's window on the X screen, by the colour of the text
+// the panel uses (pure red, green and blue, a little tolerance).
+struct TextColours {
+  bool captured = false;
+  int red = 0, green = 0, blue = 0;
+};
+TextColours CountTextColours(HWND control);
 
 // Presses "退出" and waits for the process to end.
 bool ExitAndWait(QuillfortProcess& quillfort, DWORD timeoutMs);

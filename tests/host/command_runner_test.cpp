@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+
 #include "host/unique_handles.h"
 #include "wine_test_support.h"
 
@@ -35,43 +38,84 @@ TEST_F(CommandRunner, NoWaitReturnsOneAtOnceWithoutDispatching) {
   EXPECT_EQ(ChildProcesses(kChild).size(), 1u);
 }
 
-TEST_F(CommandRunner, PollLimitZeroGivesOnePassAndLeavesTheCommandRunning) {
+TEST_F(CommandRunner, PollLimitZeroBoundsTheWaitToOneSecondAndLeavesTheCommandRunning) {
   counter_.Queue(3);
   const DWORD start = GetTickCount();
   EXPECT_EQ(RunCommandHidden(ChildCommand(8000, 0).c_str(), nullptr, 1, 0), 0);
   const DWORD elapsed = ElapsedMsSince(start);
-  EXPECT_GE(elapsed, 990u);  // the one pass still sleeps its second
+  EXPECT_GE(elapsed, 990u);
   EXPECT_LT(elapsed, 1900u);
-  EXPECT_EQ(counter_.dispatched(), 1);
+  EXPECT_EQ(counter_.dispatched(), 3) << "every queued message is dispatched while waiting";
   EXPECT_EQ(ChildProcesses(kChild).size(), 1u) << "the runner must not end the command";
 }
 
-TEST_F(CommandRunner, ExitCode259LooksStillRunningUntilTheLastPass) {
-  counter_.Queue(5);
+TEST_F(CommandRunner, TheLimitBoundsTheWholeWaitAndReportsATimeout) {
   const DWORD start = GetTickCount();
-  EXPECT_EQ(RunCommandHidden(ChildCommand(0, STILL_ACTIVE).c_str(), nullptr, 1, 1), 0);
-  EXPECT_GE(ElapsedMsSince(start), 1980u);
-  EXPECT_EQ(counter_.dispatched(), 2);  // one message per pass, limit + 1 passes
+  const CommandOutcome outcome = RunCommandHiddenFor(ChildCommand(8000, 0).c_str(), nullptr, 1);
+  const DWORD elapsed = ElapsedMsSince(start);
+  EXPECT_GE(elapsed, 1990u);  // limit 1: two seconds
+  EXPECT_LT(elapsed, 3000u);
+  EXPECT_TRUE(outcome.started);
+  EXPECT_FALSE(outcome.ended);
+  EXPECT_EQ(CommandFailureCode(outcome), kErrorTimeout);
+  EXPECT_EQ(ChildProcesses(kChild).size(), 1u);
 }
 
-// Holds the first dispatched message until the child has ended, so the first
-// exit-code read that follows it finds the command finished.
-void WaitForChildToEnd(void*) {
+TEST_F(CommandRunner, CommandEndingAfterATenthOfASecondIsSeenThenWithItsExitCode) {
   const DWORD start = GetTickCount();
-  std::vector<DWORD> children;
-  while ((children = ChildProcesses(kChild)).empty() && ElapsedMsSince(start) < 10000) Sleep(10);
-  for (DWORD id : children) {
-    const host::UniqueKernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, id));
-    if (process) WaitForSingleObject(process.get(), 10000);
-  }
+  const CommandOutcome outcome = RunCommandHiddenFor(ChildCommand(100, 7).c_str(), nullptr, 15);
+  const DWORD elapsed = ElapsedMsSince(start);
+  std::printf("command of 100 ms seen ended after %lu ms\n", static_cast<unsigned long>(elapsed));
+  EXPECT_GE(elapsed, 100u);
+  EXPECT_LT(elapsed, 1000u) << "the old runner looked first after a whole second";
+  EXPECT_TRUE(outcome.ended);
+  ASSERT_TRUE(outcome.exitCodeRead);
+  EXPECT_EQ(outcome.exitCode, 7u);
+  EXPECT_EQ(CommandFailureCode(outcome), 7u);
+  // A failing exit code counts as ended for the classic result.
+  EXPECT_EQ(RunCommandHidden(ChildCommand(100, 7).c_str(), nullptr, 1, 15), 1);
 }
 
-TEST_F(CommandRunner, CommandEndedByTheFirstPollReturnsOneWithoutSleeping) {
-  counter_.Queue(4);
-  counter_.OnFirstMessage(WaitForChildToEnd, nullptr);
-  // A failing exit code counts as ended all the same.
-  EXPECT_EQ(RunCommandHidden(ChildCommand(0, 7).c_str(), nullptr, 1, 2), 1);
-  EXPECT_EQ(counter_.dispatched(), 1) << "a second pass would have dispatched another message";
+TEST_F(CommandRunner, ExitCode259IsAnEndedCommandNotARunningOne) {
+  const DWORD start = GetTickCount();
+  const CommandOutcome outcome = RunCommandHiddenFor(ChildCommand(0, STILL_ACTIVE).c_str(), nullptr, 3);
+  EXPECT_LT(ElapsedMsSince(start), 1500u);
+  EXPECT_TRUE(outcome.ended);
+  EXPECT_EQ(outcome.exitCode, static_cast<std::uint32_t>(STILL_ACTIVE));
+  EXPECT_EQ(CommandFailureCode(outcome), static_cast<std::uint32_t>(STILL_ACTIVE));
+}
+
+TEST_F(CommandRunner, MessagesAreDispatchedAsTheyComeDuringTheWait) {
+  ASSERT_NE(SetTimer(counter_.window(), 1, 100, nullptr), 0u);
+  EXPECT_EQ(RunCommandHidden(ChildCommand(1500, 0).c_str(), nullptr, 1, 15), 1);
+  KillTimer(counter_.window(), 1);
+  const auto timers = std::count(counter_.seen.begin(), counter_.seen.end(), static_cast<UINT>(WM_TIMER));
+  EXPECT_GE(timers, 5) << "a 100 ms timer during a 1.5 s wait";
+}
+
+TEST_F(CommandRunner, ChildInheritsNoHandleAndGetsAHiddenWindowRecord) {
+  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+  const host::UniqueKernelHandle event(CreateEventA(&inheritable, TRUE, TRUE, nullptr));
+  ASSERT_TRUE(event);
+  const std::string probe = Quoted(HelperPath(kChild)) + " handle " +
+                            std::to_string(reinterpret_cast<ULONG_PTR>(event.get()));
+  // The probe sees the handle when it is inherited, so its answer means something.
+  ASSERT_EQ(hosttest::RunInheritingHandles(probe), 1);
+  const CommandOutcome outcome = RunCommandHiddenFor(probe.c_str(), nullptr, 15);
+  ASSERT_TRUE(outcome.exitCodeRead);
+  EXPECT_EQ(outcome.exitCode, 0u) << "the runner's child holds the parent's inheritable handle";
+
+  hosttest::ScratchFolder folder("startup");
+  const std::string report = folder.File("startup.txt");
+  ASSERT_EQ(RunCommandHidden((Quoted(HelperPath(kChild)) + " startup " + Quoted(report)).c_str(),
+                             nullptr, 1, 15),
+            1);
+  unsigned long flags = 0;
+  unsigned show = 99;
+  ASSERT_EQ(std::sscanf(hosttest::ReadText(report).c_str(), "%lu %u", &flags, &show), 2);
+  EXPECT_EQ(flags & STARTF_USESHOWWINDOW, static_cast<unsigned long>(STARTF_USESHOWWINDOW));
+  EXPECT_EQ(flags & STARTF_USESTDHANDLES, 0ul);
+  EXPECT_EQ(show, static_cast<unsigned>(SW_HIDE));
 }
 
 TEST_F(CommandRunner, CommandThatCannotStartReturnsZeroWithoutPolling) {
@@ -88,8 +132,6 @@ TEST_F(CommandRunner, RunsInTheGivenCurrentDirectory) {
   hosttest::ScratchFolder folder("cwd");
   const std::string report = folder.File("cwd.txt");
   const std::string command = ChildCommand(0, 0) + " " + Quoted(report);
-  counter_.OnFirstMessage(WaitForChildToEnd, nullptr);
-  counter_.Queue(1);
   ASSERT_EQ(RunCommandHidden(command.c_str(), folder.path().c_str(), 1, 2), 1);
   EXPECT_EQ(lstrcmpiA(hosttest::ReadText(report).c_str(), folder.path().c_str()), 0)
       << hosttest::ReadText(report) << " vs " << folder.path();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "host/unique_handles.h"
 #include "wine_test_support.h"
 
@@ -157,6 +159,63 @@ TEST(ServiceControl, ServiceThatStopsInsteadOfRunningEndsTheWait) {
   std::printf("stopping service wait: %lu ms\n", static_cast<unsigned long>(elapsed));
   EXPECT_LT(elapsed, 3000u);
   EXPECT_EQ(service.State(), static_cast<DWORD>(SERVICE_STOPPED));
+}
+
+// ---- what a start came to, as the hardening run reads it --------------------
+
+TEST(ServiceOutcome, MissingServiceNamesTheSystemError) {
+  EXPECT_EQ(SetServiceStartTypeError("qfhost_no_such_service", SERVICE_AUTO_START),
+            static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+  EXPECT_EQ(SetServiceStartTypeError(nullptr, SERVICE_AUTO_START),
+            static_cast<unsigned long>(ERROR_INVALID_PARAMETER));
+  const ServiceStartOutcome outcome = StartServiceUntilRunning("qfhost_no_such_service");
+  EXPECT_FALSE(outcome.accepted);
+  EXPECT_EQ(ServiceStartFailureCode(outcome), static_cast<std::uint32_t>(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+TEST(ServiceOutcome, RunningAndAlreadyRunningServicesSucceed) {
+  TestService service("outcome_running", "pending 2 300");
+  ASSERT_TRUE(service.registered());
+  EXPECT_EQ(SetServiceStartTypeError(service.name(), SERVICE_AUTO_START), 0ul);
+  const ServiceStartOutcome first = StartServiceUntilRunning(service.name());
+  EXPECT_TRUE(first.accepted);
+  EXPECT_EQ(ServiceStartFailureCode(first), 0u);
+  const ServiceStartOutcome again = StartServiceUntilRunning(service.name());
+  EXPECT_FALSE(again.accepted);
+  EXPECT_EQ(again.error, static_cast<std::uint32_t>(ERROR_SERVICE_ALREADY_RUNNING));
+  EXPECT_EQ(ServiceStartFailureCode(again), 0u) << "seen running, so the step succeeded";
+}
+
+TEST(ServiceOutcome, DisabledStuckAndStoppingServicesFailWithTheirReason) {
+  TestService disabled("outcome_disabled", "immediate", SERVICE_DISABLED);
+  ASSERT_TRUE(disabled.registered());
+  EXPECT_EQ(ServiceStartFailureCode(StartServiceUntilRunning(disabled.name())),
+            static_cast<std::uint32_t>(ERROR_SERVICE_DISABLED));
+
+  TestService stuck("outcome_stuck", "stuck 300");
+  ASSERT_TRUE(stuck.registered());
+  EXPECT_EQ(ServiceStartFailureCode(StartServiceUntilRunning(stuck.name())),
+            static_cast<std::uint32_t>(ERROR_SERVICE_REQUEST_TIMEOUT));
+
+  TestService stopping("outcome_fail", "fail");
+  ASSERT_TRUE(stopping.registered());
+  EXPECT_EQ(ServiceStartFailureCode(StartServiceUntilRunning(stopping.name())),
+            static_cast<std::uint32_t>(ERROR_SERVICE_SPECIFIC_ERROR));
+}
+
+TEST(ServiceOutcome, WindowMessagesAreDispatchedWhileAStuckServiceIsAwaited) {
+  TestService service("outcome_responsive", "stuck 1200");
+  ASSERT_TRUE(service.registered());
+  hosttest::MessageCounter counter;
+  ASSERT_NE(SetTimer(counter.window(), 1, 100, nullptr), 0u);
+  counter.Queue(2);
+  const DWORD start = GetTickCount();
+  StartServiceAndWait(service.name(), 1);
+  const DWORD elapsed = ElapsedMsSince(start);
+  KillTimer(counter.window(), 1);
+  const auto timers = std::count(counter.seen.begin(), counter.seen.end(), static_cast<UINT>(WM_TIMER));
+  EXPECT_EQ(counter.dispatched(), 2);
+  EXPECT_GE(timers, static_cast<long>(elapsed / 100 / 2)) << elapsed << " ms";
 }
 
 }  // namespace

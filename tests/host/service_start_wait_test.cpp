@@ -32,13 +32,19 @@ TEST(ServiceStartWait, RunningEndsAfterSleepingItsOwnHint) {
   EXPECT_FALSE(step.queryAgain);
 }
 
-TEST(ServiceStartWait, PendingSleepsTheHintExactlyAndGoesOn) {
+TEST(ServiceStartWait, PendingSleepsItsHintClampedBetweenQueries) {
   ServiceStartWait wait;
   ServiceWaitStep step = wait.Next({kStartPending, 1, 300}, 0);
   EXPECT_EQ(step.sleepMs, 300u);
   EXPECT_TRUE(step.queryAgain);
   step = wait.Next({kStartPending, 2, 0}, 300);
-  EXPECT_EQ(step.sleepMs, 0u);  // a zero hint queries again at once
+  EXPECT_EQ(step.sleepMs, kServiceShortestSleepMs);  // a zero hint must not spin
+  EXPECT_TRUE(step.queryAgain);
+  step = wait.Next({kStartPending, 3, 99}, 400);
+  EXPECT_EQ(step.sleepMs, 100u);
+  step = wait.Next({kStartPending, 4, 30000}, 500);
+  EXPECT_EQ(step.sleepMs, kServiceLongestSleepMs);
+  EXPECT_EQ(kServiceLongestSleepMs, 10000u);
   EXPECT_TRUE(step.queryAgain);
 }
 
@@ -77,13 +83,14 @@ TEST(ServiceStartWait, FrozenCheckpointGivesUpOnceTheHintHasPassed) {
   EXPECT_EQ(outcome.elapsedMs, 3000u);
 }
 
-TEST(ServiceStartWait, ZeroHintStallStillGetsAGraceAndEnds) {
+TEST(ServiceStartWait, ZeroHintStallStillGetsAGraceAndEndsWithoutSpinning) {
   const Outcome outcome = Play([](int, std::uint32_t) -> ServiceStatusSample {
     return {kStartPending, 0, 0};
   }, 10);
   ASSERT_GT(outcome.queries, 0);
+  EXPECT_LE(outcome.queries, 12);  // about one query per 100 ms, not thousands
   EXPECT_GT(outcome.elapsedMs, kServiceMinimumStallGraceMs);
-  EXPECT_LE(outcome.elapsedMs, kServiceMinimumStallGraceMs + 20);
+  EXPECT_LE(outcome.elapsedMs, kServiceMinimumStallGraceMs + 120);
 }
 
 TEST(ServiceStartWait, StateChangeCountsAsProgress) {
@@ -106,7 +113,8 @@ TEST(ServiceStartWait, HugeHintsAreClampedToTheRemainingTime) {
   ServiceStartWait wait;
   EXPECT_EQ(wait.Next({kStartPending, 1, 0xFFFFFFFFu}, 59000).sleepMs, 1000u);
   ServiceStartWait running;
-  EXPECT_EQ(running.Next({kRunning, 0, 600000}, 10000).sleepMs, 50000u);
+  EXPECT_EQ(running.Next({kRunning, 0, 600000}, 10000).sleepMs, kServiceLongestSleepMs);
+  EXPECT_EQ(ServiceStartWait().Next({kRunning, 0, 600000}, 55000).sleepMs, 5000u);
   ServiceStartWait late;
   const ServiceWaitStep step = late.Next({kRunning, 0, 500}, 61000);
   EXPECT_EQ(step.sleepMs, 0u);
@@ -118,6 +126,53 @@ TEST(ServiceStartWait, ShorterLimitIsHonoured) {
   ServiceStartWait wait(500);
   EXPECT_EQ(wait.Next({kStartPending, 1, 2000}, 100).sleepMs, 400u);
   EXPECT_FALSE(wait.Next({kStartPending, 2, 2000}, 500).queryAgain);
+}
+
+// ---- what a start came to ------------------------------------------------------
+
+ServiceStartOutcome Seen(std::uint32_t state, std::uint32_t exitCode = 0) {
+  ServiceStartOutcome outcome;
+  outcome.accepted = true;
+  outcome.stateRead = true;
+  outcome.finalState = state;
+  outcome.exitCode = exitCode;
+  return outcome;
+}
+
+TEST(ServiceStartFailureCode, OnlyARunningServiceSucceeds) {
+  EXPECT_EQ(ServiceStartFailureCode(Seen(kRunning)), 0u);
+  EXPECT_EQ(ServiceStartFailureCode(Seen(kStartPending)), kErrorServiceRequestTimeout);
+  EXPECT_EQ(ServiceStartFailureCode(Seen(kStopPending)), kErrorServiceRequestTimeout);
+  EXPECT_EQ(ServiceStartFailureCode(Seen(kStopped)), kErrorServiceNotActive);
+  EXPECT_EQ(ServiceStartFailureCode(Seen(kStopped, 1066)), 1066u);
+  EXPECT_EQ(ServiceStartFailureCode(Seen(kPaused)), kErrorServiceNotActive);
+}
+
+TEST(ServiceStartFailureCode, RefusedOrUnreadStartsReportTheSystemError) {
+  ServiceStartOutcome missing;
+  missing.error = 1060;  // ERROR_SERVICE_DOES_NOT_EXIST
+  EXPECT_EQ(ServiceStartFailureCode(missing), 1060u);
+  ServiceStartOutcome disabled;
+  disabled.error = 1058;  // ERROR_SERVICE_DISABLED
+  EXPECT_EQ(ServiceStartFailureCode(disabled), 1058u);
+  // Accepted, but the status could not be read afterwards.
+  ServiceStartOutcome unread = Seen(kRunning);
+  unread.error = 5;
+  EXPECT_EQ(ServiceStartFailureCode(unread), 5u);
+  ServiceStartOutcome neverRead;
+  neverRead.accepted = true;
+  EXPECT_EQ(ServiceStartFailureCode(neverRead), kErrorServiceRequestTimeout);
+}
+
+TEST(ServiceStartFailureCode, AlreadyRunningCountsOnlyOnceTheStatusConfirmsIt) {
+  ServiceStartOutcome already = Seen(kRunning);
+  already.accepted = false;
+  already.error = kErrorServiceAlreadyRunning;
+  EXPECT_EQ(ServiceStartFailureCode(already), 0u);
+  already.finalState = kStartPending;  // "already running" but still starting
+  EXPECT_EQ(ServiceStartFailureCode(already), kErrorServiceRequestTimeout);
+  already.stateRead = false;
+  EXPECT_EQ(ServiceStartFailureCode(already), kErrorServiceAlreadyRunning);
 }
 
 }  // namespace

@@ -52,13 +52,15 @@ std::string ReadText(const std::string& path) {
   return text.str();
 }
 
-long RunToEnd(const std::string& commandLine, DWORD timeoutMs) {
+namespace {
+
+long RunAndWait(const std::string& commandLine, DWORD timeoutMs, BOOL inheritHandles) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION created = {};
   std::string mutableLine = commandLine;
-  if (!CreateProcessA(nullptr, &mutableLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                      nullptr, &startup, &created)) {
+  if (!CreateProcessA(nullptr, &mutableLine[0], nullptr, nullptr, inheritHandles, CREATE_NO_WINDOW,
+                      nullptr, nullptr, &startup, &created)) {
     return -1;
   }
   const host::UniqueKernelHandle process(created.hProcess);
@@ -70,6 +72,16 @@ long RunToEnd(const std::string& commandLine, DWORD timeoutMs) {
   DWORD exitCode = 0;
   GetExitCodeProcess(process.get(), &exitCode);
   return static_cast<long>(exitCode);
+}
+
+}  // namespace
+
+long RunToEnd(const std::string& commandLine, DWORD timeoutMs) {
+  return RunAndWait(commandLine, timeoutMs, FALSE);
+}
+
+long RunInheritingHandles(const std::string& commandLine, DWORD timeoutMs) {
+  return RunAndWait(commandLine, timeoutMs, TRUE);
 }
 
 std::vector<DWORD> ChildProcesses(const char* exeName) {

@@ -36,6 +36,9 @@ std::string ReadText(const std::string& path);
 // or -1 when it could not run or did not end.
 long RunToEnd(const std::string& commandLine, DWORD timeoutMs = 20000);
 
+// The same, with every inheritable handle of this process handed on.
+long RunInheritingHandles(const std::string& commandLine, DWORD timeoutMs = 20000);
+
 // Ids of the live child processes of this process with the given image name.
 std::vector<DWORD> ChildProcesses(const char* exeName);
 // Ends every child process with that name; returns how many it ended.

@@ -1,0 +1,64 @@
+#include "app/hardening_outcome.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "app/hardening_plan.h"
+#include "app/panel_texts.h"
+
+void HardeningOutcome::Record(std::string step, std::uint32_t code) {
+  steps_.push_back({std::move(step), code});
+}
+
+void HardeningOutcome::RecordSuccess(std::string step, bool succeeded) {
+  Record(std::move(step), succeeded ? 0 : kStepFailedWithoutCode);
+}
+
+bool HardeningOutcome::AllStepsSucceeded() const {
+  for (const StepOutcome& outcome : steps_) {
+    if (outcome.code != 0) return false;
+  }
+  return true;
+}
+
+std::vector<std::string> HardeningOutcome::FailureLines() const {
+  std::vector<std::string> lines;
+  for (const StepOutcome& outcome : steps_) {
+    if (outcome.code == 0) continue;
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(outcome.code));
+    lines.push_back("Step failed: " + outcome.step + ": " + code);
+  }
+  return lines;
+}
+
+std::array<bool, kPortLines.size()> PortsTheRunBlocks(int hostClass) {
+  std::array<bool, kPortLines.size()> blocks{};
+  const bool netsh = HardensThroughNetsh(hostClass);
+  for (size_t i = 0; i < kPortLines.size(); ++i) {
+    // The netsh batch has no line for 136.
+    blocks[i] = !(netsh && kPortLines[i].port == 136);
+  }
+  return blocks;
+}
+
+std::vector<std::string> ExposureLines(int hostClass, const PanelReading& reading) {
+  std::vector<std::string> lines;
+  if (!reading.firewallOn) lines.push_back("Still exposed: firewall off");
+  const auto blocks = PortsTheRunBlocks(hostClass);
+  for (size_t i = 0; i < kPortLines.size(); ++i) {
+    if (blocks[i] && !reading.portBlocked[i]) {
+      lines.push_back("Still exposed: port " + std::to_string(kPortLines[i].port));
+    }
+  }
+  return lines;
+}
+
+bool IsRunComplete(int hostClass, const HardeningOutcome& outcome, const PanelReading& reading) {
+  return outcome.AllStepsSucceeded() && ExposureLines(hostClass, reading).empty();
+}
+
+CompletionLook CompletionLookOf(bool complete) {
+  if (complete) return {kTextHardeningDone, kColourBlue};
+  return {kTextHardeningIncomplete, kColourRed};
+}
