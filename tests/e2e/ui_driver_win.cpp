@@ -9,6 +9,8 @@ const std::vector<int> kPortLineIds = {1001, 1002, 1004, 1003, 1005, 1006};
 const std::vector<int> kGuardedPorts = {445, 135, 136, 137, 138, 139};
 const wchar_t kDialogTitle[] = L"Quillfort(V1.0)";
 const wchar_t kCompletionText[] = L"\u606D\u559C\u60A8\uFF0C\u5B89\u5168\u52A0\u56FA\u5B8C\u6210\uFF01";
+// 加固未完成，请重试！: the run has ended, but not complete.
+const wchar_t kIncompleteText[] = L"\u52A0\u56FA\u672A\u5B8C\u6210\uFF0C\u8BF7\u91CD\u8BD5\uFF01";
 
 namespace {
 
@@ -120,7 +122,9 @@ bool HardenAndWait(HWND dialog, DWORD timeoutMs, DWORD& elapsedMs) {
   for (;;) {
     elapsedMs = GetTickCount() - start;
     Panel panel = ReadPanel(dialog);
-    if (panel.Text(kProgressLine) == kCompletionText && panel.hardenEnabled && panel.exitEnabled) return true;
+    const bool ended = panel.hardenEnabled && panel.exitEnabled;
+    if (ended && panel.Text(kProgressLine) == kCompletionText) return true;
+    if (ended && panel.Text(kProgressLine) == kIncompleteText) return false;
     if (elapsedMs > timeoutMs || !IsWindow(dialog)) return false;
     Sleep(20);
   }
