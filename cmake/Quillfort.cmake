@@ -26,8 +26,19 @@ endif()
 add_library(qf_options INTERFACE)
 target_compile_options(qf_options INTERFACE -Wall -Wextra)
 if(WIN32)
+  # Declare only what the oldest target has (i686: Windows 2000, x86_64: XP
+  # x64 / Server 2003 x64), so a newer function fails to compile; those are
+  # looked up at run time.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(QF_WINNT 0x0502)
+  else()
+    set(QF_WINNT 0x0500)
+  endif()
+  # A tool that never ships may ask for newer declarations with the target
+  # property QF_WINNT (e.g. 0x0602).
+  set(winnt "$<IF:$<BOOL:$<TARGET_PROPERTY:QF_WINNT>>,$<TARGET_PROPERTY:QF_WINNT>,${QF_WINNT}>")
   target_compile_definitions(qf_options INTERFACE
-    UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0602 WINVER=0x0602)
+    UNICODE _UNICODE NOMINMAX _WIN32_WINNT=${winnt} WINVER=${winnt})
   # No libstdc++, libgcc or winpthread DLL beside the program.
   target_link_options(qf_options INTERFACE -static -static-libgcc -static-libstdc++)
 endif()
@@ -36,10 +47,18 @@ if(QF_SANITIZE)
   target_link_options(qf_options INTERFACE -fsanitize=address,undefined)
 endif()
 
-# Executables that ship or stand in for Windows programs: ASLR and DEP on.
+# Executables that ship or stand in for Windows programs: ASLR and DEP on, and
+# a header the oldest target's loader accepts (OS and subsystem 5.0 / 5.2).
 function(qf_harden_executable target)
   if(WIN32)
-    target_link_options(${target} PRIVATE -Wl,--dynamicbase -Wl,--nxcompat)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+      set(minor 2)
+    else()
+      set(minor 0)
+    endif()
+    target_link_options(${target} PRIVATE -Wl,--dynamicbase -Wl,--nxcompat
+      -Wl,--major-os-version,5 -Wl,--minor-os-version,${minor}
+      -Wl,--major-subsystem-version,5 -Wl,--minor-subsystem-version,${minor})
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
       target_link_options(${target} PRIVATE -Wl,--high-entropy-va)
     endif()
@@ -53,6 +72,14 @@ if(NOT TARGET GTest::gtest)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
   add_subdirectory(${QF_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  if(WIN32)
+    # Its thread start-up gate without std::mutex (see the header).
+    target_sources(gtest PRIVATE ${PROJECT_SOURCE_DIR}/cmake/gtest-win32/notification_win.cpp)
+    foreach(t gtest gtest_main gmock gmock_main)
+      target_include_directories(${t} BEFORE PRIVATE ${PROJECT_SOURCE_DIR}/cmake/gtest-win32)
+      target_include_directories(${t} SYSTEM BEFORE INTERFACE ${PROJECT_SOURCE_DIR}/cmake/gtest-win32)
+    endforeach()
+  endif()
 endif()
 
 # The Wine environment fixture: created once per ctest run, torn down at its end.

@@ -1,9 +1,12 @@
-# Cross toolchain for i686 Windows (mingw-w64). The posix thread model gives
-# libstdc++ its std::mutex, which GoogleTest needs; everything links statically.
+# Cross toolchain for i686 Windows (mingw-w64). The win32 thread model keeps
+# winpthreads out of the programs: its imports (GetTickCount64,
+# AddVectoredExceptionHandler) stop them on Windows 2000, XP and Server 2003.
+# libstdc++ then has no std::thread or std::mutex; code uses Win32 threads and
+# critical sections. Everything links statically.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
+#include <memory>
 
 #include "state_store_win.h"
 
@@ -14,6 +14,11 @@ using Microsoft::WRL::ComPtr;
 using namespace testbed;
 
 namespace {
+
+struct HandleCloser {
+  void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using ThreadHandle = std::unique_ptr<void, HandleCloser>;
 
 class ServerTest : public ::testing::Test {
  protected:
@@ -53,6 +58,19 @@ class ServerTest : public ::testing::Test {
     EXPECT_TRUE(ReadState(s));
     return s;
   }
+  static DWORD WINAPI AddManyRules(void* self) {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    {
+      ComPtr<INetFwPolicy2> policy;
+      ComPtr<INetFwRules> rules;
+      auto* test = static_cast<ServerTest*>(self);
+      if (SUCCEEDED(test->Create(CLSID_NetFwPolicy2, policy)) && SUCCEEDED(policy->get_Rules(&rules)))
+        for (int i = 0; i < 40; ++i) rules->Add(test->NewBlockRule(L"r", 6, L"1").Get());
+    }
+    CoUninitialize();
+    return 0;
+  }
+
   ComPtr<INetFwRule> NewBlockRule(const wchar_t* name, long protocol, const wchar_t* ports) {
     ComPtr<INetFwRule> rule;
     EXPECT_EQ(Create(CLSID_NetFwRule, rule), S_OK);
@@ -216,19 +234,14 @@ TEST_F(ServerTest, RefusalFaultsAndAMissingStateFailCreation) {
 }
 
 TEST_F(ServerTest, ConcurrentWritersLoseNoUpdateAndLeaveNoTemporaryFile) {
-  auto addMany = [this] {
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    {
-      ComPtr<INetFwPolicy2> policy;
-      ComPtr<INetFwRules> rules;
-      if (SUCCEEDED(Create(CLSID_NetFwPolicy2, policy)) && SUCCEEDED(policy->get_Rules(&rules)))
-        for (int i = 0; i < 40; ++i) rules->Add(NewBlockRule(L"r", 6, L"1").Get());
-    }
-    CoUninitialize();
-  };
-  std::thread one(addMany), two(addMany);
-  one.join();
-  two.join();
+  // Win32 threads: the toolchain's libstdc++ has no std::thread.
+  ThreadHandle one(CreateThread(nullptr, 0, AddManyRules, this, 0, nullptr));
+  ASSERT_TRUE(one);
+  ThreadHandle two(CreateThread(nullptr, 0, AddManyRules, this, 0, nullptr));
+  if (!two) WaitForSingleObject(one.get(), INFINITE);  // it uses this fixture
+  ASSERT_TRUE(two);
+  HANDLE writers[2] = {one.get(), two.get()};
+  ASSERT_EQ(WaitForMultipleObjects(2, writers, TRUE, INFINITE), WAIT_OBJECT_0);
   EXPECT_EQ(Read().rules.size(), 80u);
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((home_ + L"\\*.tmp").c_str(), &found);

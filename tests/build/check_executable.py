@@ -1,20 +1,76 @@
 #!/usr/bin/env python3
 """Checks a built Quillfort.exe as a Windows loader and Explorer would see it.
 
-usage: check_executable.py <Quillfort.exe> <x64|x86> <check>
-checks: headers, imports, dialog, icons, manifest, version
+usage: check_executable.py <program.exe> <x64|x86> <check>
+checks: headers, imports (any shipped program), linked, dialog, icons,
+manifest, version (Quillfort.exe)
 """
+import os
+import re
 import struct
 import sys
 
 LANG_ZH_CN = 0x0804
 RT_ICON, RT_DIALOG, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 14, 16, 24
 
-SYSTEM_DLLS = {
-    "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "ole32.dll",
-    "oleaut32.dll", "shlwapi.dll", "shell32.dll", "msvcrt.dll", "comctl32.dll",
-    "uxtheme.dll", "msimg32.dll",
-}
+# The oldest Windows each architecture's program must start on: Windows 2000,
+# and XP x64 / Server 2003 x64 (both 5.2).
+OLDEST_TARGET = {"x86": (5, 0), "x64": (5, 2)}
+WINDOWS_NAMES = {(5, 0): "Windows 2000", (5, 1): "Windows XP", (5, 2): "Windows Server 2003 / XP x64",
+                 (6, 0): "Windows Vista", (6, 1): "Windows 7", (6, 2): "Windows 8"}
+IMPORT_TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "system_imports.txt")
+
+
+def windows_name(version):
+    return WINDOWS_NAMES.get(version, "Windows %d.%d" % version)
+
+
+def read_import_table(path=IMPORT_TABLE):
+    """{dll: {function: (major, minor)}}; a malformed or repeated line is an error."""
+    table, dll = {}, None
+    with open(path, encoding="utf-8") as f:
+        for number, line in enumerate(f, 1):
+            line = line.rstrip()
+            if not line or line.startswith("#"):
+                continue
+            where = f"{path}:{number}"
+            section = re.fullmatch(r"\[([a-z0-9_]+\.dll)\]", line)
+            if section:
+                dll = section.group(1)
+                if dll in table:
+                    raise ValueError(f"{where}: {dll} listed twice")
+                table[dll] = {}
+                continue
+            entry = re.fullmatch(r"(\S+)\s+(\d)\.(\d)\s+(\S.*)", line)
+            if dll is None or not entry:
+                raise ValueError(f"{where}: expected '[name.dll]' or 'function  major.minor  source'")
+            function = entry.group(1)
+            if function in table[dll]:
+                raise ValueError(f"{where}: {dll} {function} listed twice")
+            table[dll][function] = (int(entry.group(2)), int(entry.group(3)))
+    return table
+
+
+def import_problems(imports, arch, table):
+    """What stops a program with these imports ({dll: [name or ordinal int]})
+    on its oldest target, one text per problem."""
+    target = OLDEST_TARGET[arch]
+    problems = []
+    for dll, functions in sorted(imports.items()):
+        if dll not in table:
+            problems.append(f"imports {dll}, which is not a system DLL")
+            continue
+        for function in functions:
+            if isinstance(function, int):
+                problems.append(f"imports ordinal {function} from {dll}: no name to check")
+            elif function not in table[dll]:
+                problems.append(f"imports {function} from {dll}, which the table of system imports lacks")
+            elif table[dll][function] > target:
+                need = table[dll][function]
+                problems.append(f"imports {function} from {dll}, which needs {windows_name(need)} "
+                                f"({need[0]}.{need[1]}); the {arch} program must start on "
+                                f"{windows_name(target)} ({target[0]}.{target[1]})")
+    return problems
 
 
 class Pe:
@@ -29,6 +85,9 @@ class Pe:
             struct.unpack_from("<HHIIIHH", d, self.pe + 4)
         self.opt = self.pe + 24
         self.magic = struct.unpack_from("<H", d, self.opt)[0]
+        # Same offsets in PE32 and PE32+.
+        (self.os_version_major, self.os_version_minor, _, _,
+         self.subsystem_version_major, self.subsystem_version_minor) = struct.unpack_from("<6H", d, self.opt + 40)
         self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", d, self.opt + 68)
         dirs = self.opt + (112 if self.magic == 0x20B else 96)
         count = struct.unpack_from("<I", d, dirs - 4)[0]
@@ -65,7 +124,9 @@ class Pe:
                 value = int.from_bytes(self.data[thunk:thunk + thunk_size], "little")
                 if value == 0:
                     break
-                if not value & by_ordinal:
+                if value & by_ordinal:
+                    functions.append(value & 0xFFFF)
+                else:
                     functions.append(self.cstring(value + 2))
                 thunk += thunk_size
             at += 20
@@ -119,12 +180,20 @@ def check_headers(pe, arch):
         expect(pe.dll_characteristics & 0x20, "HIGH_ENTROPY_VA missing")
     expect(not pe.characteristics & 0x0001, "relocations stripped: ASLR cannot move the image")
     expect(pe.directories[5][1] > 0, "no base relocation table")
+    target = OLDEST_TARGET[arch]
+    for what, version in (("operating system", (pe.os_version_major, pe.os_version_minor)),
+                          ("subsystem", (pe.subsystem_version_major, pe.subsystem_version_minor))):
+        expect(version <= target, f"{what} version {version[0]}.{version[1]} in the header is newer "
+                                  f"than {windows_name(target)} ({target[0]}.{target[1]}): its loader refuses it")
 
 
-def check_imports(pe, _arch):
+def check_imports(pe, arch):
+    for problem in import_problems(pe.imports(), arch, read_import_table()):
+        expect(False, problem)
+
+
+def check_linked(pe, _arch):
     imports = pe.imports()
-    for dll in imports:
-        expect(dll in SYSTEM_DLLS, f"imports non-system DLL {dll}")
     # The program's own work must have been linked in, not only the framework.
     for dll, function in (("ole32.dll", "CoInitialize"), ("ole32.dll", "CoUninitialize"),
                           ("advapi32.dll", "ChangeServiceConfigA"), ("user32.dll", "DrawIcon"),
@@ -298,7 +367,7 @@ def check_version(pe, _arch):
     expect(translation == (0x0804, 936), f"translation {translation}")
 
 
-CHECKS = {"headers": check_headers, "imports": check_imports, "dialog": check_dialog,
+CHECKS = {"headers": check_headers, "imports": check_imports, "linked": check_linked, "dialog": check_dialog,
           "icons": check_icons, "manifest": check_manifest, "version": check_version}
 
 
