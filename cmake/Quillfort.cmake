@@ -2,13 +2,17 @@
 #
 # Portable code (no Windows header) builds for every preset; code that calls
 # Windows builds only when WIN32 is true. Windows tests run under Wine on the
-# x86_64 build; the i686 build links them but cannot run them here.
+# x86_64 build; the i686 build links them all and runs those that depend on
+# bitness under the 32-bit loader where the machine can (Wow64Lane.cmake).
 
 if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(QF_RUNS_WINDOWS ON)
 else()
   set(QF_RUNS_WINDOWS OFF)
 endif()
+set(QF_WINE_RUN "${PROJECT_SOURCE_DIR}/scripts/wine-run")
+set(QF_WINE_ENV "${PROJECT_SOURCE_DIR}/scripts/wine-env")
+include(${CMAKE_CURRENT_LIST_DIR}/Wow64Lane.cmake)
 
 # One Wine prefix and one private X display per build tree, shared by every
 # test of a run (see scripts/wine-env).
@@ -16,7 +20,7 @@ set(QF_WINE_ROOT "${CMAKE_BINARY_DIR}/wine")
 set(QF_GTEST_XML_DIR "${CMAKE_BINARY_DIR}/gtest-xml")
 
 if(QF_RUNS_WINDOWS)
-  set(CMAKE_CROSSCOMPILING_EMULATOR "${PROJECT_SOURCE_DIR}/scripts/wine-run;${QF_WINE_ROOT}")
+  set(CMAKE_CROSSCOMPILING_EMULATOR "${QF_WINE_RUN};${QF_WINE_ROOT}")
 endif()
 
 add_library(qf_options INTERFACE)
@@ -80,9 +84,9 @@ endif()
 
 # The Wine environment fixture: created once per ctest run, torn down at its end.
 if(QF_RUNS_WINDOWS)
-  add_test(NAME wine_env_setup COMMAND "${PROJECT_SOURCE_DIR}/scripts/wine-env" start "${QF_WINE_ROOT}")
+  add_test(NAME wine_env_setup COMMAND "${QF_WINE_ENV}" start "${QF_WINE_ROOT}")
   set_tests_properties(wine_env_setup PROPERTIES FIXTURES_SETUP wine_env LABELS fixture)
-  add_test(NAME wine_env_cleanup COMMAND "${PROJECT_SOURCE_DIR}/scripts/wine-env" stop "${QF_WINE_ROOT}")
+  add_test(NAME wine_env_cleanup COMMAND "${QF_WINE_ENV}" stop "${QF_WINE_ROOT}")
   set_tests_properties(wine_env_cleanup PROPERTIES FIXTURES_CLEANUP wine_env LABELS fixture)
 endif()
 
@@ -106,8 +110,12 @@ function(qf_add_gtest name)
   if(T_DEPENDS_ON_TARGETS)
     add_dependencies(${name} ${T_DEPENDS_ON_TARGETS})
   endif()
-  if(WIN32 AND NOT QF_RUNS_WINDOWS)
-    return()  # i686: built and linked, not run
+  if(QF_WOW64_LANE AND NOT name IN_LIST QF_WOW64_TESTS)
+    return()  # the same under either bitness: the x86_64 build runs it
+  endif()
+  if(QF_WOW64_LANE AND NOT QF_WOW64_RUNS)
+    qf_wow64_register_skipped(${name})
+    return()
   endif()
   if(WIN32)
     set(xml "Z:${QF_GTEST_XML_DIR}/${name}.xml")

@@ -234,4 +234,15 @@ NetshOutcome ApplyNetshCommand(HostState& state, const std::vector<std::string>&
   return outcome;
 }
 
+std::string MarkWrongNetsh(std::string_view commandLine) {
+  return std::string(kWrongNetshMark) + std::string(commandLine);
+}
+
+int CountWrongNetshCalls(const std::vector<std::string>& log) {
+  int count = 0;
+  for (const std::string& line : log)
+    if (std::string_view(line).substr(0, kWrongNetshMark.size()) == kWrongNetshMark) ++count;
+  return count;
+}
+
 }  // namespace testbed

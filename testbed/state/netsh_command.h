@@ -25,4 +25,13 @@ std::vector<std::string> SplitNetshArguments(std::string_view commandLine);
 // positional values). A rejected command changes nothing.
 NetshOutcome ApplyNetshCommand(HostState& state, const std::vector<std::string>& arguments);
 
+// A 32-bit netsh reached by a 32-bit caller on a 64-bit host through WOW64
+// file-system redirection is not the netsh the caller named (system32's,
+// 64-bit). That copy logs its command line behind this mark and changes
+// nothing, so a run shows which netsh it reached.
+inline constexpr std::string_view kWrongNetshMark = "[32-bit netsh via WOW64] ";
+std::string MarkWrongNetsh(std::string_view commandLine);
+// Log entries written by a wrongly reached netsh.
+int CountWrongNetshCalls(const std::vector<std::string>& log);
+
 }  // namespace testbed

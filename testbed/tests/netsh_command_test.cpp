@@ -166,5 +166,21 @@ TEST(NetshService, RejectedCommandsChangeNothing) {
   }
 }
 
+// A marked entry must survive the state file and be told apart from a
+// command that merely mentions the mark.
+TEST(WrongNetsh, MarkedEntriesAreCountedAfterARoundTrip) {
+  HostState s;
+  s.netshLog = {"netsh firewall set opmode enable", MarkWrongNetsh("netsh firewall set opmode enable"),
+                "netsh firewall set portopening name = \"" + std::string(kWrongNetshMark) + "\" port = 445",
+                MarkWrongNetsh("")};
+  EXPECT_EQ(CountWrongNetshCalls(s.netshLog), 2);
+  ParseResult back = ParseState(SerializeState(s));
+  ASSERT_TRUE(back.state) << back.error;
+  EXPECT_EQ(back.state->netshLog, s.netshLog);
+  EXPECT_EQ(CountWrongNetshCalls(back.state->netshLog), 2);
+  EXPECT_EQ(CountWrongNetshCalls({}), 0);
+  EXPECT_EQ(CountWrongNetshCalls({"[32-bit netsh via WOW64]"}), 0);  // the mark without its blank
+}
+
 }  // namespace
 }  // namespace testbed

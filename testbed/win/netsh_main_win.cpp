@@ -11,8 +11,26 @@
 
 using namespace testbed;
 
+namespace {
+
+// True for a 32-bit copy running on a 64-bit host.
+bool RunningUnderWow64() {
+  BOOL wow64 = FALSE;
+  return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+}  // namespace
+
 int wmain() {
   const std::string commandLine = Utf8FromWide(GetCommandLineW());
+  if (RunningUnderWow64()) {
+    const bool logged = UpdateState([&](HostState& s) {
+      s.netshLog.push_back(MarkWrongNetsh(commandLine));
+      return true;
+    });
+    std::fputs("netsh: the 32-bit netsh of a 64-bit host ran (file-system redirection was on)\n", stderr);
+    return logged ? 1 : 2;
+  }
   NetshSetup setup;
   bool faulty = false;
   NetshOutcome outcome;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host_setup_win.h"
+#include "state/netsh_command.h"
 #include "state_store_win.h"
 #include "ui_driver_win.h"
 
@@ -26,6 +27,53 @@ std::wstring Env(const wchar_t* name) {
 }
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::wstring SystemNetsh() {
+  wchar_t dir[MAX_PATH];
+  const UINT n = GetSystemDirectoryW(dir, MAX_PATH);
+  return std::wstring(dir, n < MAX_PATH ? n : 0) + L"\\netsh.exe";
+}
+
+// Runs `work` with WOW64 file-system redirection off, as the program does
+// around its netsh calls; false where it cannot be turned off.
+template <typename Work>
+bool WithoutRedirection(Work work) {
+  using Disable = BOOL(WINAPI*)(PVOID*);
+  using Revert = BOOL(WINAPI*)(PVOID);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  auto disable = reinterpret_cast<Disable>(reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64DisableWow64FsRedirection")));
+  auto revert = reinterpret_cast<Revert>(reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64RevertWow64FsRedirection")));
+  PVOID token = nullptr;
+  if (!disable || !revert || !disable(&token)) return false;
+  work();
+  revert(token);
+  return true;
+}
+
+// A 32-bit test on a 64-bit host: the testbed just installed is the 32-bit
+// one, so its netsh went to syswow64. system32 gets the 64-bit netsh, and the
+// services get the 64-bit service program (the service manager is 64-bit and
+// cannot start a 32-bit one here).
+bool InstallThe64BitHalf(const std::wstring& bin64, std::string& error) {
+  bool copied = false;
+  const bool switched = WithoutRedirection(
+      [&] { copied = CopyFileW((bin64 + L"netsh.exe").c_str(), SystemNetsh().c_str(), FALSE) != 0; });
+  if (!switched || !copied) {
+    error = "cannot put the 64-bit netsh.exe of " + Utf8FromWide(bin64) + " into system32";
+    return false;
+  }
+  if (!CopyFileW((bin64 + L"testbed-service.exe").c_str(), (TestbedHome() + L"\\testbed-service.exe").c_str(), FALSE)) {
+    error = "cannot install the 64-bit testbed-service.exe of " + Utf8FromWide(bin64);
+    return false;
+  }
+  return true;
+}
+
+// SCS_32BIT_BINARY, SCS_64BIT_BINARY, or -1 for no program.
+int BinaryKind(const std::wstring& path) {
+  DWORD kind = 0;
+  return GetBinaryTypeW(path.c_str(), &kind) ? static_cast<int>(kind) : -1;
+}
 
 struct Outcome {
   Panel before;
@@ -52,7 +100,11 @@ std::string FileText(const std::wstring& path) {
 
 class EndToEnd : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { installed_ = InstallTestbed(Env(L"QF_TESTBED_BIN"), installError_); }
+  static void SetUpTestSuite() {
+    installed_ = InstallTestbed(Env(L"QF_TESTBED_BIN"), installError_);
+    const std::wstring bin64 = Env(L"QF_TESTBED_BIN64");
+    if (installed_ && !bin64.empty()) installed_ = InstallThe64BitHalf(bin64, installError_);
+  }
   // Other tests share the prefix: give it back as Wine made it.
   static void TearDownTestSuite() {
     std::string error;
@@ -311,6 +363,24 @@ TEST_F(EndToEnd, Server2003RunsTheNetshBatchInOrderAndLeavesPort136) {
   EXPECT_TRUE(o.host.rules.empty());
   ExpectRunning(o.sharedAccess, "SharedAccess");
   ExpectUntouched(o.mpsSvc, "MpsSvc");
+}
+
+// The 32-bit program on a 64-bit host names system32's netsh. Were WOW64
+// redirection left on around a call, it would reach the 32-bit copy in
+// syswow64, which logs the call as the wrong netsh and changes nothing.
+TEST_F(EndToEnd, Server2003X64BatchReachesThe64BitNetshFromThe32BitProgram) {
+  if (Env(L"QF_TESTBED_BIN64").empty()) GTEST_SKIP() << "only for the 32-bit program on a 64-bit host";
+  ASSERT_EQ(sizeof(void*), 4u) << "the driver must be the 32-bit one";
+  ASSERT_EQ(BinaryKind(SystemNetsh()), SCS_32BIT_BINARY) << "the redirected netsh is not the 32-bit copy";
+  int native = -1;
+  ASSERT_TRUE(WithoutRedirection([&] { native = BinaryKind(SystemNetsh()); }));
+  ASSERT_EQ(native, SCS_64BIT_BINARY) << "system32 holds no 64-bit netsh";
+  Outcome o = Run("win2003");
+  ExpectCompleted(o);
+  EXPECT_EQ(CountWrongNetshCalls(o.host.netshLog), 0) << "the 32-bit netsh ran: redirection was on";
+  EXPECT_EQ(o.host.netshLog, kNetshBatch);
+  ExpectPortsClosedBut136(o.host);
+  ExpectRunning(o.sharedAccess, "SharedAccess");
 }
 
 TEST_F(EndToEnd, UnclassifiedVersionTakesTheNetshPath) {

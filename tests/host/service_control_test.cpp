@@ -12,6 +12,14 @@ namespace {
 using hosttest::ElapsedMsSince;
 using host::UniqueServiceHandle;
 
+// The service program built beside the tests, unless the service manager is
+// of the other bitness and cannot start it (QF_HOST_SERVICE_PROGRAM).
+std::string ServiceProgram() {
+  char value[MAX_PATH];
+  const DWORD n = GetEnvironmentVariableA("QF_HOST_SERVICE_PROGRAM", value, MAX_PATH);
+  return n > 0 && n < MAX_PATH ? std::string(value, n) : hosttest::HelperPath("qf_host_service.exe");
+}
+
 // A service of the tests' own, registered in the prefix under a unique name
 // and removed again, process included, at the end of the test.
 class TestService {
@@ -19,7 +27,7 @@ class TestService {
   TestService(const char* tag, const std::string& arguments, DWORD startType = SERVICE_DEMAND_START)
       : name_(std::string("qfhost_") + tag + "_" + std::to_string(GetCurrentProcessId())),
         manager_(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {
-    binaryPath_ = hosttest::Quoted(hosttest::HelperPath("qf_host_service.exe")) + " " + arguments;
+    binaryPath_ = hosttest::Quoted(ServiceProgram()) + " " + arguments;
     if (!manager_) return;
     service_.reset(CreateServiceA(manager_.get(), name_.c_str(), ("Quillfort test " + name_).c_str(),
                                   SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, startType,
