@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "state_store_win.h"
@@ -215,25 +216,56 @@ TEST_F(ServerTest, RefusalFaultsAndAMissingStateFailCreation) {
             CLASS_E_CLASSNOTAVAILABLE);
 }
 
+// Every process of the host reads the file without a lock, so writers meet
+// readers all the time: a reader among the writers must not cost an update.
 TEST_F(ServerTest, ConcurrentWritersLoseNoUpdateAndLeaveNoTemporaryFile) {
-  auto addMany = [this] {
+  std::atomic<int> added{0};
+  std::atomic<bool> writing{true};
+  auto addMany = [&] {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     {
       ComPtr<INetFwPolicy2> policy;
       ComPtr<INetFwRules> rules;
       if (SUCCEEDED(Create(CLSID_NetFwPolicy2, policy)) && SUCCEEDED(policy->get_Rules(&rules)))
-        for (int i = 0; i < 40; ++i) rules->Add(NewBlockRule(L"r", 6, L"1").Get());
+        for (int i = 0; i < 40; ++i)
+          if (rules->Add(NewBlockRule(L"r", 6, L"1").Get()) == S_OK) ++added;
     }
     CoUninitialize();
   };
+  std::thread reader([&] {
+    while (writing) {
+      HostState s;
+      ReadState(s);
+    }
+  });
   std::thread one(addMany), two(addMany);
   one.join();
   two.join();
+  writing = false;
+  reader.join();
+  EXPECT_EQ(added.load(), 80);
   EXPECT_EQ(Read().rules.size(), 80u);
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((home_ + L"\\*.tmp").c_str(), &found);
   EXPECT_EQ(search, INVALID_HANDLE_VALUE);
   if (search != INVALID_HANDLE_VALUE) FindClose(search);
+}
+
+TEST_F(ServerTest, AWriteWaitsForAReaderThatHoldsTheFileOpen) {
+  HANDLE held = CreateFileW(StatePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::thread closer([held] {
+    Sleep(300);
+    CloseHandle(held);
+  });
+  HostState s = Read();
+  s.refusePolicy2 = true;
+  DWORD t0 = GetTickCount();
+  EXPECT_TRUE(WriteState(s));
+  EXPECT_GE(GetTickCount() - t0, 200u);
+  closer.join();
+  EXPECT_TRUE(Read().refusePolicy2);
 }
 
 }  // namespace
