@@ -153,11 +153,22 @@ BOOL CXColorStatic::EraseBackground(HDC dc) {
     return TRUE;
 }
 
-int PointsToHeight(int points) {
+namespace {
+
+int DisplayDotsPerInch() {
     int dotsPerInch = kFallbackDotsPerInch;
     if (HDC display = ::CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr)) {
         dotsPerInch = ::GetDeviceCaps(display, LOGPIXELSY);
         ::DeleteDC(display);
     }
+    return dotsPerInch;
+}
+
+}  // namespace
+
+int PointsToHeight(int points) {
+    // A display DC costs milliseconds and every panel line asks; the
+    // resolution of these systems changes only with a new logon.
+    static const int dotsPerInch = DisplayDotsPerInch();
     return widgets::HeightForPoints(points, dotsPerInch);
 }

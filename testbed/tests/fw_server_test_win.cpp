@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "state_store_win.h"
@@ -21,6 +24,30 @@ struct HandleCloser {
   void operator()(HANDLE handle) const { CloseHandle(handle); }
 };
 using ThreadHandle = std::unique_ptr<void, HandleCloser>;
+
+// A body run on a Win32 thread (the toolchain's libstdc++ has no std::thread),
+// joined at the latest when the worker goes.
+class Worker {
+ public:
+  explicit Worker(std::function<void()> body)
+      : body_(std::move(body)), handle_(CreateThread(nullptr, 0, Run, this, 0, nullptr)) {}
+  ~Worker() { Join(); }
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+  bool started() const { return handle_ != nullptr; }
+  void Join() {
+    if (handle_) WaitForSingleObject(handle_.get(), INFINITE);
+    handle_.reset();
+  }
+
+ private:
+  static DWORD WINAPI Run(void* self) {
+    static_cast<Worker*>(self)->body_();
+    return 0;
+  }
+  std::function<void()> body_;
+  ThreadHandle handle_;
+};
 
 class ServerTest : public ::testing::Test {
  protected:
@@ -60,19 +87,6 @@ class ServerTest : public ::testing::Test {
     EXPECT_TRUE(ReadState(s));
     return s;
   }
-  static DWORD WINAPI AddManyRules(void* self) {
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    {
-      ComPtr<INetFwPolicy2> policy;
-      ComPtr<INetFwRules> rules;
-      auto* test = static_cast<ServerTest*>(self);
-      if (SUCCEEDED(test->Create(CLSID_NetFwPolicy2, policy)) && SUCCEEDED(policy->get_Rules(&rules)))
-        for (int i = 0; i < 40; ++i) rules->Add(test->NewBlockRule(L"r", 6, L"1").Get());
-    }
-    CoUninitialize();
-    return 0;
-  }
-
   ComPtr<INetFwRule> NewBlockRule(const wchar_t* name, long protocol, const wchar_t* ports) {
     ComPtr<INetFwRule> rule;
     EXPECT_EQ(Create(CLSID_NetFwRule, rule), S_OK);
@@ -433,20 +447,59 @@ TEST_F(ServerTest, RefusalFaultsAndAMissingStateFailCreation) {
             CLASS_E_CLASSNOTAVAILABLE);
 }
 
+// Every process of the host reads the file without a lock, so writers meet
+// readers all the time: a reader among the writers must not cost an update.
 TEST_F(ServerTest, ConcurrentWritersLoseNoUpdateAndLeaveNoTemporaryFile) {
-  // Win32 threads: the toolchain's libstdc++ has no std::thread.
-  ThreadHandle one(CreateThread(nullptr, 0, AddManyRules, this, 0, nullptr));
-  ASSERT_TRUE(one);
-  ThreadHandle two(CreateThread(nullptr, 0, AddManyRules, this, 0, nullptr));
-  if (!two) WaitForSingleObject(one.get(), INFINITE);  // it uses this fixture
-  ASSERT_TRUE(two);
-  HANDLE writers[2] = {one.get(), two.get()};
-  ASSERT_EQ(WaitForMultipleObjects(2, writers, TRUE, INFINITE), WAIT_OBJECT_0);
+  std::atomic<int> added{0};
+  std::atomic<bool> writing{true};
+  auto addMany = [&] {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    {
+      ComPtr<INetFwPolicy2> policy;
+      ComPtr<INetFwRules> rules;
+      if (SUCCEEDED(Create(CLSID_NetFwPolicy2, policy)) && SUCCEEDED(policy->get_Rules(&rules)))
+        for (int i = 0; i < 40; ++i)
+          if (rules->Add(NewBlockRule(L"r", 6, L"1").Get()) == S_OK) ++added;
+    }
+    CoUninitialize();
+  };
+  Worker reader([&] {
+    while (writing) {
+      HostState s;
+      ReadState(s);
+    }
+  });
+  Worker one(addMany), two(addMany);
+  const bool started = reader.started() && one.started() && two.started();
+  one.Join();
+  two.Join();
+  writing = false;
+  reader.Join();
+  ASSERT_TRUE(started);
+  EXPECT_EQ(added.load(), 80);
   EXPECT_EQ(Read().rules.size(), 80u);
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((home_ + L"\\*.tmp").c_str(), &found);
   EXPECT_EQ(search, INVALID_HANDLE_VALUE);
   if (search != INVALID_HANDLE_VALUE) FindClose(search);
+}
+
+TEST_F(ServerTest, AWriteWaitsForAReaderThatHoldsTheFileOpen) {
+  HANDLE held = CreateFileW(StatePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  Worker closer([held] {
+    Sleep(300);
+    CloseHandle(held);
+  });
+  ASSERT_TRUE(closer.started());
+  HostState s = Read();
+  s.refusePolicy2 = true;
+  DWORD t0 = GetTickCount();
+  EXPECT_TRUE(WriteState(s));
+  EXPECT_GE(GetTickCount() - t0, 200u);
+  closer.Join();
+  EXPECT_TRUE(Read().refusePolicy2);
 }
 
 }  // namespace

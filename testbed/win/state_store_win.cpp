@@ -5,15 +5,17 @@
 namespace testbed {
 namespace {
 
-class WriterLock {
+const DWORD kReplaceWaitMs = 10000;
+
+class StateLock {
  public:
-  WriterLock() : mutex_(CreateMutexW(nullptr, FALSE, L"quillfort-testbed-state-writer")) {
+  StateLock() : mutex_(CreateMutexW(nullptr, FALSE, L"quillfort-testbed-state")) {
     // An abandoned lock (its holder was killed) is ours now; the file it
     // guarded is still whole thanks to the rename.
     DWORD r = mutex_ ? WaitForSingleObject(mutex_.get(), 30000) : WAIT_FAILED;
     held_ = r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
   }
-  ~WriterLock() {
+  ~StateLock() {
     if (held_) ReleaseMutex(mutex_.get());
   }
   bool held() const { return held_; }
@@ -22,6 +24,22 @@ class WriterLock {
   UniqueHandle mutex_;
   bool held_ = false;
 };
+
+// A file that some process holds open cannot be renamed over (Wine refuses
+// it always, Windows unless every opener shares delete). Readers of this
+// module open it under the lock; anyone else holding it briefly is waited
+// out rather than the write lost.
+bool ReplaceWithRetry(const std::wstring& temp, const std::wstring& path) {
+  const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (MoveFileExW(temp.c_str(), path.c_str(), flags)) return true;
+    DWORD error = GetLastError();
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return false;
+    if (GetTickCount() - start >= kReplaceWaitMs) return false;
+    Sleep(1);
+  }
+}
 
 bool WriteStateLocked(const HostState& state) {
   CreateDirectoryW(TestbedHome().c_str(), nullptr);
@@ -39,7 +57,7 @@ bool WriteStateLocked(const HostState& state) {
       return false;
     }
   }
-  if (!MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (!ReplaceWithRetry(temp, path)) {
     DeleteFileW(temp.c_str());
     return false;
   }
@@ -58,23 +76,30 @@ std::wstring TestbedHome() {
 std::wstring StatePath() { return TestbedHome() + L"\\host.state"; }
 
 bool ReadState(HostState& state, std::string* error) {
-  UniqueHandle file(CreateFileW(StatePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
-    if (error) *error = "no state file " + Utf8FromWide(StatePath()) + " (run testbed-host seed)";
-    return false;
-  }
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file.get(), &size) || size.QuadPart > (256LL << 20)) {
-    if (error) *error = "state file unreadable";
-    return false;
-  }
-  std::string text(static_cast<size_t>(size.QuadPart), '\0');
-  DWORD read = 0;
-  if (!text.empty() && (!ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr) ||
-                        read != text.size())) {
-    if (error) *error = "state file unreadable";
-    return false;
+  std::string text;
+  {
+    // Held only while the file is open, so that no write meets it open; a
+    // read without it is still whole (the rename), hence no failure here.
+    StateLock lock;
+    UniqueHandle file(CreateFileW(StatePath().c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+      if (error) *error = "no state file " + Utf8FromWide(StatePath()) + " (run testbed-host seed)";
+      return false;
+    }
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart > (256LL << 20)) {
+      if (error) *error = "state file unreadable";
+      return false;
+    }
+    text.assign(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD read = 0;
+    if (!text.empty() && (!ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr) ||
+                          read != text.size())) {
+      if (error) *error = "state file unreadable";
+      return false;
+    }
   }
   ParseResult parsed = ParseState(text);
   if (!parsed.state) {
@@ -86,12 +111,12 @@ bool ReadState(HostState& state, std::string* error) {
 }
 
 bool WriteState(const HostState& state) {
-  WriterLock lock;
+  StateLock lock;
   return lock.held() && WriteStateLocked(state);
 }
 
 bool UpdateState(const std::function<bool(HostState&)>& change) {
-  WriterLock lock;
+  StateLock lock;
   if (!lock.held()) return false;
   HostState state;
   if (!ReadState(state)) return false;

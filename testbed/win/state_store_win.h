@@ -1,7 +1,7 @@
 // The one state file of the simulated host, shared by every process of the
 // prefix. Readers see either the old or the new file, never a torn one:
-// writers replace it by renaming a complete temporary file over it, one
-// writer at a time.
+// writers replace it by renaming a complete temporary file over it. One lock
+// orders the writers and keeps readers' opens out of the rename.
 #pragma once
 
 #include <functional>
@@ -18,7 +18,7 @@ std::wstring StatePath();
 // False when the file is missing or malformed; error says why.
 bool ReadState(HostState& state, std::string* error = nullptr);
 bool WriteState(const HostState& state);
-// Reads, changes and writes back under the writers' lock; nothing is written
+// Reads, changes and writes back under the lock; nothing is written
 // when change returns false.
 bool UpdateState(const std::function<bool(HostState&)>& change);
 

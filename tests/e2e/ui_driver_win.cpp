@@ -101,7 +101,7 @@ bool LaunchQuillfort(const std::wstring& exePath, DWORD timeoutMs, QuillfortProc
       error = "no dialog titled Quillfort(V1.0) within the time limit";
       return false;
     }
-    Sleep(20);
+    Sleep(5);  // fine enough for start-up timings of about 100 ms
   }
 }
 
