@@ -8,29 +8,17 @@
 
 #include "firewall/policy_decisions.h"
 #include "firewall/port_exposure.h"
+#include "firewall/scoped_variant.h"
 #include "firewall/unique_bstr.h"
 
 using Microsoft::WRL::ComPtr;
+using qf::firewall::ScopedVariant;
 using qf::firewall::UniqueBstr;
 
 namespace {
 
 // %08lx and %x want unsigned values; the status goes out as its 32 bits.
 unsigned long StatusBits(HRESULT hr) { return static_cast<unsigned long>(static_cast<unsigned int>(hr)); }
-
-// Owns the VARIANT of one enumeration step.
-class ScopedVariant {
- public:
-  ScopedVariant() { VariantInit(&value_); }
-  ~ScopedVariant() { VariantClear(&value_); }
-  ScopedVariant(const ScopedVariant&) = delete;
-  ScopedVariant& operator=(const ScopedVariant&) = delete;
-  VARIANT* get() { return &value_; }
-  void Clear() { VariantClear(&value_); }
-
- private:
-  VARIANT value_;
-};
 
 // Copies a composed text into a new BSTR, writing the message of whichever
 // step failed. Returns false after a failure.

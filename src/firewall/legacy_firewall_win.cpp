@@ -2,6 +2,8 @@
 
 #include <oleauto.h>
 
+#include "firewall/scoped_variant.h"
+
 using Microsoft::WRL::ComPtr;
 using qf::firewall::LegacyOpening;
 using qf::firewall::LegacyProfileReading;
@@ -59,19 +61,19 @@ bool CollectServiceOpenings(INetFwProfile* profile, const std::vector<long>& por
   if (FAILED(services->get__NewEnum(enumerator.GetAddressOf())) || !enumerator) return false;
   ComPtr<IEnumVARIANT> items;
   if (FAILED(enumerator.As(&items)) || !items) return false;
+  qf::firewall::ScopedVariant item;
   while (true) {
-    VARIANT item;
-    VariantInit(&item);
+    item.Clear();
     ULONG fetched = 0;
-    const HRESULT next = items->Next(1, &item, &fetched);
+    const HRESULT next = items->Next(1, item.get(), &fetched);
     if (next == S_FALSE && fetched == 0) return true;  // every service seen
     ComPtr<INetFwService> service;
     const bool isService = next == S_OK && fetched == 1 &&
-                           SUCCEEDED(VariantChangeType(&item, &item, 0, VT_DISPATCH)) && V_DISPATCH(&item) &&
-                           SUCCEEDED(V_DISPATCH(&item)->QueryInterface(
+                           SUCCEEDED(VariantChangeType(item.get(), item.get(), 0, VT_DISPATCH)) &&
+                           V_DISPATCH(item.get()) &&
+                           SUCCEEDED(V_DISPATCH(item.get())->QueryInterface(
                                IID_INetFwService, reinterpret_cast<void**>(service.GetAddressOf()))) &&
                            service;
-    VariantClear(&item);
     if (!isService) return false;  // a service that cannot be read may open anything
     OpeningSource source{true, std::nullopt};
     VARIANT_BOOL enabled = VARIANT_FALSE;
