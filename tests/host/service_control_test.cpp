@@ -223,7 +223,10 @@ TEST(ServiceOutcome, WindowMessagesAreDispatchedWhileAStuckServiceIsAwaited) {
   KillTimer(counter.window(), 1);
   const auto timers = std::count(counter.seen.begin(), counter.seen.end(), static_cast<UINT>(WM_TIMER));
   EXPECT_EQ(counter.dispatched(), 2);
-  EXPECT_GE(timers, static_cast<long>(elapsed / 100 / 2)) << elapsed << " ms";
+  // A wait that dispatches nothing sees no tick at all; a loaded machine
+  // delivers fewer than one per 100 ms, so ask for a few only.
+  EXPECT_GE(elapsed, 1000u);
+  EXPECT_GE(timers, 3) << elapsed << " ms";
 }
 
 }  // namespace
