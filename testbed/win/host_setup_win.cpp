@@ -91,6 +91,9 @@ bool InstallTestbed(const std::wstring& binDirectory, std::string& error) {
   const std::wstring home = TestbedHome();
   if (!CreateDirectoryW(home.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
     return Fail(error, "cannot create " + Utf8FromWide(home));
+  // A prefix used before may run the services at its start (a run set them
+  // to start automatically); their program cannot be replaced while it runs.
+  for (const wchar_t* name : {L"MpsSvc", L"SharedAccess"}) StopService(name);
   for (const wchar_t* file : {kComServer, kServiceProgram})
     if (!CopyIfChanged(binDirectory + file, home + L"\\" + file, error)) return false;
   if (!CopyIfChanged(binDirectory + L"netsh.exe", SystemDirectory() + L"\\netsh.exe", error)) return false;
