@@ -80,7 +80,7 @@ const char* ScopeName(NET_FW_SCOPE scope) {
 }
 
 // Walks a snapshot of keys, handing out one new object per key as
-// make(key) builds it.
+// make(key, position) builds it.
 template <typename Key, typename Make>
 class KeyEnumerator final : public CountedObject<IEnumVARIANT> {
  public:
@@ -92,7 +92,7 @@ class KeyEnumerator final : public CountedObject<IEnumVARIANT> {
     for (; n < count && position_ < keys_->size(); ++n, ++position_) {
       VariantInit(&items[n]);
       items[n].vt = VT_DISPATCH;
-      items[n].pdispVal = make_((*keys_)[position_]);
+      items[n].pdispVal = make_((*keys_)[position_], position_);
       if (!items[n].pdispVal) {
         for (ULONG i = 0; i < n; ++i) VariantClear(&items[i]);
         return E_OUTOFMEMORY;
@@ -299,45 +299,6 @@ HRESULT ReadRule(INetFwRule* source, FirewallRule& rule) {
   return S_OK;
 }
 
-class RuleEnumerator final : public CountedObject<IEnumVARIANT> {
- public:
-  RuleEnumerator(std::shared_ptr<const std::vector<FirewallRule>> rules, size_t position)
-      : rules_(std::move(rules)), position_(position) {}
-  STDMETHODIMP Next(ULONG count, VARIANT* items, ULONG* fetched) override {
-    if (!items || (count > 1 && !fetched)) return E_POINTER;
-    ULONG n = 0;
-    for (; n < count && position_ < rules_->size(); ++n, ++position_) {
-      VariantInit(&items[n]);
-      items[n].vt = VT_DISPATCH;
-      items[n].pdispVal = new (std::nothrow) Rule((*rules_)[position_], position_);
-      if (!items[n].pdispVal) {
-        for (ULONG i = 0; i < n; ++i) VariantClear(&items[i]);
-        return E_OUTOFMEMORY;
-      }
-    }
-    if (fetched) *fetched = n;
-    return n == count ? S_OK : S_FALSE;
-  }
-  STDMETHODIMP Skip(ULONG count) override {
-    size_t left = rules_->size() - position_;
-    position_ += count < left ? count : left;
-    return count <= left ? S_OK : S_FALSE;
-  }
-  STDMETHODIMP Reset() override {
-    position_ = 0;
-    return S_OK;
-  }
-  STDMETHODIMP Clone(IEnumVARIANT** out) override {
-    if (!out) return E_POINTER;
-    *out = new (std::nothrow) RuleEnumerator(rules_, position_);
-    return *out ? S_OK : E_OUTOFMEMORY;
-  }
-
- private:
-  std::shared_ptr<const std::vector<FirewallRule>> rules_;
-  size_t position_;
-};
-
 class Rules final : public DispatchObject<INetFwRules> {
  public:
   STDMETHODIMP get_Count(LONG* count) override {
@@ -387,9 +348,9 @@ class Rules final : public DispatchObject<INetFwRules> {
     if (!out) return E_POINTER;
     *out = nullptr;
     return WithState([&](HostState& s) {
-      auto rules = std::make_shared<const std::vector<FirewallRule>>(std::move(s.rules));
-      *out = new (std::nothrow) RuleEnumerator(std::move(rules), 0);
-      return *out ? S_OK : E_OUTOFMEMORY;
+      return HandOutEnumerator(std::move(s.rules), [](const FirewallRule& rule, size_t index) -> IDispatch* {
+        return new (std::nothrow) Rule(rule, index);
+      }, out);
     });
   }
 };
@@ -563,7 +524,7 @@ class OpenPorts final : public DispatchObject<INetFwOpenPorts> {
       for (const auto& p : s.openPorts)
         if (p.profile == profile_) keys.emplace_back(p.port, p.protocol);
       LegacyProfile profile = profile_;
-      return HandOutEnumerator(std::move(keys), [profile](const std::pair<long, long>& key) -> IDispatch* {
+      return HandOutEnumerator(std::move(keys), [profile](const std::pair<long, long>& key, size_t) -> IDispatch* {
         return new (std::nothrow) OpenPortEntry(profile, key.first, key.second);
       }, out);
     });
@@ -664,7 +625,7 @@ class ServicePorts final : public DispatchObject<INetFwOpenPorts> {
       for (const auto& p : e.ports) keys.emplace_back(p.port, p.protocol);
       LegacyProfile profile = profile_;
       ServiceType type = type_;
-      return HandOutEnumerator(std::move(keys), [profile, type](const std::pair<long, long>& key) -> IDispatch* {
+      return HandOutEnumerator(std::move(keys), [profile, type](const std::pair<long, long>& key, size_t) -> IDispatch* {
         return new (std::nothrow) ServicePortEntry(profile, type, key.first, key.second);
       }, out);
     });
@@ -766,7 +727,7 @@ class Services final : public DispatchObject<INetFwServices> {
     *out = nullptr;
     return WithState([&](HostState& s) {
       LegacyProfile profile = profile_;
-      return HandOutEnumerator(Types(s), [profile](ServiceType type) -> IDispatch* {
+      return HandOutEnumerator(Types(s), [profile](ServiceType type, size_t) -> IDispatch* {
         return new (std::nothrow) ServiceEntry(profile, type);
       }, out);
     });
