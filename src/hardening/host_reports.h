@@ -1,0 +1,86 @@
+// What the console program reports about a host and about a run: plain data,
+// filled by the Windows side and rendered as text or JSON by the portable side.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qf::hardening {
+
+// How a host class is hardened: the advanced policy (Vista and later) or the
+// legacy profile and netsh (older and unrecognised hosts).
+enum class FirewallPath { Advanced, Legacy };
+
+inline constexpr std::uint32_t kServiceDisabled = 4;  // SERVICE_DISABLED
+
+struct ServiceReport {
+  std::string name;                         // "MpsSvc" or "SharedAccess"
+  bool present = false;                     // known to the service manager
+  std::optional<std::uint32_t> startType;   // 2 automatic, 3 manual, 4 disabled; unset when unreadable
+  std::optional<std::uint32_t> state;       // SERVICE_STOPPED (1) .. SERVICE_PAUSED (7); unset when unreadable
+};
+
+// One profile of the advanced policy: "domain", "private" or "public".
+struct ProfileReport {
+  std::string name;
+  std::optional<bool> on;  // unset when the switch could not be read
+  bool inForce = false;    // among the profiles of the networks the host is on
+};
+
+struct PortReport {
+  long port = 0;
+  bool tcpBlocked = false;
+  bool udpBlocked = false;
+  // Advanced path: enabled inbound block rules that cover the port for TCP,
+  // UDP or any protocol, whatever their profiles.
+  std::optional<int> blockRules;
+  // Legacy path: an enabled opening of the port (a globally open port or a
+  // service exception, TCP or UDP) on the current profile.
+  std::optional<bool> openingEnabled;
+};
+
+struct StatusReport {
+  std::string hostLabel;  // "WIN7X64" and the like; empty when unknown
+  int hostClass = 0;
+  FirewallPath path = FirewallPath::Legacy;
+  bool firewallOn = false;              // the panel's firewall line
+  std::vector<ProfileReport> profiles;  // advanced path only: domain, private, public
+  std::vector<ServiceReport> services;  // the firewall service of the path
+  std::vector<PortReport> ports;        // 445, 135, 136, 137, 138, 139
+  int quillfortRules = 0;               // rules carrying Quillfort's grouping
+  bool hardened = false;                // the dialog's completion rule
+};
+
+// A step of a run that failed, with what the firewall and service code
+// wrote while it ran.
+struct FailedStep {
+  std::string step;     // "AddBlockRule TCP 445"
+  std::uint32_t code = 0;
+  std::vector<std::string> diagnostics;
+};
+
+struct HardenReport {
+  bool changed = false;            // anything on the host was changed
+  bool restorePointSaved = false;  // this run saved the restore point
+  int rulesAdded = 0;
+  int rulesAlreadyPresent = 0;     // identical rules that were not added again
+  std::vector<FailedStep> failedSteps;
+  std::vector<std::string> stillExposed;  // "firewall off", "port 445"
+  bool accessDenied = false;              // the first failure was an access-denied answer
+  StatusReport after;
+};
+
+struct RestoreReport {
+  bool restorePointFound = false;
+  bool changed = false;
+  int rulesRemoved = 0;
+  int rulesPutBack = 0;            // rules of Quillfort's grouping the host had before
+  std::vector<std::string> servicesStopped;
+  std::vector<FailedStep> failedSteps;
+  bool accessDenied = false;
+  StatusReport after;
+};
+
+}  // namespace qf::hardening
