@@ -5,14 +5,13 @@
 
 #include <string>
 
-#include "app/hardening_outcome.h"
-#include "app/hardening_plan.h"
+#include "hardening/hardening_run.h"
 #include "app/status_panel.h"
 #include "toolkit/xtp_button.h"
 #include "widgets/base_color_dialog.h"
 #include "widgets/color_static.h"
 
-class CPortmoatDlg : public CBaseColorDialog {
+class CPortmoatDlg : public CBaseColorDialog, private HardeningFront {
 public:
     explicit CPortmoatDlg(HWND parent = nullptr);
     ~CPortmoatDlg() override;
@@ -38,8 +37,13 @@ protected:
 
 private:
     void PaintMinimized();
-    void RunStep(const HardeningStep& step, HardeningOutcome& outcome, bool& policyOpen);
-    void ShowCompletion(const HardeningOutcome& outcome);
+    // What a run shows, as the dialog shows it.
+    void EnableControl(FrontControl control, bool enable) override;
+    void ShowProgress(const char* textCp936) override;
+    void ShowReading(const PanelReading& reading) override;
+    void ShowCompletion(bool complete, const HardeningOutcome& outcome,
+                        const PanelReading& reading) override;
+    void BeforeFirstChange() override;
     void IdentifyHost();
     CXColorStatic& PortLabel(int controlId);
     // Writes the firewall line, then the six port lines, from m_lastReading.

@@ -9,11 +9,8 @@
 #include "resource.h"
 #include "app/minimized_icon.h"
 #include "app/portmoat_app.h"
-#include "firewall/port_exposure.h"
 #include "framework/cp936_text.h"
-#include "host/command_runner.h"
 #include "host/host_identification.h"
-#include "host/service_control.h"
 
 CPortmoatDlg::CPortmoatDlg(HWND parent)
     : CBaseColorDialog(IDD_QUILLFORT_DIALOG, parent),
@@ -119,14 +116,7 @@ void CPortmoatDlg::EnableItem(int controlId, BOOL enable) {
 void CPortmoatDlg::OnHarden() {
     if (m_hardening) return;
     m_hardening = true;
-    HardeningOutcome outcome;
-    bool policyOpen = true;
-    for (const HardeningStep& step : HardeningPlan(g_hostClass)) {
-        if (step.needsAdvancedPolicy && !policyOpen) {
-            continue;
-        }
-        RunStep(step, outcome, policyOpen);
-    }
+    RunHardening(g_hostClass, g_advancedFirewall, g_legacyFirewall, *this);
     m_hardening = false;
     if (const int held = m_heldClose) {
         m_heldClose = 0;
@@ -138,62 +128,24 @@ void CPortmoatDlg::OnHarden() {
     }
 }
 
-void CPortmoatDlg::RunStep(const HardeningStep& step, HardeningOutcome& outcome,
-                           bool& policyOpen) {
-    const std::string name = IsCheckedStep(step.action) ? StepName(step) : std::string();
-    switch (step.action) {
-    case HardeningAction::EnableControl:
-        EnableItem(step.controlId, step.enable ? TRUE : FALSE);
-        break;
-    case HardeningAction::ShowProgress:
-        ShowProgress(step.text);
-        break;
-    case HardeningAction::TurnOnLegacyFirewall:
-        g_legacyFirewall.TurnOnFirewall();
-        break;
-    case HardeningAction::SetServiceStartType:
-        outcome.Record(name, SetServiceStartTypeError(
-                                 step.text, static_cast<unsigned long>(step.number)));
-        break;
-    case HardeningAction::StartServiceAndWait:
-        outcome.Record(name, ServiceStartFailureCode(StartServiceUntilRunning(step.text)));
-        break;
-    case HardeningAction::ReopenAdvancedPolicy:
-        policyOpen = g_advancedFirewall.Initialize();
-        outcome.RecordSuccess(name, policyOpen);
-        break;
-    case HardeningAction::EnableAdvancedFirewall:
-        outcome.RecordSuccess(name, g_advancedFirewall.EnableFirewall());
-        break;
-    case HardeningAction::AddBlockRule:
-        outcome.RecordSuccess(name, g_advancedFirewall.AddBlockRule(step.number, step.portText));
-        break;
-    case HardeningAction::RunSystemCommand:
-        outcome.Record(name, CommandFailureCode(RunSystemCommandFor(step.text)));
-        break;
-    case HardeningAction::CloseLegacyProfile:
-        g_legacyFirewall.Cleanup();
-        break;
-    case HardeningAction::OpenLegacyProfile:
-        outcome.Record(name, static_cast<std::uint32_t>(g_legacyFirewall.Initialize()));
-        break;
-    case HardeningAction::RefreshStatusAdvanced:
-        RefreshStatusAdvanced();
-        break;
-    case HardeningAction::RefreshStatusLegacy:
-        RefreshStatusLegacy();
-        break;
-    case HardeningAction::ShowCompletion:
-        ShowCompletion(outcome);
-        break;
-    }
+void CPortmoatDlg::EnableControl(FrontControl control, bool enable) {
+    EnableItem(control == FrontControl::HardenButton ? IDC_HARDEN : IDOK, enable ? TRUE : FALSE);
 }
 
-void CPortmoatDlg::ShowCompletion(const HardeningOutcome& outcome) {
-    const bool complete = IsRunComplete(g_hostClass, outcome, m_lastReading);
+void CPortmoatDlg::ShowProgress(const char* textCp936) {
+    ShowProgress(std::string(textCp936 != nullptr ? textCp936 : ""));
+}
+
+void CPortmoatDlg::ShowReading(const PanelReading& reading) {
+    m_lastReading = reading;
+    ShowReading();
+}
+
+void CPortmoatDlg::ShowCompletion(bool complete, const HardeningOutcome& outcome,
+                                  const PanelReading& reading) {
     if (!complete) {
         for (const std::string& line : outcome.FailureLines()) std::printf("%s\n", line.c_str());
-        for (const std::string& line : ExposureLines(g_hostClass, m_lastReading)) {
+        for (const std::string& line : ExposureLines(g_hostClass, reading)) {
             std::printf("%s\n", line.c_str());
         }
         std::fflush(stdout);
@@ -201,6 +153,8 @@ void CPortmoatDlg::ShowCompletion(const HardeningOutcome& outcome) {
     const CompletionLook look = CompletionLookOf(complete);
     ShowProgress(look.textCp936, look.colour);
 }
+
+void CPortmoatDlg::BeforeFirstChange() {}
 
 CXColorStatic& CPortmoatDlg::PortLabel(int controlId) {
     switch (controlId) {
@@ -248,18 +202,6 @@ void CPortmoatDlg::ShowProgress(std::string textCp936, COLORREF colour) {
               textCp936.c_str(), colour);
 }
 
-namespace {
-
-std::vector<long> GuardedPorts() {
-    std::vector<long> ports;
-    for (const PortLine& line : kPortLines) {
-        ports.push_back(line.port);
-    }
-    return ports;
-}
-
-}  // namespace
-
 void CPortmoatDlg::ShowReading() {
     const LineLook firewall = FirewallLook(m_lastReading.firewallOn);
     WriteLine(m_firewallLine, GetDlgItem(kFirewallLineId), LineKind::Firewall,
@@ -273,25 +215,11 @@ void CPortmoatDlg::ShowReading() {
 }
 
 int CPortmoatDlg::RefreshStatusAdvanced() {
-    m_lastReading = PanelReading{};
-    m_lastReading.firewallOn = g_advancedFirewall.IsFirewallEnabled();
-    // One walk of the rules answers all six ports.
-    const std::vector<bool> blocked = g_advancedFirewall.ArePortsBlocked(GuardedPorts());
-    for (size_t i = 0; i < kPortLines.size() && i < blocked.size(); ++i) {
-        m_lastReading.portBlocked[i] = blocked[i];
-    }
-    ShowReading();
+    ShowReading(ReadAdvancedPanel(g_advancedFirewall));
     return 1;
 }
 
 int CPortmoatDlg::RefreshStatusLegacy() {
-    qf::firewall::LegacyProfileReading reading;
-    g_legacyFirewall.ReadExposure(GuardedPorts(), reading);
-    m_lastReading = PanelReading{};
-    m_lastReading.firewallOn = qf::firewall::LegacyFirewallOn(reading);
-    for (size_t i = 0; i < kPortLines.size(); ++i) {
-        m_lastReading.portBlocked[i] = qf::firewall::LegacyPortBlocked(reading, kPortLines[i].port);
-    }
-    ShowReading();
+    ShowReading(ReadLegacyPanel(g_legacyFirewall));
     return 1;
 }

@@ -30,3 +30,8 @@ LineStyle StyleOf(LineKind kind) {
   const int points = kind == LineKind::Progress ? 16 : 12;
   return LineStyle{points, true, kPanelFaceCp936, kColourPanelBackground};
 }
+
+CompletionLook CompletionLookOf(bool complete) {
+  if (complete) return {kTextHardeningDone, kColourBlue};
+  return {kTextHardeningIncomplete, kColourRed};
+}

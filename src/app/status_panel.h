@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 
+#include "hardening/guarded_ports.h"
+
 using ColourRef = std::uint32_t;  // 0x00BBGGRR, as the window system takes it
 
 inline constexpr ColourRef kColourGreen = 0x008000;
@@ -26,12 +28,13 @@ struct PortLine {
 inline constexpr std::array<PortLine, 6> kPortLines{{
     {445, 1001}, {135, 1002}, {136, 1004}, {137, 1003}, {138, 1005}, {139, 1006}}};
 
-// What one refresh of the panel read, in kPortLines order. A state that
-// could not be read counts as exposed: off, not blocked.
-struct PanelReading {
-  bool firewallOn = false;
-  std::array<bool, kPortLines.size()> portBlocked{};
-};
+constexpr bool PortLinesFollowGuardedPorts() {
+  for (std::size_t i = 0; i < kPortLines.size(); ++i) {
+    if (kPortLines[i].port != kGuardedPorts[i]) return false;
+  }
+  return kPortLines.size() == kGuardedPorts.size();
+}
+static_assert(PortLinesFollowGuardedPorts(), "the panel lists the guarded ports in their order");
 
 // Text and colour of one line.
 struct LineLook {
@@ -64,3 +67,10 @@ struct LineStyle {
   ColourRef background;
 };
 LineStyle StyleOf(LineKind kind);
+
+// The progress line's last text and colour after a run.
+struct CompletionLook {
+  const char* textCp936;
+  ColourRef colour;
+};
+CompletionLook CompletionLookOf(bool complete);

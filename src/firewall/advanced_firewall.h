@@ -9,8 +9,13 @@
 #include <netfw.h>
 #include <wrl/client.h>
 
+#include <cstdint>
+#include <functional>
 #include <optional>
+#include <string>
 #include <vector>
+
+#include "firewall/rule_record.h"
 
 class CAdvancedFirewall {
  public:
@@ -32,9 +37,25 @@ class CAdvancedFirewall {
   std::vector<bool> ArePortsBlocked(const std::vector<long>& ports);
   bool IsOpen() const;  // holds a policy interface
 
- private:
+  // Whole records, as the console program and the restore point need them.
+  std::optional<std::vector<qf::firewall::RuleRecord>> ReadRules();
+  // Whether the policy holds the rule AddBlockRule would add, in the same form.
+  std::optional<bool> HasIdenticalBlockRule(long protocol, const wchar_t* portText);
+  bool AddRule(const qf::firewall::RuleRecord& record);
+  // Removes every rule of that name, as the platform's Remove does.
+  bool RemoveRulesNamed(const std::wstring& name);
   std::optional<long> ReadCurrentProfiles();
   std::optional<bool> ReadSwitch(long profile);
+  bool SetSwitch(long profile, bool on);
+  // The failure status of the last call that changes or reads whole rules, or
+  // fallback when that call failed without one.
+  std::uint32_t LastFailureOr(std::uint32_t fallback) const;
+
+ private:
+  // Visits every rule until visit returns false; false when the walk could not start.
+  bool ForEachRule(const std::function<bool(INetFwRule*)>& visit);
+  bool Fail(HRESULT hr);
   Microsoft::WRL::ComPtr<INetFwPolicy2> m_policy;
+  HRESULT m_lastFailure = S_OK;
   bool m_ownsApartment = false;  // a CoInitializeEx of ours that Close undoes
 };

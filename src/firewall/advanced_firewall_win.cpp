@@ -4,6 +4,7 @@
 #include <strsafe.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "firewall/policy_decisions.h"
@@ -43,22 +44,41 @@ bool SetterSucceeded(HRESULT hr, const wchar_t* setter) {
   return false;
 }
 
-bool SetBlockRuleProperties(INetFwRule* rule, long protocol, const wchar_t* portText, const UniqueBstr& name,
-                            const UniqueBstr& grouping, const UniqueBstr& description) {
-  if (!SetterSucceeded(rule->put_Name(name.get()), L"put_Name")) return false;
-  if (!SetterSucceeded(rule->put_Grouping(grouping.get()), L"put_Grouping")) return false;
-  if (!SetterSucceeded(rule->put_Description(description.get()), L"put_Description")) return false;
-  if (!SetterSucceeded(rule->put_Direction(NET_FW_RULE_DIR_IN), L"put_Direction")) return false;
-  if (!SetterSucceeded(rule->put_Action(NET_FW_ACTION_BLOCK), L"put_Action")) return false;
-  if (!SetterSucceeded(rule->put_Protocol(protocol), L"put_Protocol")) return false;
-  const UniqueBstr localPorts = UniqueBstr::Copy(portText);
-  if (!localPorts) {
+bool PutText(INetFwRule* rule, HRESULT (STDMETHODCALLTYPE INetFwRule::*put)(BSTR), const std::wstring& text,
+             const wchar_t* setter, HRESULT& failure) {
+  const UniqueBstr value = UniqueBstr::Copy(text.c_str());
+  if (!value) {
     wprintf(L"\nERROR: Insufficient memory\n");
+    failure = E_OUTOFMEMORY;
     return false;
   }
-  if (!SetterSucceeded(rule->put_LocalPorts(localPorts.get()), L"put_LocalPorts")) return false;
-  if (!SetterSucceeded(rule->put_Profiles(qf::firewall::kBlockRuleProfiles), L"put_Profiles")) return false;
-  return SetterSucceeded(rule->put_Enabled(VARIANT_TRUE), L"put_Enabled");
+  const HRESULT hr = (rule->*put)(value.get());
+  if (!SetterSucceeded(hr, setter)) failure = hr;
+  return SUCCEEDED(hr);
+}
+
+bool PutValue(HRESULT hr, const wchar_t* setter, HRESULT& failure) {
+  if (!SetterSucceeded(hr, setter)) failure = hr;
+  return SUCCEEDED(hr);
+}
+
+// Writes a rule's properties in the order the platform's samples use, so
+// that each one is checked against those already set.
+bool SetRuleProperties(INetFwRule* rule, const qf::firewall::RuleRecord& record, HRESULT& failure) {
+  if (!PutText(rule, &INetFwRule::put_Name, record.name, L"put_Name", failure)) return false;
+  if (!PutText(rule, &INetFwRule::put_Grouping, record.grouping, L"put_Grouping", failure)) return false;
+  if (!PutText(rule, &INetFwRule::put_Description, record.description, L"put_Description", failure)) return false;
+  if (!PutValue(rule->put_Direction(static_cast<NET_FW_RULE_DIRECTION>(record.direction)), L"put_Direction", failure)) {
+    return false;
+  }
+  if (!PutValue(rule->put_Action(static_cast<NET_FW_ACTION>(record.action)), L"put_Action", failure)) return false;
+  if (!PutValue(rule->put_Protocol(record.protocol), L"put_Protocol", failure)) return false;
+  if (!record.localPorts.empty() &&
+      !PutText(rule, &INetFwRule::put_LocalPorts, record.localPorts, L"put_LocalPorts", failure)) {
+    return false;
+  }
+  if (!PutValue(rule->put_Profiles(record.profiles), L"put_Profiles", failure)) return false;
+  return PutValue(rule->put_Enabled(record.enabled ? VARIANT_TRUE : VARIANT_FALSE), L"put_Enabled", failure);
 }
 
 const char* ProfileLabel(long profile) {
@@ -113,12 +133,49 @@ class ComRuleProperties final : public qf::firewall::RuleProperties {
   INetFwRule* rule_;
 };
 
-bool GetRules(INetFwPolicy2* policy, ComPtr<INetFwRules>& rules) {
+bool GetRules(INetFwPolicy2* policy, ComPtr<INetFwRules>& rules, HRESULT& failure) {
   const HRESULT hr = policy->get_Rules(rules.ReleaseAndGetAddressOf());
   if (SUCCEEDED(hr) && rules) return true;
   wprintf(L"Failed to retrieve firewall rules collection : 0x%08lx\n", StatusBits(hr));
+  failure = FAILED(hr) ? hr : E_POINTER;
   rules.Reset();
   return false;
+}
+
+void ReadInto(INetFwRule* rule, HRESULT (STDMETHODCALLTYPE INetFwRule::*get)(BSTR*), std::wstring& out,
+              bool& complete) {
+  UniqueBstr text;
+  if ((rule->*get)(text.Receive()) != S_OK) {
+    complete = false;
+    return;
+  }
+  out.assign(text ? text.get() : L"", SysStringLen(text.get()));
+}
+
+// Every property a record keeps; an unread one leaves the record incomplete.
+qf::firewall::RuleRecord ReadRuleRecord(INetFwRule* rule) {
+  qf::firewall::RuleRecord record;
+  bool& complete = record.complete;
+  ReadInto(rule, &INetFwRule::get_Name, record.name, complete);
+  ReadInto(rule, &INetFwRule::get_Description, record.description, complete);
+  ReadInto(rule, &INetFwRule::get_Grouping, record.grouping, complete);
+  ReadInto(rule, &INetFwRule::get_LocalPorts, record.localPorts, complete);
+  LONG protocol = 0;
+  LONG profiles = 0;
+  NET_FW_RULE_DIRECTION direction = NET_FW_RULE_DIR_OUT;
+  NET_FW_ACTION action = NET_FW_ACTION_ALLOW;
+  VARIANT_BOOL enabled = VARIANT_FALSE;
+  complete = rule->get_Protocol(&protocol) == S_OK && complete;
+  complete = rule->get_Profiles(&profiles) == S_OK && complete;
+  complete = rule->get_Direction(&direction) == S_OK && complete;
+  complete = rule->get_Action(&action) == S_OK && complete;
+  complete = rule->get_Enabled(&enabled) == S_OK && complete;
+  record.protocol = protocol;
+  record.profiles = profiles;
+  record.direction = direction;
+  record.action = action;
+  record.enabled = enabled == VARIANT_TRUE;
+  return record;
 }
 
 }  // namespace
@@ -130,11 +187,12 @@ CAdvancedFirewall::~CAdvancedFirewall() { Close(); }
 bool CAdvancedFirewall::IsOpen() const { return m_policy != nullptr; }
 
 bool CAdvancedFirewall::Initialize() {
+  m_lastFailure = S_OK;
   const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   if (FAILED(init) && init != RPC_E_CHANGED_MODE) {
     wprintf(L"CoInitializeEx failed: 0x%08lx\n", StatusBits(init));
     m_policy.Reset();
-    return false;
+    return Fail(init);
   }
   // On a thread of another apartment kind CoInitializeEx took nothing that
   // could be undone: no CoUninitialize may answer it.
@@ -146,7 +204,7 @@ bool CAdvancedFirewall::Initialize() {
     wprintf(L"CoCreateInstance for INetFwPolicy2 failed: 0x%08lx\n", StatusBits(created));
     m_policy.Reset();
     if (initialized) CoUninitialize();
-    return false;
+    return Fail(FAILED(created) ? created : E_NOINTERFACE);
   }
   if (initialized) m_ownsApartment = true;
   return true;
@@ -162,12 +220,13 @@ bool CAdvancedFirewall::Close() {
 }
 
 bool CAdvancedFirewall::EnableFirewall() {
-  if (!m_policy) return false;
+  m_lastFailure = S_OK;
+  if (!m_policy) return Fail(E_POINTER);
   for (const auto& profile : qf::firewall::kSwitchedProfiles) {
     const HRESULT hr = m_policy->put_FirewallEnabled(static_cast<NET_FW_PROFILE_TYPE2>(profile.type), VARIANT_TRUE);
     if (FAILED(hr)) {
       printf("put_FirewallEnabled failed for %s: 0x%08lx\n", profile.label, StatusBits(hr));
-      return false;
+      return Fail(hr);
     }
   }
   return true;
@@ -207,36 +266,142 @@ bool CAdvancedFirewall::IsFirewallEnabled() {
 }
 
 bool CAdvancedFirewall::AddBlockRule(long protocol, const wchar_t* portText) {
-  if (!m_policy) return false;
+  m_lastFailure = S_OK;
+  if (!m_policy) return Fail(E_POINTER);
   const wchar_t* label = qf::firewall::ProtocolLabel(protocol);
+  // The texts are composed (and their failures told) before anything is created.
   UniqueBstr name;
   UniqueBstr grouping;
   UniqueBstr description;
-  if (!CopyComposed(qf::firewall::ComposeRuleName(label, portText), name)) return false;
-  if (!CopyComposed(qf::firewall::ComposeResourceReference(qf::firewall::kGroupingResourceId), grouping)) return false;
-  if (!CopyComposed(qf::firewall::ComposeResourceReference(qf::firewall::kDescriptionResourceId), description)) {
-    return false;
+  if (!CopyComposed(qf::firewall::ComposeRuleName(label, portText), name)) return Fail(E_INVALIDARG);
+  if (!CopyComposed(qf::firewall::ComposeResourceReference(qf::firewall::kGroupingResourceId), grouping)) {
+    return Fail(E_INVALIDARG);
   }
+  if (!CopyComposed(qf::firewall::ComposeResourceReference(qf::firewall::kDescriptionResourceId), description)) {
+    return Fail(E_INVALIDARG);
+  }
+  const std::optional<qf::firewall::RuleRecord> rule = qf::firewall::IntendedBlockRule(protocol, portText);
+  if (!rule) return Fail(E_INVALIDARG);
+  if (!AddRule(*rule)) return false;
+  wprintf(L"Successfully added firewall rule !\n");
+  return true;
+}
 
+bool CAdvancedFirewall::AddRule(const qf::firewall::RuleRecord& record) {
+  if (!m_policy) return Fail(E_POINTER);
   ComPtr<INetFwRules> rules;
-  if (!GetRules(m_policy.Get(), rules)) return false;
+  if (!GetRules(m_policy.Get(), rules, m_lastFailure)) return false;
 
   ComPtr<INetFwRule> rule;
   const HRESULT created = CoCreateInstance(CLSID_NetFwRule, nullptr, CLSCTX_INPROC_SERVER, IID_INetFwRule,
                                            reinterpret_cast<void**>(rule.GetAddressOf()));
   if (FAILED(created) || !rule) {
     wprintf(L"CoCreateInstance for INetFwRule failed: 0x%08lx\n", StatusBits(created));
-    return false;
+    return Fail(FAILED(created) ? created : E_NOINTERFACE);
   }
-  if (!SetBlockRuleProperties(rule.Get(), protocol, portText, name, grouping, description)) return false;
+  if (!SetRuleProperties(rule.Get(), record, m_lastFailure)) return false;
 
   const HRESULT added = rules->Add(rule.Get());
-  if (FAILED(added)) {
+  if (added != S_OK) {
     wprintf(L"Failed to add firewall rule to the firewall rules collection : 0x%08lx\n", StatusBits(added));
-    return false;
+    return Fail(FAILED(added) ? added : E_UNEXPECTED);
   }
-  wprintf(L"Successfully added firewall rule !\n");
-  return added == S_OK;
+  return true;
+}
+
+bool CAdvancedFirewall::RemoveRulesNamed(const std::wstring& name) {
+  m_lastFailure = S_OK;
+  if (!m_policy) return Fail(E_POINTER);
+  ComPtr<INetFwRules> rules;
+  if (!GetRules(m_policy.Get(), rules, m_lastFailure)) return false;
+  const UniqueBstr text = UniqueBstr::Copy(name.c_str());
+  if (!text) return Fail(E_OUTOFMEMORY);
+  const HRESULT hr = rules->Remove(text.get());
+  if (FAILED(hr)) {
+    wprintf(L"Failed to remove firewall rules named %ls: 0x%08lx\n", name.c_str(), StatusBits(hr));
+    return Fail(hr);
+  }
+  return true;
+}
+
+std::optional<std::vector<qf::firewall::RuleRecord>> CAdvancedFirewall::ReadRules() {
+  m_lastFailure = S_OK;
+  std::vector<qf::firewall::RuleRecord> records;
+  const bool walked = ForEachRule([&](INetFwRule* rule) {
+    records.push_back(ReadRuleRecord(rule));
+    return true;
+  });
+  if (!walked) return std::nullopt;
+  return records;
+}
+
+std::optional<bool> CAdvancedFirewall::HasIdenticalBlockRule(long protocol, const wchar_t* portText) {
+  m_lastFailure = S_OK;
+  const std::optional<qf::firewall::RuleRecord> intended = qf::firewall::IntendedBlockRule(protocol, portText);
+  if (!intended) {
+    Fail(E_INVALIDARG);
+    return std::nullopt;
+  }
+  bool found = false;
+  const bool walked = ForEachRule([&](INetFwRule* rule) {
+    // The name first: most rules differ there, and one read settles it.
+    UniqueBstr name;
+    if (rule->get_Name(name.Receive()) != S_OK || !name || intended->name != name.get()) return true;
+    found = qf::firewall::SameBlockRule(ReadRuleRecord(rule), *intended);
+    return !found;
+  });
+  if (!walked) return std::nullopt;
+  return found;
+}
+
+bool CAdvancedFirewall::SetSwitch(long profile, bool on) {
+  m_lastFailure = S_OK;
+  if (!m_policy) return Fail(E_POINTER);
+  const HRESULT hr =
+      m_policy->put_FirewallEnabled(static_cast<NET_FW_PROFILE_TYPE2>(profile), on ? VARIANT_TRUE : VARIANT_FALSE);
+  if (FAILED(hr)) {
+    printf("put_FirewallEnabled failed for %s: 0x%08lx\n", ProfileLabel(profile), StatusBits(hr));
+    return Fail(hr);
+  }
+  return true;
+}
+
+bool CAdvancedFirewall::ForEachRule(const std::function<bool(INetFwRule*)>& visit) {
+  if (!m_policy) return Fail(E_POINTER);
+  ComPtr<INetFwRules> rules;
+  if (!GetRules(m_policy.Get(), rules, m_lastFailure)) return false;
+  ComPtr<IUnknown> enumerator;
+  HRESULT hr = rules->get__NewEnum(enumerator.GetAddressOf());
+  if (FAILED(hr) || !enumerator) return Fail(FAILED(hr) ? hr : E_POINTER);
+  ComPtr<IEnumVARIANT> items;
+  hr = enumerator.As(&items);
+  if (FAILED(hr) || !items) return Fail(FAILED(hr) ? hr : E_NOINTERFACE);
+
+  ScopedVariant item;
+  for (;;) {
+    item.Clear();
+    ULONG fetched = 0;
+    // A failing step of the enumeration ends the walk: what was seen stands.
+    if (items->Next(1, item.get(), &fetched) != S_OK || fetched != 1) break;
+    // An item that is no rule cannot be one of anything; the walk goes on.
+    if (FAILED(VariantChangeType(item.get(), item.get(), 0, VT_DISPATCH)) || !V_DISPATCH(item.get())) continue;
+    ComPtr<INetFwRule> rule;
+    if (FAILED(V_DISPATCH(item.get())->QueryInterface(IID_INetFwRule, reinterpret_cast<void**>(rule.GetAddressOf()))) ||
+        !rule) {
+      continue;
+    }
+    if (!visit(rule.Get())) break;
+  }
+  return true;
+}
+
+std::uint32_t CAdvancedFirewall::LastFailureOr(std::uint32_t fallback) const {
+  return FAILED(m_lastFailure) ? static_cast<std::uint32_t>(m_lastFailure) : fallback;
+}
+
+bool CAdvancedFirewall::Fail(HRESULT hr) {
+  m_lastFailure = hr;
+  return false;
 }
 
 bool CAdvancedFirewall::IsPortBlocked(int port) {
@@ -260,30 +425,12 @@ std::vector<bool> CAdvancedFirewall::ArePortsBlocked(const std::vector<long>& po
   }
   if (!qf::firewall::ProfilesInForceOn(switches)) return blocked;
 
-  ComPtr<INetFwRules> rules;
-  if (!GetRules(m_policy.Get(), rules)) return blocked;
-  ComPtr<IUnknown> enumerator;
-  if (FAILED(rules->get__NewEnum(enumerator.GetAddressOf())) || !enumerator) return blocked;
-  ComPtr<IEnumVARIANT> items;
-  if (FAILED(enumerator.As(&items)) || !items) return blocked;
-
   qf::firewall::BlockTally tally(ports, *switches.currentProfiles);
-  ScopedVariant item;
-  while (!tally.Complete()) {
-    item.Clear();
-    ULONG fetched = 0;
-    // A failing step of the enumeration ends the walk: what was seen stands.
-    if (items->Next(1, item.get(), &fetched) != S_OK || fetched != 1) break;
-    // An item that is no rule cannot block anything; the walk goes on.
-    if (FAILED(VariantChangeType(item.get(), item.get(), 0, VT_DISPATCH)) || !V_DISPATCH(item.get())) continue;
-    ComPtr<INetFwRule> rule;
-    if (FAILED(V_DISPATCH(item.get())->QueryInterface(IID_INetFwRule, reinterpret_cast<void**>(rule.GetAddressOf()))) ||
-        !rule) {
-      continue;
-    }
-    ComRuleProperties properties(rule.Get());
+  ForEachRule([&](INetFwRule* rule) {
+    ComRuleProperties properties(rule);
     tally.Examine(properties);
-  }
+    return !tally.Complete();
+  });
   for (std::size_t i = 0; i < ports.size(); ++i) blocked[i] = tally.PortBlocked(i);
   return blocked;
 }

@@ -1,6 +1,8 @@
 // Changing a service's start type and starting it, on the local host.
 #pragma once
 
+#include <cstdint>
+
 #include "host/service_start_wait.h"
 
 // Nonzero when the start type of serviceName (may be null) was changed.
@@ -17,3 +19,18 @@ int StartServiceAndWait(const char* serviceName, int wait);
 // Starts the service and waits as above, also when it already runs, and
 // tells what the wait saw (ServiceStartFailureCode decides success).
 ServiceStartOutcome StartServiceUntilRunning(const char* serviceName);
+
+// What the service manager says about a service.
+struct ServiceState {
+  bool present = false;        // the service could be opened
+  std::uint32_t error = 0;     // the first call that failed, 0 if none
+  std::uint32_t startType = 0;     // SERVICE_AUTO_START and so on, when read
+  std::uint32_t currentState = 0;  // SERVICE_RUNNING and so on; 0 when unread
+};
+ServiceState ReadServiceState(const char* serviceName);
+
+constexpr std::uint32_t kServiceStopWaitLimitMs = 30000;
+// Asks the service to stop and waits until it has (at most
+// kServiceStopWaitLimitMs), dispatching messages. 0 when it is stopped,
+// also when it already was; else the error.
+unsigned long StopServiceAndWait(const char* serviceName);

@@ -4,6 +4,8 @@
 #include "host/service_start_wait.h"
 #include "host/unique_handles.h"
 
+#include <vector>
+
 namespace {
 
 constexpr DWORD kStartAccess = SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS;
@@ -84,4 +86,61 @@ ServiceStartOutcome StartServiceUntilRunning(const char* serviceName) {
 
 int StartServiceAndWait(const char* serviceName, int wait) {
   return StartAndWatch(serviceName, wait != 0).accepted ? 1 : 0;
+}
+
+ServiceState ReadServiceState(const char* serviceName) {
+  ServiceState state;
+  if (serviceName == nullptr) {
+    state.error = ERROR_INVALID_PARAMETER;
+    return state;
+  }
+  host::UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) {
+    state.error = GetLastError();
+    return state;
+  }
+  host::UniqueServiceHandle service(
+      OpenServiceA(manager.get(), serviceName, SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
+  if (!service) {
+    state.error = GetLastError();
+    return state;
+  }
+  state.present = true;
+  DWORD needed = 0;
+  QueryServiceConfigA(service.get(), nullptr, 0, &needed);
+  std::vector<unsigned char> buffer(needed > sizeof(QUERY_SERVICE_CONFIGA) ? needed : sizeof(QUERY_SERVICE_CONFIGA));
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+  if (QueryServiceConfigA(service.get(), config, static_cast<DWORD>(buffer.size()), &needed)) {
+    state.startType = config->dwStartType;
+  } else {
+    state.error = GetLastError();
+  }
+  SERVICE_STATUS status = {};
+  if (QueryServiceStatus(service.get(), &status)) {
+    state.currentState = status.dwCurrentState;
+  } else if (state.error == 0) {
+    state.error = GetLastError();
+  }
+  return state;
+}
+
+unsigned long StopServiceAndWait(const char* serviceName) {
+  if (serviceName == nullptr) return ERROR_INVALID_PARAMETER;
+  host::UniqueServiceHandle manager = OpenLocalManager();
+  if (!manager) return GetLastError();
+  host::UniqueServiceHandle service(OpenServiceA(manager.get(), serviceName, SERVICE_STOP | SERVICE_QUERY_STATUS));
+  if (!service) return GetLastError();
+  SERVICE_STATUS status = {};
+  if (!ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_SERVICE_NOT_ACTIVE) return error;
+  }
+  // Stopping is told by the service's own reports; the wait is bounded.
+  const DWORD startTick = GetTickCount();
+  for (;;) {
+    if (!QueryServiceStatus(service.get(), &status)) return GetLastError();
+    if (status.dwCurrentState == SERVICE_STOPPED) return 0;
+    if (GetTickCount() - startTick >= kServiceStopWaitLimitMs) return ERROR_SERVICE_REQUEST_TIMEOUT;
+    WaitDispatchingMessages(nullptr, kServiceShortestSleepMs);
+  }
 }

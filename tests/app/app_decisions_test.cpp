@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/hardening_outcome.h"
-#include "app/hardening_plan.h"
+#include "hardening/hardening_outcome.h"
+#include "hardening/hardening_plan.h"
 #include "host/legacy_port_closing_batch.h"
 #include "app/minimized_icon.h"
 #include "app/panel_texts.h"
@@ -103,7 +103,8 @@ std::vector<std::string> Describe(const std::vector<HardeningStep>& plan) {
     const std::string need = step.needsAdvancedPolicy ? " [policy]" : "";
     switch (step.action) {
       case HardeningAction::EnableControl:
-        line = "enable " + std::to_string(step.controlId) + (step.enable ? " on" : " off");
+        line = std::string("enable ") + (step.control == FrontControl::HardenButton ? "1007" : "1") +
+               (step.enable ? " on" : " off");
         break;
       case HardeningAction::ShowProgress:
         line = "progress " + Utf8FromCp936(step.text);

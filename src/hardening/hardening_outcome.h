@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/status_panel.h"
+#include "hardening/guarded_ports.h"
 
 // The code recorded for a step whose operation tells only yes or no (E_FAIL);
 // the firewall objects write the precise status on their own lines.
@@ -35,9 +35,9 @@ class HardeningOutcome {
   std::vector<StepOutcome> steps_;
 };
 
-// Whether a run on this host class blocks each guarded port, in kPortLines
+// Whether a run on this host class blocks each guarded port, in kGuardedPorts
 // order: all six through the advanced policy, all but 136 through netsh.
-std::array<bool, kPortLines.size()> PortsTheRunBlocks(int hostClass);
+std::array<bool, kGuardedPorts.size()> PortsTheRunBlocks(int hostClass);
 
 bool IsRunComplete(int hostClass, const HardeningOutcome& outcome, const PanelReading& reading);
 
@@ -45,9 +45,3 @@ bool IsRunComplete(int hostClass, const HardeningOutcome& outcome, const PanelRe
 // have closed: "Still exposed: firewall off", "Still exposed: port 445".
 std::vector<std::string> ExposureLines(int hostClass, const PanelReading& reading);
 
-// The progress line's last text and colour.
-struct CompletionLook {
-  const char* textCp936;
-  ColourRef colour;
-};
-CompletionLook CompletionLookOf(bool complete);

@@ -1,11 +1,13 @@
-// The steps of one hardening run, in order, for a host class.
+// The steps of one hardening run, in order, for a host class. The dialog
+// carries out every step; a front without a window skips the ones that only
+// show something.
 #pragma once
 
 #include <string>
 #include <vector>
 
 enum class HardeningAction {
-  EnableControl,           // controlId, enable
+  EnableControl,           // control, enable
   ShowProgress,            // text (code page 936)
   TurnOnLegacyFirewall,
   SetServiceStartType,     // text (service name), number (start type)
@@ -21,9 +23,12 @@ enum class HardeningAction {
   ShowCompletion,          // the completion or the failure text, as the run turned out
 };
 
+// The dialog's controls a run switches off while it works.
+enum class FrontControl { HardenButton, ExitButton };
+
 struct HardeningStep {
   HardeningAction action;
-  int controlId = 0;
+  FrontControl control = FrontControl::HardenButton;
   bool enable = false;
   const char* text = nullptr;
   long number = 0;

@@ -1,10 +1,9 @@
-#include "app/hardening_outcome.h"
+#include "hardening/hardening_outcome.h"
 
 #include <cstdio>
 #include <utility>
 
-#include "app/hardening_plan.h"
-#include "app/panel_texts.h"
+#include "hardening/hardening_plan.h"
 
 void HardeningOutcome::Record(std::string step, std::uint32_t code) {
   steps_.push_back({std::move(step), code});
@@ -32,12 +31,12 @@ std::vector<std::string> HardeningOutcome::FailureLines() const {
   return lines;
 }
 
-std::array<bool, kPortLines.size()> PortsTheRunBlocks(int hostClass) {
-  std::array<bool, kPortLines.size()> blocks{};
+std::array<bool, kGuardedPorts.size()> PortsTheRunBlocks(int hostClass) {
+  std::array<bool, kGuardedPorts.size()> blocks{};
   const bool netsh = HardensThroughNetsh(hostClass);
-  for (size_t i = 0; i < kPortLines.size(); ++i) {
+  for (size_t i = 0; i < kGuardedPorts.size(); ++i) {
     // The netsh batch has no line for 136.
-    blocks[i] = !(netsh && kPortLines[i].port == 136);
+    blocks[i] = !(netsh && kGuardedPorts[i] == 136);
   }
   return blocks;
 }
@@ -46,9 +45,9 @@ std::vector<std::string> ExposureLines(int hostClass, const PanelReading& readin
   std::vector<std::string> lines;
   if (!reading.firewallOn) lines.push_back("Still exposed: firewall off");
   const auto blocks = PortsTheRunBlocks(hostClass);
-  for (size_t i = 0; i < kPortLines.size(); ++i) {
+  for (size_t i = 0; i < kGuardedPorts.size(); ++i) {
     if (blocks[i] && !reading.portBlocked[i]) {
-      lines.push_back("Still exposed: port " + std::to_string(kPortLines[i].port));
+      lines.push_back("Still exposed: port " + std::to_string(kGuardedPorts[i]));
     }
   }
   return lines;
@@ -56,9 +55,4 @@ std::vector<std::string> ExposureLines(int hostClass, const PanelReading& readin
 
 bool IsRunComplete(int hostClass, const HardeningOutcome& outcome, const PanelReading& reading) {
   return outcome.AllStepsSucceeded() && ExposureLines(hostClass, reading).empty();
-}
-
-CompletionLook CompletionLookOf(bool complete) {
-  if (complete) return {kTextHardeningDone, kColourBlue};
-  return {kTextHardeningIncomplete, kColourRed};
 }

@@ -1,9 +1,8 @@
-#include "app/hardening_plan.h"
+#include "hardening/hardening_plan.h"
 
 #include <array>
 
-#include "app/panel_texts.h"
-#include "app/status_panel.h"
+#include "hardening/progress_texts.h"
 #include "host/legacy_port_closing_batch.h"
 
 namespace {
@@ -12,9 +11,9 @@ namespace {
 constexpr std::array<const wchar_t*, 6> kGuardedPortTexts{
     L"445", L"135", L"136", L"137", L"138", L"139"};
 
-HardeningStep EnableControl(int controlId, bool enable) {
+HardeningStep EnableControl(FrontControl control, bool enable) {
   HardeningStep step{HardeningAction::EnableControl};
-  step.controlId = controlId;
+  step.control = control;
   step.enable = enable;
   return step;
 }
@@ -66,8 +65,8 @@ bool HardensThroughNetsh(int hostClass) { return hostClass < 4; }
 
 std::vector<HardeningStep> HardeningPlan(int hostClass) {
   std::vector<HardeningStep> plan;
-  plan.push_back(EnableControl(kHardenButtonId, false));
-  plan.push_back(EnableControl(kExitButtonId, false));
+  plan.push_back(EnableControl(FrontControl::HardenButton, false));
+  plan.push_back(EnableControl(FrontControl::ExitButton, false));
   plan.push_back(WithText(HardeningAction::ShowProgress, kTextHardeningStarted));
   plan.push_back({HardeningAction::TurnOnLegacyFirewall});
   if (HardensThroughAdvancedPolicy(hostClass)) {
@@ -80,8 +79,8 @@ std::vector<HardeningStep> HardeningPlan(int hostClass) {
   plan.push_back({UsesAdvancedRefresh(hostClass) ? HardeningAction::RefreshStatusAdvanced
                                                  : HardeningAction::RefreshStatusLegacy});
   plan.push_back({HardeningAction::ShowCompletion});
-  plan.push_back(EnableControl(kHardenButtonId, true));
-  plan.push_back(EnableControl(kExitButtonId, true));
+  plan.push_back(EnableControl(FrontControl::HardenButton, true));
+  plan.push_back(EnableControl(FrontControl::ExitButton, true));
   return plan;
 }
 

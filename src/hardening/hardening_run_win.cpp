@@ -1,0 +1,163 @@
+#include "hardening/hardening_run.h"
+
+#include <vector>
+
+#include "firewall/port_exposure.h"
+#include "host/command_runner.h"
+#include "host/service_control.h"
+
+namespace {
+
+std::vector<long> GuardedPortList() { return std::vector<long>(kGuardedPorts.begin(), kGuardedPorts.end()); }
+
+bool ChangesTheHost(HardeningAction action) {
+  switch (action) {
+    case HardeningAction::TurnOnLegacyFirewall:
+    case HardeningAction::SetServiceStartType:
+    case HardeningAction::StartServiceAndWait:
+    case HardeningAction::EnableAdvancedFirewall:
+    case HardeningAction::AddBlockRule:
+    case HardeningAction::RunSystemCommand:
+      return true;
+    default:
+      return false;
+  }
+}
+
+class Run {
+ public:
+  Run(int hostClass, CAdvancedFirewall& advanced, CLegacyFirewall& legacy, HardeningFront& front,
+      const HardeningRunOptions& options)
+      : hostClass_(hostClass), advanced_(advanced), legacy_(legacy), front_(front), options_(options) {}
+
+  HardeningRunResult Execute() {
+    for (const HardeningStep& step : HardeningPlan(hostClass_)) {
+      if (step.needsAdvancedPolicy && !policyOpen_) continue;
+      if (ChangesTheHost(step.action) && !changeAnnounced_) {
+        changeAnnounced_ = true;
+        front_.BeforeFirstChange();
+      }
+      if (IsCheckedStep(step.action)) {
+        const std::string name = StepName(step);
+        front_.StepStarting(name);
+        const std::uint32_t code = Checked(step);
+        result_.outcome.Record(name, code);
+        front_.StepEnded(name, code);
+      } else {
+        Unchecked(step);
+      }
+    }
+    return result_;
+  }
+
+ private:
+  static std::uint32_t FailureUnlessDone(bool done) { return done ? 0 : kStepFailedWithoutCode; }
+
+  std::uint32_t Checked(const HardeningStep& step) {
+    switch (step.action) {
+      case HardeningAction::SetServiceStartType:
+        return SetServiceStartTypeError(step.text, static_cast<unsigned long>(step.number));
+      case HardeningAction::StartServiceAndWait:
+        return ServiceStartFailureCode(StartServiceUntilRunning(step.text));
+      case HardeningAction::ReopenAdvancedPolicy:
+        policyOpen_ = advanced_.Initialize();
+        return policyOpen_ ? 0 : advanced_.LastFailureOr(kStepFailedWithoutCode);
+      case HardeningAction::EnableAdvancedFirewall:
+        return advanced_.EnableFirewall() ? 0 : advanced_.LastFailureOr(kStepFailedWithoutCode);
+      case HardeningAction::AddBlockRule:
+        return AddBlockRule(step);
+      case HardeningAction::RunSystemCommand:
+        return CommandFailureCode(RunSystemCommandFor(step.text));
+      case HardeningAction::OpenLegacyProfile:
+        return static_cast<std::uint32_t>(legacy_.Initialize());
+      default:
+        return 0;
+    }
+  }
+
+  std::uint32_t AddBlockRule(const HardeningStep& step) {
+    if (options_.skipIdenticalRules) {
+      const std::optional<bool> present = advanced_.HasIdenticalBlockRule(step.number, step.portText);
+      if (!present) return advanced_.LastFailureOr(kStepFailedWithoutCode);
+      if (*present) {
+        ++result_.rulesAlreadyPresent;
+        return 0;
+      }
+    }
+    if (!advanced_.AddBlockRule(step.number, step.portText)) {
+      return advanced_.LastFailureOr(kStepFailedWithoutCode);
+    }
+    ++result_.rulesAdded;
+    return 0;
+  }
+
+  void Unchecked(const HardeningStep& step) {
+    switch (step.action) {
+      case HardeningAction::EnableControl:
+        front_.EnableControl(step.control, step.enable);
+        break;
+      case HardeningAction::ShowProgress:
+        front_.ShowProgress(step.text);
+        break;
+      case HardeningAction::TurnOnLegacyFirewall:
+        // Where the profile is not there yet, the later steps do the work.
+        legacy_.TurnOnFirewall();
+        break;
+      case HardeningAction::CloseLegacyProfile:
+        legacy_.Cleanup();
+        break;
+      case HardeningAction::RefreshStatusAdvanced:
+        result_.reading = ReadAdvancedPanel(advanced_);
+        front_.ShowReading(result_.reading);
+        break;
+      case HardeningAction::RefreshStatusLegacy:
+        result_.reading = ReadLegacyPanel(legacy_);
+        front_.ShowReading(result_.reading);
+        break;
+      case HardeningAction::ShowCompletion:
+        result_.complete = IsRunComplete(hostClass_, result_.outcome, result_.reading);
+        front_.ShowCompletion(result_.complete, result_.outcome, result_.reading);
+        break;
+      default:
+        break;
+    }
+  }
+
+  int hostClass_;
+  CAdvancedFirewall& advanced_;
+  CLegacyFirewall& legacy_;
+  HardeningFront& front_;
+  HardeningRunOptions options_;
+  HardeningRunResult result_;
+  bool policyOpen_ = true;
+  bool changeAnnounced_ = false;
+};
+
+}  // namespace
+
+HardeningRunResult RunHardening(int hostClass, CAdvancedFirewall& advanced, CLegacyFirewall& legacy,
+                                HardeningFront& front, const HardeningRunOptions& options) {
+  return Run(hostClass, advanced, legacy, front, options).Execute();
+}
+
+PanelReading ReadAdvancedPanel(CAdvancedFirewall& advanced) {
+  PanelReading reading;
+  reading.firewallOn = advanced.IsFirewallEnabled();
+  // One walk of the rules answers all six ports.
+  const std::vector<bool> blocked = advanced.ArePortsBlocked(GuardedPortList());
+  for (std::size_t i = 0; i < kGuardedPorts.size() && i < blocked.size(); ++i) {
+    reading.portBlocked[i] = blocked[i];
+  }
+  return reading;
+}
+
+PanelReading ReadLegacyPanel(CLegacyFirewall& legacy) {
+  qf::firewall::LegacyProfileReading profile;
+  legacy.ReadExposure(GuardedPortList(), profile);
+  PanelReading reading;
+  reading.firewallOn = qf::firewall::LegacyFirewallOn(profile);
+  for (std::size_t i = 0; i < kGuardedPorts.size(); ++i) {
+    reading.portBlocked[i] = qf::firewall::LegacyPortBlocked(profile, kGuardedPorts[i]);
+  }
+  return reading;
+}

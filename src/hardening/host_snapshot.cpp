@@ -1,0 +1,365 @@
+#include "hardening/host_snapshot.h"
+
+#include <algorithm>
+#include <map>
+
+namespace qf::hardening {
+
+namespace {
+
+constexpr std::uint32_t kFormatVersion = 1;
+
+bool SameRule(const qf::firewall::RuleRecord& a, const qf::firewall::RuleRecord& b) {
+  return a.name == b.name && a.description == b.description && a.grouping == b.grouping &&
+         a.localPorts == b.localPorts && a.protocol == b.protocol && a.direction == b.direction &&
+         a.action == b.action && a.profiles == b.profiles && a.enabled == b.enabled && a.complete == b.complete;
+}
+
+std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+std::string Narrow(const std::wstring& ascii) {
+  std::string out;
+  for (wchar_t c : ascii) out += static_cast<char>(c);
+  return out;
+}
+
+const char* ProtocolWord(long protocol) { return protocol == 17 ? "UDP" : "TCP"; }
+
+std::wstring OpeningKey(std::size_t profile, const LegacyOpening& opening) {
+  return L"Legacy\\" + Wide(LegacyProfileName(profile)) + L"\\Openings\\" + std::to_wstring(opening.port) + L" " +
+         Wide(ProtocolWord(opening.protocol));
+}
+
+// Reads the values back by where they were stored.
+class StoredValues {
+ public:
+  explicit StoredValues(const std::vector<StoredValue>& values) {
+    for (const StoredValue& v : values) byPlace_[{v.subkey, v.name}] = &v.data;
+  }
+  std::optional<std::uint32_t> Number(const std::wstring& subkey, const std::wstring& name) const {
+    auto it = byPlace_.find({subkey, name});
+    if (it == byPlace_.end() || !std::holds_alternative<std::uint32_t>(*it->second)) return std::nullopt;
+    return std::get<std::uint32_t>(*it->second);
+  }
+  std::optional<std::wstring> Text(const std::wstring& subkey, const std::wstring& name) const {
+    auto it = byPlace_.find({subkey, name});
+    if (it == byPlace_.end() || !std::holds_alternative<std::wstring>(*it->second)) return std::nullopt;
+    return std::get<std::wstring>(*it->second);
+  }
+  // Subkeys directly below parent, in the order the names sort.
+  std::vector<std::wstring> Children(const std::wstring& parent) const {
+    std::vector<std::wstring> children;
+    const std::wstring prefix = parent + L"\\";
+    for (const auto& entry : byPlace_) {
+      const std::wstring& key = entry.first.first;
+      if (key.compare(0, prefix.size(), prefix) != 0) continue;
+      std::wstring child = key.substr(prefix.size());
+      if (child.find(L'\\') != std::wstring::npos) continue;
+      if (std::find(children.begin(), children.end(), child) == children.end()) children.push_back(child);
+    }
+    return children;
+  }
+
+ private:
+  std::map<std::pair<std::wstring, std::wstring>, const std::variant<std::uint32_t, std::wstring>*> byPlace_;
+};
+
+std::wstring RuleKey(std::size_t index) {
+  // Zero-padded so that the keys sort in the rules' order.
+  std::wstring number = std::to_wstring(index);
+  return L"Rules\\" + std::wstring(number.size() < 6 ? 6 - number.size() : 0, L'0') + number;
+}
+
+}  // namespace
+
+bool ServiceSnapshot::operator==(const ServiceSnapshot& other) const {
+  return name == other.name && present == other.present && startType == other.startType && running == other.running;
+}
+
+bool LegacyOpening::operator==(const LegacyOpening& other) const {
+  if (port != other.port || protocol != other.protocol || exists != other.exists) return false;
+  return !exists || (enabled == other.enabled && name == other.name && scope == other.scope);
+}
+
+bool LegacyProfileSnapshot::operator==(const LegacyProfileSnapshot& other) const {
+  return read == other.read && firewallOn == other.firewallOn && openings == other.openings &&
+         fileAndPrintKnown == other.fileAndPrintKnown && fileAndPrintEnabled == other.fileAndPrintEnabled &&
+         fileAndPrintScope == other.fileAndPrintScope;
+}
+
+bool SameRules(const std::vector<qf::firewall::RuleRecord>& a, const std::vector<qf::firewall::RuleRecord>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), SameRule);
+}
+
+bool HostSnapshot::operator==(const HostSnapshot& other) const {
+  return hostClass == other.hostClass && services == other.services && advancedRead == other.advancedRead &&
+         profileOn == other.profileOn && SameRules(quillfortRules, other.quillfortRules) && legacy == other.legacy;
+}
+
+const ServiceSnapshot* HostSnapshot::FindService(const std::string& name) const {
+  for (const ServiceSnapshot& service : services) {
+    if (service.name == name) return &service;
+  }
+  return nullptr;
+}
+
+const char* AdvancedProfileName(std::size_t index) {
+  static const char* const names[] = {"Domain", "Private", "Public"};
+  return index < 3 ? names[index] : "Unknown";
+}
+
+const char* LegacyProfileName(std::size_t index) {
+  static const char* const names[] = {"Domain", "Standard"};
+  return index < 2 ? names[index] : "Unknown";
+}
+
+void PutInCanonicalOrder(HostSnapshot& snapshot) {
+  std::sort(snapshot.services.begin(), snapshot.services.end(),
+            [](const ServiceSnapshot& a, const ServiceSnapshot& b) { return a.name < b.name; });
+  for (LegacyProfileSnapshot& profile : snapshot.legacy) {
+    std::sort(profile.openings.begin(), profile.openings.end(), [](const LegacyOpening& a, const LegacyOpening& b) {
+      return a.port != b.port ? a.port < b.port : a.protocol < b.protocol;
+    });
+  }
+}
+
+std::vector<StoredValue> StoredValuesOf(const HostSnapshot& snapshot) {
+  std::vector<StoredValue> values;
+  auto number = [&](std::wstring subkey, std::wstring name, std::uint32_t value) {
+    values.push_back({std::move(subkey), std::move(name), value});
+  };
+  auto text = [&](std::wstring subkey, std::wstring name, std::wstring value) {
+    values.push_back({std::move(subkey), std::move(name), std::move(value)});
+  };
+  number(L"", L"Version", kFormatVersion);
+  number(L"", L"HostClass", static_cast<std::uint32_t>(snapshot.hostClass));
+  for (const ServiceSnapshot& service : snapshot.services) {
+    const std::wstring key = L"Services\\" + Wide(service.name);
+    number(key, L"Present", service.present ? 1 : 0);
+    number(key, L"StartType", service.startType);
+    number(key, L"Running", service.running ? 1 : 0);
+  }
+  if (snapshot.advancedRead) {
+    number(L"Advanced", L"Read", 1);
+    for (std::size_t i = 0; i < snapshot.profileOn.size(); ++i) {
+      if (snapshot.profileOn[i]) number(L"Advanced", Wide(AdvancedProfileName(i)), *snapshot.profileOn[i] ? 1 : 0);
+    }
+  }
+  for (std::size_t i = 0; i < snapshot.quillfortRules.size(); ++i) {
+    const qf::firewall::RuleRecord& rule = snapshot.quillfortRules[i];
+    const std::wstring key = RuleKey(i);
+    text(key, L"Name", rule.name);
+    text(key, L"Description", rule.description);
+    text(key, L"Grouping", rule.grouping);
+    text(key, L"LocalPorts", rule.localPorts);
+    number(key, L"Protocol", static_cast<std::uint32_t>(rule.protocol));
+    number(key, L"Direction", static_cast<std::uint32_t>(rule.direction));
+    number(key, L"Action", static_cast<std::uint32_t>(rule.action));
+    number(key, L"Profiles", static_cast<std::uint32_t>(rule.profiles));
+    number(key, L"Enabled", rule.enabled ? 1 : 0);
+  }
+  for (std::size_t p = 0; p < snapshot.legacy.size(); ++p) {
+    const LegacyProfileSnapshot& profile = snapshot.legacy[p];
+    if (!profile.read) continue;
+    const std::wstring key = L"Legacy\\" + Wide(LegacyProfileName(p));
+    number(key, L"FirewallOn", profile.firewallOn ? 1 : 0);
+    if (profile.fileAndPrintKnown) {
+      number(key, L"FileAndPrintEnabled", profile.fileAndPrintEnabled ? 1 : 0);
+      number(key, L"FileAndPrintScope", static_cast<std::uint32_t>(profile.fileAndPrintScope));
+    }
+    for (const LegacyOpening& opening : profile.openings) {
+      const std::wstring openingKey = OpeningKey(p, opening);
+      number(openingKey, L"Port", static_cast<std::uint32_t>(opening.port));
+      number(openingKey, L"Protocol", static_cast<std::uint32_t>(opening.protocol));
+      number(openingKey, L"Exists", opening.exists ? 1 : 0);
+      if (!opening.exists) continue;
+      number(openingKey, L"Enabled", opening.enabled ? 1 : 0);
+      text(openingKey, L"Name", opening.name);
+      number(openingKey, L"Scope", static_cast<std::uint32_t>(opening.scope));
+    }
+  }
+  return values;
+}
+
+std::optional<HostSnapshot> SnapshotFromStoredValues(const std::vector<StoredValue>& values) {
+  const StoredValues stored(values);
+  if (stored.Number(L"", L"Version") != kFormatVersion) return std::nullopt;
+  const std::optional<std::uint32_t> hostClass = stored.Number(L"", L"HostClass");
+  if (!hostClass) return std::nullopt;
+  HostSnapshot snapshot;
+  snapshot.hostClass = static_cast<int>(*hostClass);
+  for (const std::wstring& name : stored.Children(L"Services")) {
+    const std::wstring key = L"Services\\" + name;
+    const auto present = stored.Number(key, L"Present");
+    const auto startType = stored.Number(key, L"StartType");
+    const auto running = stored.Number(key, L"Running");
+    if (!present || !startType || !running) return std::nullopt;
+    snapshot.services.push_back({Narrow(name), *present != 0, *startType, *running != 0});
+  }
+  snapshot.advancedRead = stored.Number(L"Advanced", L"Read") == 1u;
+  for (std::size_t i = 0; i < snapshot.profileOn.size(); ++i) {
+    if (const auto on = stored.Number(L"Advanced", Wide(AdvancedProfileName(i)))) snapshot.profileOn[i] = *on != 0;
+  }
+  for (const std::wstring& child : stored.Children(L"Rules")) {
+    const std::wstring key = L"Rules\\" + child;
+    qf::firewall::RuleRecord rule;
+    const auto name = stored.Text(key, L"Name");
+    const auto description = stored.Text(key, L"Description");
+    const auto grouping = stored.Text(key, L"Grouping");
+    const auto localPorts = stored.Text(key, L"LocalPorts");
+    const auto protocol = stored.Number(key, L"Protocol");
+    const auto direction = stored.Number(key, L"Direction");
+    const auto action = stored.Number(key, L"Action");
+    const auto profiles = stored.Number(key, L"Profiles");
+    const auto enabled = stored.Number(key, L"Enabled");
+    if (!name || !description || !grouping || !localPorts || !protocol || !direction || !action || !profiles ||
+        !enabled) {
+      return std::nullopt;
+    }
+    rule.name = *name;
+    rule.description = *description;
+    rule.grouping = *grouping;
+    rule.localPorts = *localPorts;
+    rule.protocol = static_cast<long>(*protocol);
+    rule.direction = static_cast<long>(*direction);
+    rule.action = static_cast<long>(*action);
+    rule.profiles = static_cast<long>(*profiles);
+    rule.enabled = *enabled != 0;
+    snapshot.quillfortRules.push_back(rule);
+  }
+  for (std::size_t p = 0; p < snapshot.legacy.size(); ++p) {
+    const std::wstring key = L"Legacy\\" + Wide(LegacyProfileName(p));
+    const auto firewallOn = stored.Number(key, L"FirewallOn");
+    if (!firewallOn) continue;
+    LegacyProfileSnapshot& profile = snapshot.legacy[p];
+    profile.read = true;
+    profile.firewallOn = *firewallOn != 0;
+    const auto fpsEnabled = stored.Number(key, L"FileAndPrintEnabled");
+    const auto fpsScope = stored.Number(key, L"FileAndPrintScope");
+    profile.fileAndPrintKnown = fpsEnabled && fpsScope;
+    if (profile.fileAndPrintKnown) {
+      profile.fileAndPrintEnabled = *fpsEnabled != 0;
+      profile.fileAndPrintScope = static_cast<long>(*fpsScope);
+    }
+    for (const std::wstring& child : stored.Children(key + L"\\Openings")) {
+      const std::wstring openingKey = key + L"\\Openings\\" + child;
+      const auto port = stored.Number(openingKey, L"Port");
+      const auto protocol = stored.Number(openingKey, L"Protocol");
+      const auto exists = stored.Number(openingKey, L"Exists");
+      if (!port || !protocol || !exists) return std::nullopt;
+      LegacyOpening opening;
+      opening.port = static_cast<long>(*port);
+      opening.protocol = static_cast<long>(*protocol);
+      opening.exists = *exists != 0;
+      if (opening.exists) {
+        const auto enabled = stored.Number(openingKey, L"Enabled");
+        const auto name = stored.Text(openingKey, L"Name");
+        const auto scope = stored.Number(openingKey, L"Scope");
+        if (!enabled || !name || !scope) return std::nullopt;
+        opening.enabled = *enabled != 0;
+        opening.name = *name;
+        opening.scope = static_cast<long>(*scope);
+      }
+      profile.openings.push_back(opening);
+    }
+  }
+  PutInCanonicalOrder(snapshot);
+  return snapshot;
+}
+
+std::vector<RestoreAction> PlanRestore(const HostSnapshot& saved, const HostSnapshot& now) {
+  std::vector<RestoreAction> plan;
+  auto add = [&](RestoreActionKind kind) -> RestoreAction& {
+    RestoreAction action;
+    action.kind = kind;
+    plan.push_back(std::move(action));
+    return plan.back();
+  };
+
+  if (!SameRules(saved.quillfortRules, now.quillfortRules)) {
+    std::vector<std::wstring> names;
+    for (const qf::firewall::RuleRecord& rule : now.quillfortRules) {
+      if (std::find(names.begin(), names.end(), rule.name) == names.end()) names.push_back(rule.name);
+    }
+    for (const std::wstring& name : names) add(RestoreActionKind::RemoveRulesNamed).text = name;
+    for (const qf::firewall::RuleRecord& rule : saved.quillfortRules) add(RestoreActionKind::AddRule).rule = rule;
+  }
+
+  for (std::size_t i = 0; i < saved.profileOn.size(); ++i) {
+    if (!saved.profileOn[i] || !now.profileOn[i] || *saved.profileOn[i] == *now.profileOn[i]) continue;
+    RestoreAction& action = add(RestoreActionKind::SetProfileSwitch);
+    action.profile = kAdvancedProfiles[i];
+    action.on = *saved.profileOn[i];
+  }
+
+  for (std::size_t p = 0; p < saved.legacy.size(); ++p) {
+    const LegacyProfileSnapshot& before = saved.legacy[p];
+    const LegacyProfileSnapshot& after = now.legacy[p];
+    if (!before.read || !after.read) continue;
+    for (const LegacyOpening& opening : before.openings) {
+      auto current = std::find_if(after.openings.begin(), after.openings.end(), [&](const LegacyOpening& o) {
+        return o.port == opening.port && o.protocol == opening.protocol;
+      });
+      if (current != after.openings.end() && *current == opening) continue;
+      if (current == after.openings.end() && !opening.exists) continue;
+      RestoreAction& action = add(RestoreActionKind::PutOpeningBack);
+      action.profile = kLegacyProfiles[p];
+      action.opening = opening;
+    }
+    if (before.fileAndPrintKnown && after.fileAndPrintKnown &&
+        (before.fileAndPrintEnabled != after.fileAndPrintEnabled ||
+         before.fileAndPrintScope != after.fileAndPrintScope)) {
+      RestoreAction& action = add(RestoreActionKind::SetFileAndPrint);
+      action.profile = kLegacyProfiles[p];
+      action.on = before.fileAndPrintEnabled;
+      action.scope = before.fileAndPrintScope;
+    }
+    // The switch last: the openings are put back while the firewall guards them.
+    if (before.firewallOn != after.firewallOn) {
+      RestoreAction& action = add(RestoreActionKind::SetLegacyFirewall);
+      action.profile = kLegacyProfiles[p];
+      action.on = before.firewallOn;
+    }
+  }
+
+  for (const ServiceSnapshot& before : saved.services) {
+    const ServiceSnapshot* after = now.FindService(before.name);
+    if (!before.present || after == nullptr || !after->present) continue;
+    if (before.startType != after->startType) {
+      RestoreAction& action = add(RestoreActionKind::SetStartType);
+      action.service = before.name;
+      action.number = before.startType;
+    }
+  }
+  for (const ServiceSnapshot& before : saved.services) {
+    const ServiceSnapshot* after = now.FindService(before.name);
+    if (!before.present || after == nullptr || !after->present) continue;
+    if (!before.running && after->running) add(RestoreActionKind::StopService).service = before.name;
+  }
+  return plan;
+}
+
+std::string RestoreActionName(const RestoreAction& action) {
+  switch (action.kind) {
+    case RestoreActionKind::RemoveRulesNamed: return "RemoveRules " + Narrow(action.text);
+    case RestoreActionKind::AddRule: return "AddRule " + Narrow(action.rule.name);
+    case RestoreActionKind::SetProfileSwitch:
+      return std::string("SetFirewall ") +
+             (action.profile == 1 ? "Domain" : action.profile == 2 ? "Private" : "Public") +
+             (action.on ? " on" : " off");
+    case RestoreActionKind::SetLegacyFirewall:
+      return std::string("SetLegacyFirewall ") + LegacyProfileName(static_cast<std::size_t>(action.profile)) +
+             (action.on ? " on" : " off");
+    case RestoreActionKind::PutOpeningBack:
+      return std::string(action.opening.exists ? "PutOpeningBack " : "RemoveOpening ") +
+             LegacyProfileName(static_cast<std::size_t>(action.profile)) + " " + std::to_string(action.opening.port) +
+             " " + ProtocolWord(action.opening.protocol);
+    case RestoreActionKind::SetFileAndPrint:
+      return std::string("SetFileAndPrint ") + LegacyProfileName(static_cast<std::size_t>(action.profile)) +
+             (action.on ? " on" : " off");
+    case RestoreActionKind::SetStartType: return "SetServiceStartType " + action.service + " " + std::to_string(action.number);
+    case RestoreActionKind::StopService: return "StopService " + action.service;
+  }
+  return "step";
+}
+
+}  // namespace qf::hardening
