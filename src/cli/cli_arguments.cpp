@@ -7,9 +7,7 @@
 namespace qf::cli {
 namespace {
 
-bool IsHelpToken(const std::string& argument) {
-  return argument == "--help" || argument == "-h" || argument == "/?";
-}
+bool IsHelpToken(const std::string& argument) { return argument == "--help" || argument == "-h" || argument == "/?"; }
 
 std::optional<Command> CommandNamed(const std::string& word) {
   for (Command command : {Command::Status, Command::Harden, Command::Restore, Command::Check, Command::Help}) {
@@ -31,11 +29,16 @@ std::string Quoted(const std::string& argument) { return "'" + PrintableLine(arg
 
 const char* CommandName(Command command) {
   switch (command) {
-    case Command::Status: return "status";
-    case Command::Harden: return "harden";
-    case Command::Restore: return "restore";
-    case Command::Check: return "check";
-    case Command::Help: return "help";
+    case Command::Status:
+      return "status";
+    case Command::Harden:
+      return "harden";
+    case Command::Restore:
+      return "restore";
+    case Command::Check:
+      return "check";
+    case Command::Help:
+      return "help";
   }
   return "help";
 }
@@ -56,8 +59,7 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
     } else if (argument == "--log") {
       if (logFile) return Error("option '--log' given twice");
       // The next argument is the file, unless it is missing, empty or another option.
-      if (i + 1 >= arguments.size() || arguments[i + 1].empty() ||
-          (arguments[i + 1].rfind("--", 0) == 0)) {
+      if (i + 1 >= arguments.size() || arguments[i + 1].empty() || (arguments[i + 1].rfind("--", 0) == 0)) {
         return Error("option '--log' needs a file name");
       }
       logFile = arguments[++i];

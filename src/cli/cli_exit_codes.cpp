@@ -2,9 +2,7 @@
 
 namespace qf::cli {
 
-int StatusExitCode(const hardening::StatusReport& report) {
-  return report.hardened ? kExitSuccess : kExitNotHardened;
-}
+int StatusExitCode(const hardening::StatusReport& report) { return report.hardened ? kExitSuccess : kExitNotHardened; }
 
 int HardenExitCode(const hardening::HardenReport& report) {
   if (report.accessDenied) return kExitNotElevated;

@@ -56,8 +56,8 @@ std::string ServiceLine(const ServiceReport& service) {
 
 std::string PortLine(const StatusReport& report, const PortReport& port) {
   auto blocked = [](bool b) { return b ? "blocked" : "allowed"; };
-  std::string line = "Port " + std::to_string(port.port) + ": TCP " + blocked(port.tcpBlocked) + ", UDP " +
-                     blocked(port.udpBlocked);
+  std::string line =
+      "Port " + std::to_string(port.port) + ": TCP " + blocked(port.tcpBlocked) + ", UDP " + blocked(port.udpBlocked);
   if (report.path == FirewallPath::Advanced || port.blockRules) {
     line += ", " + (port.blockRules ? Plural(*port.blockRules, "block rule", "block rules") : "block rules unknown");
   }
@@ -75,7 +75,8 @@ void StatusLines(const StatusReport& report, const std::string& indent, std::str
   if (report.path == FirewallPath::Advanced) {
     add("Firewall: " + OnOff(report.firewallOn) + " (advanced policy)");
     for (const auto& profile : report.profiles) {
-      std::string line = "  " + PrintableLine(profile.name) + " profile: " + (profile.on ? OnOff(*profile.on) : "unknown");
+      std::string line =
+          "  " + PrintableLine(profile.name) + " profile: " + (profile.on ? OnOff(*profile.on) : "unknown");
       if (profile.inForce) line += " (in force)";
       add(line);
     }
@@ -229,24 +230,36 @@ void FailedStepsArray(const std::vector<FailedStep>& steps, JsonWriter& json) {
 
 std::string StartTypeWord(std::uint32_t startType) {
   switch (startType) {
-    case 0: return "boot";
-    case 1: return "system";
-    case 2: return "automatic";
-    case 3: return "manual";
-    case 4: return "disabled";
+    case 0:
+      return "boot";
+    case 1:
+      return "system";
+    case 2:
+      return "automatic";
+    case 3:
+      return "manual";
+    case 4:
+      return "disabled";
   }
   return "start type " + std::to_string(startType);
 }
 
 std::string ServiceStateWord(std::uint32_t state) {
   switch (state) {
-    case 1: return "stopped";
-    case 2: return "start pending";
-    case 3: return "stop pending";
-    case 4: return "running";
-    case 5: return "continue pending";
-    case 6: return "pause pending";
-    case 7: return "paused";
+    case 1:
+      return "stopped";
+    case 2:
+      return "start pending";
+    case 3:
+      return "stop pending";
+    case 4:
+      return "running";
+    case 5:
+      return "continue pending";
+    case 6:
+      return "pause pending";
+    case 7:
+      return "paused";
   }
   return "state " + std::to_string(state);
 }

@@ -26,8 +26,10 @@ std::string ErrorOf(const std::vector<std::string>& arguments) {
 }
 
 TEST(CliArguments, EachCommandAloneIsARequestWithoutOptions) {
-  const std::pair<const char*, Command> cases[] = {{"status", Command::Status}, {"harden", Command::Harden},
-                                                   {"restore", Command::Restore}, {"check", Command::Check},
+  const std::pair<const char*, Command> cases[] = {{"status", Command::Status},
+                                                   {"harden", Command::Harden},
+                                                   {"restore", Command::Restore},
+                                                   {"check", Command::Check},
                                                    {"help", Command::Help}};
   for (const auto& [word, command] : cases) {
     const Request request = Parsed({word});
@@ -61,9 +63,15 @@ TEST(CliArguments, JsonAndLogInAnyOrder) {
 }
 
 TEST(CliArguments, HelpAnywhereWinsOverEverythingElse) {
-  for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
-           {"--help"}, {"-h"}, {"/?"}, {"status", "--help"}, {"harden", "--json", "-h"},
-           {"bogus", "/?"}, {"check", "--json", "--help"}, {"--log", "/?"}, {"status", "harden", "-h"}}) {
+  for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{{"--help"},
+                                                                                         {"-h"},
+                                                                                         {"/?"},
+                                                                                         {"status", "--help"},
+                                                                                         {"harden", "--json", "-h"},
+                                                                                         {"bogus", "/?"},
+                                                                                         {"check", "--json", "--help"},
+                                                                                         {"--log", "/?"},
+                                                                                         {"status", "harden", "-h"}}) {
     const Request request = Parsed(arguments);
     EXPECT_EQ(request.command, Command::Help) << arguments.front();
     EXPECT_FALSE(request.json);

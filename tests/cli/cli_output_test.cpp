@@ -62,7 +62,8 @@ TEST(CliStatusText, AdvancedHostShowsProfilesServicePortsAndRules) {
 
 TEST(CliStatusText, LegacyHostShowsOnOffAndOpenings) {
   const std::string text = StatusText(samples::LegacyHardened());
-  EXPECT_TRUE(Has(text, "Host: WIN2003 class 3\nFirewall: on (legacy profile)\nService SharedAccess: automatic, running\n"));
+  EXPECT_TRUE(
+      Has(text, "Host: WIN2003 class 3\nFirewall: on (legacy profile)\nService SharedAccess: automatic, running\n"));
   EXPECT_TRUE(Has(text, "Port 445: TCP blocked, UDP blocked, no opening enabled\n"));
   EXPECT_TRUE(Has(text, "Port 136: TCP allowed, UDP allowed, opening enabled\n"));
   EXPECT_FALSE(Has(text, "profile:")) << "no per-profile lines on the legacy path";
@@ -79,8 +80,8 @@ TEST(CliStatusText, ServiceWordsAndUnreadableValues) {
   const char* starts[] = {"boot", "system", "automatic", "manual", "disabled"};
   for (std::uint32_t i = 0; i < 5; ++i) EXPECT_EQ(StartTypeWord(i), starts[i]);
   EXPECT_EQ(StartTypeWord(9), "start type 9");
-  const char* states[] = {"stopped", "start pending", "stop pending", "running", "continue pending",
-                          "pause pending", "paused"};
+  const char* states[] = {"stopped",          "start pending", "stop pending", "running",
+                          "continue pending", "pause pending", "paused"};
   for (std::uint32_t i = 0; i < 7; ++i) EXPECT_EQ(ServiceStateWord(i + 1), states[i]);
   EXPECT_EQ(ServiceStateWord(0), "state 0");
 
@@ -99,7 +100,8 @@ TEST(CliHardenText, SummaryLineForEveryOutcome) {
   report.rulesAdded = 12;
   report.after = samples::AdvancedHardened();
   std::string text = HardenText(report);
-  EXPECT_TRUE(Has(text, "Restore point saved\nRules added: 12, already present: 0\nAfter the run:\n  Host: WIN7X64 class 5\n"));
+  EXPECT_TRUE(
+      Has(text, "Restore point saved\nRules added: 12, already present: 0\nAfter the run:\n  Host: WIN7X64 class 5\n"));
   EXPECT_TRUE(Has(text, "\n  hardened") == false) << "the after block carries no summary of its own";
   EXPECT_EQ(LastLine(text), "harden: changed, hardened");
 
@@ -126,7 +128,8 @@ TEST(CliHardenText, SummaryLineForEveryOutcome) {
   HardenReport failed = exposed;
   failed.failedSteps = {{"AddBlockRule TCP 445", 0x80004005u, {}}, {"AddBlockRule UDP 445", 0x80004005u, {}}};
   text = HardenText(failed);
-  EXPECT_TRUE(Has(text, "Step failed: AddBlockRule TCP 445: 0x80004005\nStep failed: AddBlockRule UDP 445: 0x80004005\n"));
+  EXPECT_TRUE(
+      Has(text, "Step failed: AddBlockRule TCP 445: 0x80004005\nStep failed: AddBlockRule UDP 445: 0x80004005\n"));
   EXPECT_EQ(LastLine(text), "harden: FAILED at AddBlockRule TCP 445 (0x80004005)") << "the first failure";
 
   failed.accessDenied = true;
@@ -167,7 +170,8 @@ TEST(CliRestoreText, SummaryLineForEveryOutcome) {
   restored.servicesStopped = {"MpsSvc"};
   restored.after = samples::AdvancedExposed();
   std::string text = RestoreText(restored);
-  EXPECT_TRUE(Has(text, "Rules removed: 12, put back: 2\nServices stopped: MpsSvc\nAfter the restore:\n  Host: WIN7X64"));
+  EXPECT_TRUE(
+      Has(text, "Rules removed: 12, put back: 2\nServices stopped: MpsSvc\nAfter the restore:\n  Host: WIN7X64"));
   EXPECT_EQ(LastLine(text), "restore: restored");
 
   restored.servicesStopped.clear();
@@ -204,26 +208,32 @@ TEST(CliUsage, HelpNamesEveryCommandOptionAndExitCode) {
                            "--help, -h, /?", "  0 ", "  1 ", "  2 ", "  3 ", "  64 "}) {
     EXPECT_TRUE(Has(text, part)) << part;
   }
-  EXPECT_EQ(UsageErrorText("unknown command 'x'"),
-            "quillfort-cli: unknown command 'x'\nTry 'quillfort-cli --help'.\n");
+  EXPECT_EQ(UsageErrorText("unknown command 'x'"), "quillfort-cli: unknown command 'x'\nTry 'quillfort-cli --help'.\n");
   EXPECT_EQ(UsageErrorText("a\nb"), "quillfort-cli: a\\x0Ab\nTry 'quillfort-cli --help'.\n");
 }
 
 TEST(CliJson, StatusFieldsAndNulls) {
   const std::string json = StatusJson(samples::AdvancedExposed());
   Lines(json);
-  EXPECT_EQ(json.rfind("{\n  \"command\": \"status\",\n  \"schemaVersion\": 1,\n  \"hardened\": false,\n", 0), 0u) << json;
+  EXPECT_EQ(json.rfind("{\n  \"command\": \"status\",\n  \"schemaVersion\": 1,\n  \"hardened\": false,\n", 0), 0u)
+      << json;
   EXPECT_TRUE(Has(json, "\"label\": \"WIN7X64\",\n    \"class\": 5\n"));
   EXPECT_TRUE(Has(json, "\"path\": \"advanced\",\n    \"on\": false,"));
   EXPECT_TRUE(Has(json, "\"name\": \"domain\",\n        \"on\": null,\n        \"inForce\": false\n"));
-  EXPECT_TRUE(Has(json, "\"startType\": \"manual\",\n      \"startTypeCode\": 3,\n      \"state\": \"stopped\",\n      \"stateCode\": 1\n"));
-  EXPECT_TRUE(Has(json, "\"port\": 445,\n      \"tcpBlocked\": false,\n      \"udpBlocked\": true,\n      \"blockRules\": 1,\n      \"openingEnabled\": null\n"));
+  EXPECT_TRUE(Has(json,
+                  "\"startType\": \"manual\",\n      \"startTypeCode\": 3,\n      \"state\": \"stopped\",\n      "
+                  "\"stateCode\": 1\n"));
+  EXPECT_TRUE(Has(json,
+                  "\"port\": 445,\n      \"tcpBlocked\": false,\n      \"udpBlocked\": true,\n      \"blockRules\": "
+                  "1,\n      \"openingEnabled\": null\n"));
   EXPECT_TRUE(Has(json, "\"quillfortRules\": 0\n}\n"));
 
   const std::string unknown = StatusJson(samples::LegacyUnknown());
   EXPECT_TRUE(Has(unknown, "\"label\": null,"));
   EXPECT_TRUE(Has(unknown, "\"profiles\": []"));
-  EXPECT_TRUE(Has(unknown, "\"present\": false,\n      \"startType\": null,\n      \"startTypeCode\": null,\n      \"state\": null,\n      \"stateCode\": null\n"));
+  EXPECT_TRUE(Has(unknown,
+                  "\"present\": false,\n      \"startType\": null,\n      \"startTypeCode\": null,\n      \"state\": "
+                  "null,\n      \"stateCode\": null\n"));
   EXPECT_TRUE(Has(unknown, "\"blockRules\": null,\n      \"openingEnabled\": null\n"));
 }
 
@@ -233,13 +243,18 @@ TEST(CliJson, HardenAndRestoreCarryChangedFailuresAndTheStateAfter) {
   report.rulesAlreadyPresent = 12;
   report.after = samples::AdvancedHardened();
   std::string json = HardenJson(report);
-  EXPECT_EQ(json.rfind("{\n  \"command\": \"harden\",\n  \"schemaVersion\": 1,\n  \"changed\": false,\n  \"hardened\": true,\n", 0), 0u) << json;
+  EXPECT_EQ(
+      json.rfind(
+          "{\n  \"command\": \"harden\",\n  \"schemaVersion\": 1,\n  \"changed\": false,\n  \"hardened\": true,\n", 0),
+      0u)
+      << json;
   EXPECT_TRUE(Has(json, "\"failedSteps\": [],\n  \"stillExposed\": [],\n  \"after\": {\n    \"hardened\": true,\n"));
 
   report.failedSteps = {samples::AwkwardFailedStep()};
   json = HardenJson(report);
   Lines(json);
-  EXPECT_TRUE(Has(json, "\"step\": \"AddBlockRule TCP 445\",\n      \"code\": 2147500037,\n      \"codeHex\": \"0x80004005\",\n"));
+  EXPECT_TRUE(Has(
+      json, "\"step\": \"AddBlockRule TCP 445\",\n      \"code\": 2147500037,\n      \"codeHex\": \"0x80004005\",\n"));
   EXPECT_TRUE(Has(json, "\"Rules->Add failed: 0x80070005\"")) << "a diagnostic's own line end is not content";
   EXPECT_TRUE(Has(json, "\"name \\\"@QXRuleOptions.exe, TCP-445\\\" path C:\\\\Windows\\\\system32\""));
   EXPECT_TRUE(Has(json, "\"bell\\u0007 tab\\u0009 nul\\u0000 end\""));
@@ -248,7 +263,11 @@ TEST(CliJson, HardenAndRestoreCarryChangedFailuresAndTheStateAfter) {
   RestoreReport none;
   none.after = samples::LegacyUnknown();
   json = RestoreJson(none);
-  EXPECT_EQ(json.rfind("{\n  \"command\": \"restore\",\n  \"schemaVersion\": 1,\n  \"changed\": false,\n  \"restorePointFound\": false,\n", 0), 0u) << json;
+  EXPECT_EQ(json.rfind("{\n  \"command\": \"restore\",\n  \"schemaVersion\": 1,\n  \"changed\": false,\n  "
+                       "\"restorePointFound\": false,\n",
+                       0),
+            0u)
+      << json;
   RestoreReport restored;
   restored.restorePointFound = true;
   restored.changed = true;

@@ -81,6 +81,7 @@ int main(int argc, char** argv) {
     }
     ok &= Write(invalid / (std::string(name) + ".json"), text);
   }
-  std::printf("cli_samples: %zu valid and %zu invalid samples in %s\n", samples.size(), std::size(corruptions), argv[1]);
+  std::printf("cli_samples: %zu valid and %zu invalid samples in %s\n", samples.size(), std::size(corruptions),
+              argv[1]);
   return ok ? 0 : 1;
 }

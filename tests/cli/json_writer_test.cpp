@@ -15,28 +15,32 @@ namespace {
 const std::string kFffd = "\xEF\xBF\xBD";
 
 TEST(ValidUtf8, KeepsWellFormedTextByteForByte) {
-  const std::string texts[] = {"", "plain ASCII", "\xE5\x8A\xA0\xE5\x9B\xBA",  // 加固
+  const std::string texts[] = {"",
+                               "plain ASCII",
+                               "\xE5\x8A\xA0\xE5\x9B\xBA",  // 加固
                                "\xC2\x80 \xDF\xBF \xE0\xA0\x80 \xED\x9F\xBF \xEE\x80\x80 \xEF\xBF\xBF",
-                               "\xF0\x90\x80\x80 \xF0\x9F\x94\x92 \xF4\x8F\xBF\xBF", std::string("nul\0inside", 10)};
+                               "\xF0\x90\x80\x80 \xF0\x9F\x94\x92 \xF4\x8F\xBF\xBF",
+                               std::string("nul\0inside", 10)};
   for (const std::string& text : texts) EXPECT_EQ(ValidUtf8(text), text);
 }
 
 TEST(ValidUtf8, ReplacesEachIllFormedSubsequenceWithOneReplacementCharacter) {
   const std::pair<std::string, std::string> cases[] = {
-      {"a\x80z", "a" + kFffd + "z"},                  // stray continuation
-      {"\xBF\xBF", kFffd + kFffd},                    // two of them
-      {"\xC0\xAF", kFffd + kFffd},                    // overlong '/': C0 never starts a sequence
+      {"a\x80z", "a" + kFffd + "z"},  // stray continuation
+      {"\xBF\xBF", kFffd + kFffd},    // two of them
+      {"\xC0\xAF", kFffd + kFffd},    // overlong '/': C0 never starts a sequence
       {"\xC1\xBF", kFffd + kFffd},
-      {"\xE0\x80\xAF", kFffd + kFffd + kFffd},        // overlong three-byte form
-      {"\xED\xA0\x80", kFffd + kFffd + kFffd},        // a surrogate
+      {"\xE0\x80\xAF", kFffd + kFffd + kFffd},              // overlong three-byte form
+      {"\xED\xA0\x80", kFffd + kFffd + kFffd},              // a surrogate
       {"\xF4\x90\x80\x80", kFffd + kFffd + kFffd + kFffd},  // beyond U+10FFFF
       {"\xF5\x80", kFffd + kFffd},
       {"\xFF", kFffd},
-      {"\xE6\x97", kFffd},                            // cut off at the end
-      {"\xE6\x97z", kFffd + "z"},                     // cut off before ASCII: one replacement
+      {"\xE6\x97", kFffd},         // cut off at the end
+      {"\xE6\x97z", kFffd + "z"},  // cut off before ASCII: one replacement
       {"\xF0\x9F\x94", kFffd},
       {"\xF0\x9F\x94\xE5\x8A\xA0", kFffd + "\xE5\x8A\xA0"},
-      {"\xB7\xC0\xBB\xF0\xC7\xBD", kFffd + kFffd + kFffd + kFffd + "\xC7\xBD"},  // code page 936 bytes; C7 BD happens to be U+01FD
+      {"\xB7\xC0\xBB\xF0\xC7\xBD",
+       kFffd + kFffd + kFffd + kFffd + "\xC7\xBD"},  // code page 936 bytes; C7 BD happens to be U+01FD
   };
   for (const auto& [in, out] : cases) {
     EXPECT_EQ(ValidUtf8(in), out);
