@@ -1,0 +1,23 @@
+// The console program's exit codes, decided from what a command reports.
+#pragma once
+
+#include "hardening/host_reports.h"
+
+namespace qf::cli {
+
+inline constexpr int kExitSuccess = 0;      // done; for check and status: hardened
+inline constexpr int kExitNotHardened = 1;  // check and status
+inline constexpr int kExitStepFailed = 2;   // harden and restore: a step failed or the run left ports open
+inline constexpr int kExitNotElevated = 3;  // an access-denied answer: not run as administrator
+inline constexpr int kExitUsage = 64;       // the command line could not be used
+
+// status and check: 0 when hardened, else 1.
+int StatusExitCode(const hardening::StatusReport& report);
+// 3 on access denied, else 2 on any failed step or when the host is still
+// exposed afterwards, else 0.
+int HardenExitCode(const hardening::HardenReport& report);
+// 3 on access denied, else 2 on any failed step, else 0 (also when there was
+// no restore point).
+int RestoreExitCode(const hardening::RestoreReport& report);
+
+}  // namespace qf::cli

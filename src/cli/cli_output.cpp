@@ -1,0 +1,420 @@
+#include "cli/cli_output.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "cli/json_writer.h"
+#include "cli/text_safety.h"
+
+namespace qf::cli {
+
+using hardening::FailedStep;
+using hardening::FirewallPath;
+using hardening::HardenReport;
+using hardening::PortReport;
+using hardening::RestoreReport;
+using hardening::ServiceReport;
+using hardening::StatusReport;
+
+namespace {
+
+constexpr const char* kElevate = "access denied; run quillfort-cli from an elevated prompt (as administrator)";
+
+std::string Hex(std::uint32_t code) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(code));
+  return text;
+}
+
+std::string OnOff(bool on) { return on ? "on" : "off"; }
+
+std::string HostText(const StatusReport& report) {
+  const std::string label = report.hostLabel.empty() ? "unknown host" : PrintableLine(report.hostLabel);
+  return label + " class " + std::to_string(report.hostClass);
+}
+
+std::string Plural(long long count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+int PortsBlocked(const StatusReport& report) {
+  int blocked = 0;
+  for (const PortReport& port : report.ports) {
+    if (port.tcpBlocked && port.udpBlocked) ++blocked;
+  }
+  return blocked;
+}
+
+std::string ServiceLine(const ServiceReport& service) {
+  std::string line = "Service " + PrintableLine(service.name) + ": ";
+  if (!service.present) return line + "not installed";
+  line += service.startType ? StartTypeWord(*service.startType) : "start type unknown";
+  line += ", ";
+  line += service.state ? ServiceStateWord(*service.state) : "state unknown";
+  return line;
+}
+
+std::string PortLine(const StatusReport& report, const PortReport& port) {
+  auto blocked = [](bool b) { return b ? "blocked" : "allowed"; };
+  std::string line =
+      "Port " + std::to_string(port.port) + ": TCP " + blocked(port.tcpBlocked) + ", UDP " + blocked(port.udpBlocked);
+  if (report.path == FirewallPath::Advanced || port.blockRules) {
+    line += ", " + (port.blockRules ? Plural(*port.blockRules, "block rule", "block rules") : "block rules unknown");
+  }
+  if (report.path == FirewallPath::Legacy || port.openingEnabled) {
+    line += port.openingEnabled ? (*port.openingEnabled ? ", opening enabled" : ", no opening enabled")
+                                : ", opening unknown";
+  }
+  return line;
+}
+
+// The status lines without the summary, each with the given indent.
+void StatusLines(const StatusReport& report, const std::string& indent, std::string& out) {
+  auto add = [&](const std::string& line) { out += indent + line + "\n"; };
+  add("Host: " + HostText(report));
+  if (report.path == FirewallPath::Advanced) {
+    add("Firewall: " + OnOff(report.firewallOn) + " (advanced policy)");
+    for (const auto& profile : report.profiles) {
+      std::string line =
+          "  " + PrintableLine(profile.name) + " profile: " + (profile.on ? OnOff(*profile.on) : "unknown");
+      if (profile.inForce) line += " (in force)";
+      add(line);
+    }
+  } else {
+    add("Firewall: " + OnOff(report.firewallOn) + " (legacy profile)");
+  }
+  for (const ServiceReport& service : report.services) add(ServiceLine(service));
+  for (const PortReport& port : report.ports) add(PortLine(report, port));
+  add("Quillfort rules: " + std::to_string(report.quillfortRules));
+}
+
+// The firewall and service code write whole lines; their line ends are not content.
+std::string_view WithoutLineEnd(std::string_view line) {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  return line;
+}
+
+void FailedStepLines(const std::vector<FailedStep>& steps, std::string& out) {
+  for (const FailedStep& step : steps) {
+    out += "Step failed: " + PrintableLine(step.step) + ": " + Hex(step.code) + "\n";
+    for (const std::string& diagnostic : step.diagnostics) {
+      out += "    " + PrintableLine(WithoutLineEnd(diagnostic)) + "\n";
+    }
+  }
+}
+
+std::string Joined(const std::vector<std::string>& items) {
+  std::string joined;
+  for (const std::string& item : items) {
+    if (!joined.empty()) joined += ", ";
+    joined += PrintableLine(item);
+  }
+  return joined;
+}
+
+std::string FailedAt(const FailedStep& step) {
+  return "FAILED at " + PrintableLine(step.step) + " (" + Hex(step.code) + ")";
+}
+
+// The status fields, shared by status and the "after" of harden and restore.
+void StatusMembers(const StatusReport& report, JsonWriter& json) {
+  json.Key("hardened");
+  json.Bool(report.hardened);
+  json.Key("host");
+  json.BeginObject();
+  json.Key("label");
+  report.hostLabel.empty() ? json.Null() : json.String(report.hostLabel);
+  json.Key("class");
+  json.Int(report.hostClass);
+  json.EndObject();
+  json.Key("firewall");
+  json.BeginObject();
+  json.Key("path");
+  json.String(report.path == FirewallPath::Advanced ? "advanced" : "legacy");
+  json.Key("on");
+  json.Bool(report.firewallOn);
+  json.Key("profiles");
+  json.BeginArray();
+  for (const auto& profile : report.profiles) {
+    json.BeginObject();
+    json.Key("name");
+    json.String(profile.name);
+    json.Key("on");
+    json.BoolOrNull(profile.on);
+    json.Key("inForce");
+    json.Bool(profile.inForce);
+    json.EndObject();
+  }
+  json.EndArray();
+  json.EndObject();
+  json.Key("services");
+  json.BeginArray();
+  for (const ServiceReport& service : report.services) {
+    json.BeginObject();
+    json.Key("name");
+    json.String(service.name);
+    json.Key("present");
+    json.Bool(service.present);
+    json.Key("startType");
+    service.startType ? json.String(StartTypeWord(*service.startType)) : json.Null();
+    json.Key("startTypeCode");
+    json.IntOrNull(service.startType);
+    json.Key("state");
+    service.state ? json.String(ServiceStateWord(*service.state)) : json.Null();
+    json.Key("stateCode");
+    json.IntOrNull(service.state);
+    json.EndObject();
+  }
+  json.EndArray();
+  json.Key("ports");
+  json.BeginArray();
+  for (const PortReport& port : report.ports) {
+    json.BeginObject();
+    json.Key("port");
+    json.Int(port.port);
+    json.Key("tcpBlocked");
+    json.Bool(port.tcpBlocked);
+    json.Key("udpBlocked");
+    json.Bool(port.udpBlocked);
+    json.Key("blockRules");
+    json.IntOrNull(port.blockRules);
+    json.Key("openingEnabled");
+    json.BoolOrNull(port.openingEnabled);
+    json.EndObject();
+  }
+  json.EndArray();
+  json.Key("quillfortRules");
+  json.Int(report.quillfortRules);
+}
+
+void StatusObject(const StatusReport& report, JsonWriter& json) {
+  json.BeginObject();
+  StatusMembers(report, json);
+  json.EndObject();
+}
+
+void Header(const char* command, JsonWriter& json) {
+  json.BeginObject();
+  json.Key("command");
+  json.String(command);
+  json.Key("schemaVersion");
+  json.Int(kJsonSchemaVersion);
+}
+
+void StringArray(const std::vector<std::string>& items, JsonWriter& json) {
+  json.BeginArray();
+  for (const std::string& item : items) json.String(item);
+  json.EndArray();
+}
+
+void FailedStepsArray(const std::vector<FailedStep>& steps, JsonWriter& json) {
+  json.BeginArray();
+  for (const FailedStep& step : steps) {
+    json.BeginObject();
+    json.Key("step");
+    json.String(step.step);
+    json.Key("code");
+    json.Int(step.code);
+    json.Key("codeHex");
+    json.String(Hex(step.code));
+    json.Key("diagnostics");
+    json.BeginArray();
+    for (const std::string& diagnostic : step.diagnostics) json.String(WithoutLineEnd(diagnostic));
+    json.EndArray();
+    json.EndObject();
+  }
+  json.EndArray();
+}
+
+}  // namespace
+
+std::string StartTypeWord(std::uint32_t startType) {
+  switch (startType) {
+    case 0:
+      return "boot";
+    case 1:
+      return "system";
+    case 2:
+      return "automatic";
+    case 3:
+      return "manual";
+    case 4:
+      return "disabled";
+  }
+  return "start type " + std::to_string(startType);
+}
+
+std::string ServiceStateWord(std::uint32_t state) {
+  switch (state) {
+    case 1:
+      return "stopped";
+    case 2:
+      return "start pending";
+    case 3:
+      return "stop pending";
+    case 4:
+      return "running";
+    case 5:
+      return "continue pending";
+    case 6:
+      return "pause pending";
+    case 7:
+      return "paused";
+  }
+  return "state " + std::to_string(state);
+}
+
+std::string StatusText(const StatusReport& report) {
+  std::string out;
+  StatusLines(report, "", out);
+  out += std::string("hardened: ") + (report.hardened ? "yes" : "no") + "\n";
+  return out;
+}
+
+std::string HardenText(const HardenReport& report) {
+  std::string out;
+  if (report.restorePointSaved) out += "Restore point saved\n";
+  out += "Rules added: " + std::to_string(report.rulesAdded) +
+         ", already present: " + std::to_string(report.rulesAlreadyPresent) + "\n";
+  FailedStepLines(report.failedSteps, out);
+  for (const std::string& item : report.stillExposed) out += "Still exposed: " + PrintableLine(item) + "\n";
+  out += "After the run:\n";
+  StatusLines(report.after, "  ", out);
+
+  std::string summary = "harden: ";
+  if (report.accessDenied) {
+    summary += kElevate;
+  } else if (!report.failedSteps.empty()) {
+    summary += FailedAt(report.failedSteps.front());
+  } else if (!report.stillExposed.empty()) {
+    summary += "FAILED, still exposed: " + Joined(report.stillExposed);
+  } else if (!report.after.hardened) {
+    summary += "FAILED, not hardened afterwards";
+  } else {
+    summary += report.changed ? "changed, hardened" : "unchanged, already hardened";
+  }
+  return out + summary + "\n";
+}
+
+std::string RestoreText(const RestoreReport& report) {
+  std::string out;
+  if (report.restorePointFound) {
+    out += "Rules removed: " + std::to_string(report.rulesRemoved) +
+           ", put back: " + std::to_string(report.rulesPutBack) + "\n";
+    out += "Services stopped: " + (report.servicesStopped.empty() ? "none" : Joined(report.servicesStopped)) + "\n";
+  }
+  FailedStepLines(report.failedSteps, out);
+  if (report.restorePointFound || !report.failedSteps.empty()) {
+    out += "After the restore:\n";
+    StatusLines(report.after, "  ", out);
+  }
+
+  std::string summary = "restore: ";
+  if (report.accessDenied) {
+    summary += kElevate;
+  } else if (!report.failedSteps.empty()) {
+    summary += FailedAt(report.failedSteps.front());
+  } else if (!report.restorePointFound) {
+    summary += "nothing to restore (no restore point)";
+  } else {
+    summary += report.changed ? "restored" : "restored, nothing needed changing";
+  }
+  return out + summary + "\n";
+}
+
+std::string StatusJson(const StatusReport& report) {
+  JsonWriter json;
+  Header("status", json);
+  StatusMembers(report, json);
+  json.EndObject();
+  return json.Finish();
+}
+
+std::string HardenJson(const HardenReport& report) {
+  JsonWriter json;
+  Header("harden", json);
+  json.Key("changed");
+  json.Bool(report.changed);
+  json.Key("hardened");
+  json.Bool(report.after.hardened);
+  json.Key("accessDenied");
+  json.Bool(report.accessDenied);
+  json.Key("restorePointSaved");
+  json.Bool(report.restorePointSaved);
+  json.Key("rulesAdded");
+  json.Int(report.rulesAdded);
+  json.Key("rulesAlreadyPresent");
+  json.Int(report.rulesAlreadyPresent);
+  json.Key("failedSteps");
+  FailedStepsArray(report.failedSteps, json);
+  json.Key("stillExposed");
+  StringArray(report.stillExposed, json);
+  json.Key("after");
+  StatusObject(report.after, json);
+  json.EndObject();
+  return json.Finish();
+}
+
+std::string RestoreJson(const RestoreReport& report) {
+  JsonWriter json;
+  Header("restore", json);
+  json.Key("changed");
+  json.Bool(report.changed);
+  json.Key("restorePointFound");
+  json.Bool(report.restorePointFound);
+  json.Key("accessDenied");
+  json.Bool(report.accessDenied);
+  json.Key("rulesRemoved");
+  json.Int(report.rulesRemoved);
+  json.Key("rulesPutBack");
+  json.Int(report.rulesPutBack);
+  json.Key("servicesStopped");
+  StringArray(report.servicesStopped, json);
+  json.Key("failedSteps");
+  FailedStepsArray(report.failedSteps, json);
+  json.Key("after");
+  StatusObject(report.after, json);
+  json.EndObject();
+  return json.Finish();
+}
+
+std::string CheckLine(const StatusReport& report) {
+  if (!report.hardened) return {};
+  return "hardened: " + HostText(report) + ", firewall " + OnOff(report.firewallOn) + ", " +
+         Plural(PortsBlocked(report), "port", "ports") + " blocked\n";
+}
+
+std::string UsageText() {
+  return "Usage: quillfort-cli COMMAND [--json] [--log FILE]\n"
+         "\n"
+         "Closes inbound ports 445 and 135-139 of this Windows host with its own firewall.\n"
+         "Run it from an elevated prompt (as administrator).\n"
+         "\n"
+         "Commands:\n"
+         "  status    show the firewall, its service and the guarded ports\n"
+         "  harden    start the firewall service, switch the firewall on and block the\n"
+         "            guarded ports; rules already there are not added again\n"
+         "  restore   put back what Quillfort changed, from the restore point it saved\n"
+         "            before its first change, and delete the restore point\n"
+         "  check     print one line and exit 0 when the host is hardened; print\n"
+         "            nothing and exit 1 when it is not\n"
+         "  help      show this text\n"
+         "\n"
+         "Options:\n"
+         "  --json          print one JSON object instead of text (status, harden, restore)\n"
+         "  --log FILE      write the diagnostics of the firewall and service code to FILE\n"
+         "  --help, -h, /?  show this text\n"
+         "\n"
+         "Exit codes:\n"
+         "  0   success; for check and status: the host is hardened\n"
+         "  1   the host is not hardened (check, status)\n"
+         "  2   a step failed or the host is still exposed (harden, restore)\n"
+         "  3   access denied: not run as administrator\n"
+         "  64  usage error\n";
+}
+
+std::string UsageErrorText(const std::string& reason) {
+  return "quillfort-cli: " + PrintableLine(reason) + "\nTry 'quillfort-cli --help'.\n";
+}
+
+}  // namespace qf::cli

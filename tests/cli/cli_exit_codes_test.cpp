@@ -1,0 +1,79 @@
+// Exit codes from the reports: what a caller's script branches on.
+#include "cli/cli_exit_codes.h"
+
+#include <gtest/gtest.h>
+
+#include "sample_reports.h"
+
+namespace qf::cli {
+namespace {
+
+using hardening::HardenReport;
+using hardening::RestoreReport;
+
+TEST(CliExitCodes, HaveTheDocumentedValues) {
+  EXPECT_EQ(kExitSuccess, 0);
+  EXPECT_EQ(kExitNotHardened, 1);
+  EXPECT_EQ(kExitStepFailed, 2);
+  EXPECT_EQ(kExitNotElevated, 3);
+  EXPECT_EQ(kExitUsage, 64);
+}
+
+TEST(CliExitCodes, StatusAndCheckFollowHardened) {
+  EXPECT_EQ(StatusExitCode(samples::AdvancedHardened()), 0);
+  EXPECT_EQ(StatusExitCode(samples::LegacyHardened()), 0);
+  EXPECT_EQ(StatusExitCode(samples::AdvancedExposed()), 1);
+  EXPECT_EQ(StatusExitCode(samples::LegacyUnknown()), 1);
+}
+
+TEST(CliExitCodes, HardenSucceedsOnlyWhenEveryStepDidAndTheHostIsHardened) {
+  HardenReport report;
+  report.changed = true;
+  report.after = samples::AdvancedHardened();
+  EXPECT_EQ(HardenExitCode(report), 0);
+  report.changed = false;  // a second run that found everything in place
+  EXPECT_EQ(HardenExitCode(report), 0);
+
+  HardenReport failed = report;
+  failed.failedSteps = {{"AddBlockRule UDP 139", 0x80004005u, {}}};
+  EXPECT_EQ(HardenExitCode(failed), 2) << "a failed step fails the run even when the host reads hardened";
+
+  HardenReport exposed = report;
+  exposed.after = samples::AdvancedExposed();
+  exposed.stillExposed = {"firewall off", "port 135"};
+  EXPECT_EQ(HardenExitCode(exposed), 2) << "no step failed, yet the run did not harden";
+
+  HardenReport notHardened = report;
+  notHardened.after = samples::AdvancedExposed();
+  EXPECT_EQ(HardenExitCode(notHardened), 2);
+
+  HardenReport inconsistent = report;
+  inconsistent.stillExposed = {"port 445"};
+  EXPECT_EQ(HardenExitCode(inconsistent), 2) << "anything named still exposed is never a success";
+
+  HardenReport denied = exposed;
+  denied.accessDenied = true;
+  denied.failedSteps = {{"SetServiceAutoStart MpsSvc", 5u, {}}};
+  EXPECT_EQ(HardenExitCode(denied), 3) << "access denied comes before the failed step";
+}
+
+TEST(CliExitCodes, RestoreFailsOnlyOnAFailedStepOrAccessDenied) {
+  RestoreReport none;  // no restore point: nothing to do is a success
+  EXPECT_EQ(RestoreExitCode(none), 0);
+
+  RestoreReport restored;
+  restored.restorePointFound = true;
+  restored.changed = true;
+  restored.after = samples::AdvancedExposed();  // back to how it was: not hardened, still a success
+  EXPECT_EQ(RestoreExitCode(restored), 0);
+
+  RestoreReport failed = restored;
+  failed.failedSteps = {{"RemoveRules", 0x80004005u, {}}};
+  EXPECT_EQ(RestoreExitCode(failed), 2);
+
+  failed.accessDenied = true;
+  EXPECT_EQ(RestoreExitCode(failed), 3);
+}
+
+}  // namespace
+}  // namespace qf::cli

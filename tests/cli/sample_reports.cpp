@@ -1,0 +1,151 @@
+#include "sample_reports.h"
+
+#include "cli/cli_output.h"
+
+namespace qf::cli::samples {
+
+using namespace hardening;
+
+namespace {
+
+constexpr long kPorts[] = {445, 135, 136, 137, 138, 139};
+
+std::vector<ProfileReport> Profiles(std::optional<bool> domain, std::optional<bool> priv, std::optional<bool> pub) {
+  return {{"domain", domain, false}, {"private", priv, false}, {"public", pub, true}};
+}
+
+}  // namespace
+
+StatusReport AdvancedHardened() {
+  StatusReport r;
+  r.hostLabel = "WIN7X64";
+  r.hostClass = 5;
+  r.path = FirewallPath::Advanced;
+  r.firewallOn = true;
+  r.profiles = Profiles(true, true, true);
+  r.services = {{"MpsSvc", true, 2u, 4u}};
+  for (long port : kPorts) r.ports.push_back({port, true, true, 2, std::nullopt});
+  r.quillfortRules = 12;
+  r.hardened = true;
+  return r;
+}
+
+StatusReport AdvancedExposed() {
+  StatusReport r;
+  r.hostLabel = "WIN7X64";
+  r.hostClass = 5;
+  r.path = FirewallPath::Advanced;
+  r.firewallOn = false;
+  r.profiles = Profiles(std::nullopt, false, false);
+  r.services = {{"MpsSvc", true, 3u, 1u}};
+  for (long port : kPorts) r.ports.push_back({port, false, false, 0, std::nullopt});
+  r.ports[0].udpBlocked = true;  // one UDP rule left by someone else
+  r.ports[0].blockRules = 1;
+  r.quillfortRules = 0;
+  r.hardened = false;
+  return r;
+}
+
+StatusReport LegacyHardened() {
+  StatusReport r;
+  r.hostLabel = "WIN2003";
+  r.hostClass = 3;
+  r.path = FirewallPath::Legacy;
+  r.firewallOn = true;
+  r.services = {{"SharedAccess", true, 2u, 4u}};
+  for (long port : kPorts) r.ports.push_back({port, true, true, std::nullopt, false});
+  r.ports[2] = {136, false, false, std::nullopt, true};  // netsh has no line for 136
+  r.hardened = true;
+  return r;
+}
+
+StatusReport LegacyUnknown() {
+  StatusReport r;
+  r.hostClass = 0;
+  r.path = FirewallPath::Legacy;
+  r.firewallOn = false;
+  r.services = {{"SharedAccess", false, std::nullopt, std::nullopt}};
+  for (long port : kPorts) r.ports.push_back({port, false, false, std::nullopt, std::nullopt});
+  r.hardened = false;
+  return r;
+}
+
+FailedStep AwkwardFailedStep() {
+  return {"AddBlockRule TCP 445",
+          0x80004005u,
+          {"Rules->Add failed: 0x80070005\n", "name \"@QXRuleOptions.exe, TCP-445\" path C:\\Windows\\system32",
+           std::string("bell\a tab\t nul") + '\0' + " end\r\n", "cp936 \xB7\xC0\xBB\xF0\xC7\xBD and a cut \xE6\x97"}};
+}
+
+std::vector<NamedJson> ValidJsonSamples() {
+  std::vector<NamedJson> out;
+  out.push_back({"status-advanced-hardened", StatusJson(AdvancedHardened())});
+  out.push_back({"status-advanced-exposed", StatusJson(AdvancedExposed())});
+  out.push_back({"status-legacy-hardened", StatusJson(LegacyHardened())});
+  out.push_back({"status-legacy-unknown", StatusJson(LegacyUnknown())});
+
+  HardenReport changed;
+  changed.changed = true;
+  changed.restorePointSaved = true;
+  changed.rulesAdded = 12;
+  changed.after = AdvancedHardened();
+  out.push_back({"harden-changed", HardenJson(changed)});
+
+  HardenReport unchanged;
+  unchanged.rulesAlreadyPresent = 12;
+  unchanged.after = AdvancedHardened();
+  out.push_back({"harden-unchanged", HardenJson(unchanged)});
+
+  HardenReport failed;
+  failed.changed = true;
+  failed.rulesAdded = 2;
+  failed.failedSteps = {AwkwardFailedStep(), {"StartServiceAndWait MpsSvc", 0x41Du, {}}};
+  failed.stillExposed = {"firewall off", "port 445"};
+  failed.after = AdvancedExposed();
+  out.push_back({"harden-failed", HardenJson(failed)});
+
+  HardenReport legacyFailed;
+  legacyFailed.changed = true;
+  legacyFailed.failedSteps = {{"RunCommandHidden netsh firewall set portopening TCP 445", 1u, {}}};
+  legacyFailed.stillExposed = {"port 445"};
+  legacyFailed.after = LegacyUnknown();
+  out.push_back({"harden-legacy-failed", HardenJson(legacyFailed)});
+
+  HardenReport denied;
+  denied.accessDenied = true;
+  denied.failedSteps = {{"SetServiceAutoStart MpsSvc", 5u, {"OpenServiceA: access denied"}}};
+  denied.stillExposed = {"firewall off"};
+  denied.after = AdvancedExposed();
+  out.push_back({"harden-access-denied", HardenJson(denied)});
+
+  RestoreReport restored;
+  restored.restorePointFound = true;
+  restored.changed = true;
+  restored.rulesRemoved = 12;
+  restored.rulesPutBack = 2;
+  restored.servicesStopped = {"MpsSvc"};
+  restored.after = AdvancedExposed();
+  out.push_back({"restore-restored", RestoreJson(restored)});
+
+  RestoreReport none;
+  none.after = LegacyUnknown();
+  out.push_back({"restore-no-restore-point", RestoreJson(none)});
+
+  RestoreReport restoreFailed;
+  restoreFailed.restorePointFound = true;
+  restoreFailed.changed = true;
+  restoreFailed.rulesRemoved = 6;
+  restoreFailed.failedSteps = {AwkwardFailedStep()};
+  restoreFailed.after = LegacyHardened();
+  out.push_back({"restore-failed", RestoreJson(restoreFailed)});
+
+  RestoreReport restoreDenied;
+  restoreDenied.restorePointFound = true;
+  restoreDenied.accessDenied = true;
+  restoreDenied.failedSteps = {{"RemoveRules", 0x80070005u, {}}};
+  restoreDenied.after = AdvancedHardened();
+  out.push_back({"restore-access-denied", RestoreJson(restoreDenied)});
+  return out;
+}
+
+}  // namespace qf::cli::samples
