@@ -43,7 +43,6 @@ private:
     void ShowReading(const PanelReading& reading) override;
     void ShowCompletion(bool complete, const HardeningOutcome& outcome,
                         const PanelReading& reading) override;
-    void BeforeFirstChange() override;
     void IdentifyHost();
     CXColorStatic& PortLabel(int controlId);
     // Writes the firewall line, then the six port lines, from m_lastReading.

@@ -154,8 +154,6 @@ void CPortmoatDlg::ShowCompletion(bool complete, const HardeningOutcome& outcome
     ShowProgress(look.textCp936, look.colour);
 }
 
-void CPortmoatDlg::BeforeFirstChange() {}
-
 CXColorStatic& CPortmoatDlg::PortLabel(int controlId) {
     switch (controlId) {
     case IDC_PORT445_STATUS: return m_port445Line;

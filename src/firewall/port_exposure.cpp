@@ -62,6 +62,13 @@ bool BlockTally::PortBlocked(std::size_t index) const {
   return index < blocked_.size() && blocked_[index][kTcpSlot] && blocked_[index][kUdpSlot];
 }
 
+bool BlockTally::ProtocolBlocked(std::size_t index, long protocol) const {
+  if (index >= blocked_.size()) return false;
+  if (protocol == kProtocolTcp) return blocked_[index][kTcpSlot];
+  if (protocol == kProtocolUdp) return blocked_[index][kUdpSlot];
+  return false;
+}
+
 void BlockTally::Examine(RuleProperties& rule) {
   if (!UsableProfiles(currentProfiles_) || Complete()) return;
   if (rule.Enabled() != std::optional<bool>(true)) return;
@@ -88,6 +95,16 @@ void BlockTally::Examine(RuleProperties& rule) {
 }
 
 bool LegacyFirewallOn(const LegacyProfileReading& reading) { return reading.firewallOn.value_or(false); }
+
+bool LegacyProtocolBlocked(const LegacyProfileReading& reading, long port, long protocol) {
+  if (!LegacyFirewallOn(reading)) return false;
+  if (reading.exceptionsNotAllowed.value_or(false)) return true;
+  if (!reading.openingsRead) return false;
+  for (const LegacyOpening& opening : reading.openings) {
+    if (opening.port == port && opening.protocol == protocol && opening.enabled.value_or(true)) return false;
+  }
+  return true;
+}
 
 bool LegacyPortBlocked(const LegacyProfileReading& reading, long port) {
   if (!LegacyFirewallOn(reading)) return false;

@@ -69,6 +69,8 @@ class BlockTally {
   bool Complete() const;
   // Blocked for TCP and for UDP by the rules examined so far.
   bool PortBlocked(std::size_t index) const;
+  // Blocked for the one protocol (6 or 17) by the rules examined so far.
+  bool ProtocolBlocked(std::size_t index, long protocol) const;
   std::size_t size() const { return ports_.size(); }
 
  private:
@@ -100,5 +102,7 @@ bool LegacyFirewallOn(const LegacyProfileReading& reading);
 // Blocked when the firewall is on and either exceptions are not honoured or
 // no opening of the port, of either protocol and any scope, may be open.
 bool LegacyPortBlocked(const LegacyProfileReading& reading, long port);
+// The same for one protocol (6 or 17).
+bool LegacyProtocolBlocked(const LegacyProfileReading& reading, long port, long protocol);
 
 }  // namespace qf::firewall

@@ -1,6 +1,7 @@
 // Carries out a hardening plan on this host: one implementation of every
 // step, for the dialog and for the console program. What a step shows is the
-// front's business; what it changes and how it is judged is the run's.
+// front's business; what it changes and how it is judged is the run's. Before
+// its first change a run saves the restore point, unless there is one.
 #pragma once
 
 #include <cstdint>
@@ -11,25 +12,16 @@
 #include "hardening/guarded_ports.h"
 #include "hardening/hardening_outcome.h"
 #include "hardening/hardening_plan.h"
+#include "hardening/step_observer.h"
 
-class HardeningFront {
+class HardeningFront : public StepObserver {
  public:
-  virtual ~HardeningFront() = default;
   virtual void EnableControl(FrontControl control, bool enable) = 0;
   virtual void ShowProgress(const char* textCp936) = 0;
   // Shows a reading of the firewall just taken.
   virtual void ShowReading(const PanelReading& reading) = 0;
   virtual void ShowCompletion(bool complete, const HardeningOutcome& outcome,
                               const PanelReading& reading) = 0;
-  // Around every step whose outcome counts; a front may keep what the
-  // firewall and service code wrote meanwhile.
-  virtual void StepStarting(const std::string& step) { (void)step; }
-  virtual void StepEnded(const std::string& step, std::uint32_t code) {
-    (void)step;
-    (void)code;
-  }
-  // Before the first step that may change the host.
-  virtual void BeforeFirstChange() {}
 };
 
 struct HardeningRunOptions {
@@ -44,6 +36,8 @@ struct HardeningRunResult {
   bool complete = false;
   int rulesAdded = 0;
   int rulesAlreadyPresent = 0;
+  bool changed = false;            // the host differs from how the run found it
+  bool restorePointSaved = false;  // this run saved the restore point
 };
 
 HardeningRunResult RunHardening(int hostClass, CAdvancedFirewall& advanced, CLegacyFirewall& legacy,

@@ -3,12 +3,15 @@
 #include <vector>
 
 #include "firewall/port_exposure.h"
+#include "hardening/host_access.h"
 #include "host/command_runner.h"
 #include "host/service_control.h"
 
 namespace {
 
 std::vector<long> GuardedPortList() { return std::vector<long>(kGuardedPorts.begin(), kGuardedPorts.end()); }
+
+constexpr char kSaveRestorePointStep[] = "SaveRestorePoint";
 
 bool ChangesTheHost(HardeningAction action) {
   switch (action) {
@@ -35,23 +38,28 @@ class Run {
       if (step.needsAdvancedPolicy && !policyOpen_) continue;
       if (ChangesTheHost(step.action) && !changeAnnounced_) {
         changeAnnounced_ = true;
-        front_.BeforeFirstChange();
+        front_.StepStarting(kSaveRestorePointStep);
+        Record(kSaveRestorePointStep, keeper_.BeforeFirstChange());
       }
       if (IsCheckedStep(step.action)) {
         const std::string name = StepName(step);
         front_.StepStarting(name);
-        const std::uint32_t code = Checked(step);
-        result_.outcome.Record(name, code);
-        front_.StepEnded(name, code);
+        Record(name, Checked(step));
       } else {
         Unchecked(step);
       }
     }
+    keeper_.AfterRun();
+    result_.changed = keeper_.Changed();
+    result_.restorePointSaved = keeper_.Saved();
     return result_;
   }
 
  private:
-  static std::uint32_t FailureUnlessDone(bool done) { return done ? 0 : kStepFailedWithoutCode; }
+  void Record(const std::string& name, std::uint32_t code) {
+    result_.outcome.Record(name, code);
+    front_.StepEnded(name, code);
+  }
 
   std::uint32_t Checked(const HardeningStep& step) {
     switch (step.action) {
@@ -131,6 +139,7 @@ class Run {
   HardeningRunResult result_;
   bool policyOpen_ = true;
   bool changeAnnounced_ = false;
+  qf::hardening::RestorePointKeeper keeper_{hostClass_};
 };
 
 }  // namespace

@@ -23,6 +23,11 @@ struct KernelHandleCloser {
 };
 using UniqueKernelHandle = std::unique_ptr<void, KernelHandleCloser>;
 
+struct RegistryKeyCloser {
+  void operator()(HKEY key) const { RegCloseKey(key); }
+};
+using UniqueRegistryKey = std::unique_ptr<std::remove_pointer_t<HKEY>, RegistryKeyCloser>;
+
 // Looks up an entry point of a loaded module with its real type.
 template <typename Function>
 Function LookUpEntryPoint(HMODULE module, const char* name) {

@@ -8,7 +8,9 @@ namespace {
 
 constexpr wchar_t kComServer[] = L"quillfort_testbed_fw.dll";
 constexpr wchar_t kServiceProgram[] = L"testbed-service.exe";
-constexpr wchar_t kVersionKey[] = L"Software\\Wine\\AppDefaults\\Quillfort.exe";
+// Both of Quillfort's programs see the scenario's Windows version.
+constexpr const wchar_t* kVersionKeys[] = {L"Software\\Wine\\AppDefaults\\Quillfort.exe",
+                                           L"Software\\Wine\\AppDefaults\\quillfort-cli.exe"};
 
 bool Fail(std::string& error, std::string message) {
   error = std::move(message) + " (error " + std::to_string(GetLastError()) + ")";
@@ -109,7 +111,7 @@ bool UninstallTestbed(std::string& error) {
   if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", 0, KEY_SET_VALUE, overrides.out()) ==
       ERROR_SUCCESS)
     RegDeleteValueW(overrides.get(), L"netsh.exe");
-  RegDeleteTreeW(HKEY_CURRENT_USER, kVersionKey);
+  for (const wchar_t* key : kVersionKeys) RegDeleteTreeW(HKEY_CURRENT_USER, key);
   UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) return Fail(error, "cannot open the service control manager");
   for (const wchar_t* name : {L"MpsSvc", L"SharedAccess"}) {
@@ -131,8 +133,10 @@ bool SeedScenario(const Scenario& scenario, int extraRules, std::string& error) 
 
   for (const ServiceSetup& service : scenario.seed.services)
     if (!ConfigureService(manager.get(), service, error)) return false;
-  if (!WriteRegistryString(HKEY_CURRENT_USER, kVersionKey, L"Version", WideFromUtf8(scenario.wineVersion)))
-    return Fail(error, "cannot set the Windows version of Quillfort.exe");
+  for (const wchar_t* key : kVersionKeys) {
+    if (!WriteRegistryString(HKEY_CURRENT_USER, key, L"Version", WideFromUtf8(scenario.wineVersion)))
+      return Fail(error, "cannot set the Windows version of " + Utf8FromWide(key));
+  }
   return true;
 }
 
@@ -213,7 +217,7 @@ std::string DumpHost() {
   }
   wchar_t version[64] = L"";
   DWORD size = sizeof version;
-  if (RegGetValueW(HKEY_CURRENT_USER, kVersionKey, L"Version", RRF_RT_REG_SZ, nullptr, version, &size) != ERROR_SUCCESS)
+  if (RegGetValueW(HKEY_CURRENT_USER, kVersionKeys[0], L"Version", RRF_RT_REG_SZ, nullptr, version, &size) != ERROR_SUCCESS)
     version[0] = L'\0';
   out += "windows-version\tquillfort=" + Utf8FromWide(version) + "\n";
   return out;
