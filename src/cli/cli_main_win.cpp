@@ -127,8 +127,6 @@ class DiagnosticsLog {
   int output_ = -1;
 };
 
-bool IsAccessDenied(std::uint32_t code) { return code == ERROR_ACCESS_DENIED || code == 0x80070005u; }
-
 // Keeps each failed step with what the shared code wrote while it ran.
 class FailureRecorder : public HardeningFront {
  public:
@@ -140,19 +138,15 @@ class FailureRecorder : public HardeningFront {
   void ShowCompletion(bool, const HardeningOutcome&, const PanelReading&) override {}
   void StepStarting(const std::string&) override { mark_ = log_.Mark(); }
   void StepEnded(const std::string& step, std::uint32_t code) override {
-    if (code == 0) return;
-    if (failures_.empty()) firstFailureDenied_ = IsAccessDenied(code);
-    failures_.push_back({step, code, log_.LinesSince(mark_)});
+    if (code != 0) failures_.push_back({step, code, log_.LinesSince(mark_)});
   }
 
   const std::vector<FailedStep>& Failures() const { return failures_; }
-  bool FirstFailureDenied() const { return firstFailureDenied_; }
 
  private:
   DiagnosticsLog& log_;
   long mark_ = 0;
   std::vector<FailedStep> failures_;
-  bool firstFailureDenied_ = false;
 };
 
 std::vector<std::string> StillExposed(int hostClass, const PanelReading& reading) {
@@ -195,7 +189,7 @@ int Harden(const qf::cli::Request& request, DiagnosticsLog& log) {
   report.rulesAdded = run.rulesAdded;
   report.rulesAlreadyPresent = run.rulesAlreadyPresent;
   report.failedSteps = recorder.Failures();
-  report.accessDenied = recorder.FirstFailureDenied();
+  report.accessDenied = run.accessDenied;
   report.stillExposed = StillExposed(g_hostClass, run.reading);
   report.after = ReadStatus(g_hostLabel, g_hostClass);
   WriteAll(log.Output(), request.json ? qf::cli::HardenJson(report) : qf::cli::HardenText(report));

@@ -54,6 +54,8 @@ class CAdvancedFirewall {
  private:
   // Visits every rule until visit returns false; false when the walk could not start.
   bool ForEachRule(const std::function<bool(INetFwRule*)>& visit);
+  // The collection's answer to Add, or the failure before it (told).
+  HRESULT AddToRules(const qf::firewall::RuleRecord& record);
   bool Fail(HRESULT hr);
   Microsoft::WRL::ComPtr<INetFwPolicy2> m_policy;
   HRESULT m_lastFailure = S_OK;

@@ -282,31 +282,42 @@ bool CAdvancedFirewall::AddBlockRule(long protocol, const wchar_t* portText) {
   }
   const std::optional<qf::firewall::RuleRecord> rule = qf::firewall::IntendedBlockRule(protocol, portText);
   if (!rule) return Fail(E_INVALIDARG);
-  if (!AddRule(*rule)) return false;
+  const HRESULT added = AddToRules(*rule);
+  if (FAILED(added)) return false;
+  // The collection took the rule; only S_OK is the answer that it holds it.
   wprintf(L"Successfully added firewall rule !\n");
-  return true;
+  return added == S_OK;
 }
 
 bool CAdvancedFirewall::AddRule(const qf::firewall::RuleRecord& record) {
-  if (!m_policy) return Fail(E_POINTER);
+  m_lastFailure = S_OK;
+  return AddToRules(record) == S_OK;
+}
+
+HRESULT CAdvancedFirewall::AddToRules(const qf::firewall::RuleRecord& record) {
+  if (!m_policy) {
+    Fail(E_POINTER);
+    return E_POINTER;
+  }
   ComPtr<INetFwRules> rules;
-  if (!GetRules(m_policy.Get(), rules, m_lastFailure)) return false;
+  if (!GetRules(m_policy.Get(), rules, m_lastFailure)) return m_lastFailure;
 
   ComPtr<INetFwRule> rule;
   const HRESULT created = CoCreateInstance(CLSID_NetFwRule, nullptr, CLSCTX_INPROC_SERVER, IID_INetFwRule,
                                            reinterpret_cast<void**>(rule.GetAddressOf()));
   if (FAILED(created) || !rule) {
     wprintf(L"CoCreateInstance for INetFwRule failed: 0x%08lx\n", StatusBits(created));
-    return Fail(FAILED(created) ? created : E_NOINTERFACE);
+    Fail(FAILED(created) ? created : E_NOINTERFACE);
+    return m_lastFailure;
   }
-  if (!SetRuleProperties(rule.Get(), record, m_lastFailure)) return false;
+  if (!SetRuleProperties(rule.Get(), record, m_lastFailure)) return m_lastFailure;
 
   const HRESULT added = rules->Add(rule.Get());
-  if (added != S_OK) {
+  if (FAILED(added)) {
     wprintf(L"Failed to add firewall rule to the firewall rules collection : 0x%08lx\n", StatusBits(added));
-    return Fail(FAILED(added) ? added : E_UNEXPECTED);
+    Fail(added);
   }
-  return true;
+  return added;
 }
 
 bool CAdvancedFirewall::RemoveRulesNamed(const std::wstring& name) {

@@ -38,6 +38,9 @@ struct HardeningRunResult {
   int rulesAlreadyPresent = 0;
   bool changed = false;            // the host differs from how the run found it
   bool restorePointSaved = false;  // this run saved the restore point
+  // The first step that failed was refused access (by the service manager,
+  // the policy or the registry): the run was not elevated.
+  bool accessDenied = false;
 };
 
 HardeningRunResult RunHardening(int hostClass, CAdvancedFirewall& advanced, CLegacyFirewall& legacy,

@@ -12,6 +12,8 @@ namespace {
 std::vector<long> GuardedPortList() { return std::vector<long>(kGuardedPorts.begin(), kGuardedPorts.end()); }
 
 constexpr char kSaveRestorePointStep[] = "SaveRestorePoint";
+constexpr std::uint32_t kAccessDenied = 5;                  // ERROR_ACCESS_DENIED
+constexpr std::uint32_t kPolicyAccessDenied = 0x80070005u;  // E_ACCESSDENIED
 
 bool ChangesTheHost(HardeningAction action) {
   switch (action) {
@@ -39,23 +41,47 @@ class Run {
       if (ChangesTheHost(step.action) && !changeAnnounced_) {
         changeAnnounced_ = true;
         front_.StepStarting(kSaveRestorePointStep);
-        Record(kSaveRestorePointStep, keeper_.BeforeFirstChange());
+        const std::uint32_t saved = keeper_.BeforeFirstChange();
+        if (saved != 0 && !failureSeen_) {
+          failureSeen_ = true;
+          // Only an administrator may write under HKLM\SOFTWARE.
+          result_.accessDenied = saved == kAccessDenied;
+        }
+        Record(kSaveRestorePointStep, saved);
       }
       if (IsCheckedStep(step.action)) {
         const std::string name = StepName(step);
         front_.StepStarting(name);
-        Record(name, Checked(step));
+        deniedNow_ = false;
+        const std::uint32_t code = Checked(step);
+        if (code != 0 && !failureSeen_) {
+          failureSeen_ = true;
+          result_.accessDenied = deniedNow_;
+        }
+        Record(name, code);
       } else {
         Unchecked(step);
       }
     }
-    keeper_.AfterRun();
-    result_.changed = keeper_.Changed();
-    result_.restorePointSaved = keeper_.Saved();
+    FinishKeeping();
     return result_;
   }
 
  private:
+  std::uint32_t PolicyFailure() {
+    const std::uint32_t code = advanced_.LastFailureOr(kStepFailedWithoutCode);
+    deniedNow_ = code == kPolicyAccessDenied;
+    return code;
+  }
+
+  void FinishKeeping() {
+    if (kept_) return;
+    kept_ = true;
+    keeper_.AfterRun();
+    result_.changed = keeper_.Changed();
+    result_.restorePointSaved = keeper_.Saved();
+  }
+
   void Record(const std::string& name, std::uint32_t code) {
     result_.outcome.Record(name, code);
     front_.StepEnded(name, code);
@@ -63,15 +89,23 @@ class Run {
 
   std::uint32_t Checked(const HardeningStep& step) {
     switch (step.action) {
-      case HardeningAction::SetServiceStartType:
-        return SetServiceStartTypeError(step.text, static_cast<unsigned long>(step.number));
-      case HardeningAction::StartServiceAndWait:
-        return ServiceStartFailureCode(StartServiceUntilRunning(step.text));
+      case HardeningAction::SetServiceStartType: {
+        const std::uint32_t error = SetServiceStartTypeError(step.text, static_cast<unsigned long>(step.number));
+        deniedNow_ = error == kAccessDenied;
+        return error;
+      }
+      case HardeningAction::StartServiceAndWait: {
+        const ServiceStartOutcome outcome = StartServiceUntilRunning(step.text);
+        // The service manager's refusal, not a service that stopped with
+        // that code of its own.
+        deniedNow_ = outcome.error == kAccessDenied;
+        return ServiceStartFailureCode(outcome);
+      }
       case HardeningAction::ReopenAdvancedPolicy:
         policyOpen_ = advanced_.Initialize();
-        return policyOpen_ ? 0 : advanced_.LastFailureOr(kStepFailedWithoutCode);
+        return policyOpen_ ? 0 : PolicyFailure();
       case HardeningAction::EnableAdvancedFirewall:
-        return advanced_.EnableFirewall() ? 0 : advanced_.LastFailureOr(kStepFailedWithoutCode);
+        return advanced_.EnableFirewall() ? 0 : PolicyFailure();
       case HardeningAction::AddBlockRule:
         return AddBlockRule(step);
       case HardeningAction::RunSystemCommand:
@@ -86,15 +120,13 @@ class Run {
   std::uint32_t AddBlockRule(const HardeningStep& step) {
     if (options_.skipIdenticalRules) {
       const std::optional<bool> present = advanced_.HasIdenticalBlockRule(step.number, step.portText);
-      if (!present) return advanced_.LastFailureOr(kStepFailedWithoutCode);
+      if (!present) return PolicyFailure();
       if (*present) {
         ++result_.rulesAlreadyPresent;
         return 0;
       }
     }
-    if (!advanced_.AddBlockRule(step.number, step.portText)) {
-      return advanced_.LastFailureOr(kStepFailedWithoutCode);
-    }
+    if (!advanced_.AddBlockRule(step.number, step.portText)) return PolicyFailure();
     ++result_.rulesAdded;
     return 0;
   }
@@ -123,6 +155,9 @@ class Run {
         front_.ShowReading(result_.reading);
         break;
       case HardeningAction::ShowCompletion:
+        // The host is compared with how the run found it before the run
+        // says how it ended: all the run's work precedes its last word.
+        FinishKeeping();
         result_.complete = IsRunComplete(hostClass_, result_.outcome, result_.reading);
         front_.ShowCompletion(result_.complete, result_.outcome, result_.reading);
         break;
@@ -139,6 +174,9 @@ class Run {
   HardeningRunResult result_;
   bool policyOpen_ = true;
   bool changeAnnounced_ = false;
+  bool kept_ = false;
+  bool deniedNow_ = false;
+  bool failureSeen_ = false;
   qf::hardening::RestorePointKeeper keeper_{hostClass_};
 };
 

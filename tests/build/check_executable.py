@@ -75,6 +75,7 @@ def import_problems(imports, arch, table):
 
 class Pe:
     def __init__(self, path):
+        self.path = path
         with open(path, "rb") as f:
             self.data = f.read()
         d = self.data
@@ -170,10 +171,18 @@ def only_chinese(res, rtype, rid):
     return langs.get(LANG_ZH_CN, b"")
 
 
+def is_console_program(pe):
+    """quillfort-cli*.exe is the console program; everything else the dialog."""
+    return os.path.basename(pe.path).lower().startswith("quillfort-cli")
+
+
 def check_headers(pe, arch):
     expect(pe.machine == (0x8664 if arch == "x64" else 0x14C), f"machine {pe.machine:#x}")
     expect(pe.magic == (0x20B if arch == "x64" else 0x10B), f"optional header magic {pe.magic:#x}")
-    expect(pe.subsystem == 2, f"subsystem {pe.subsystem} is not the GUI subsystem")
+    if is_console_program(pe):
+        expect(pe.subsystem == 3, f"subsystem {pe.subsystem} is not the console subsystem")
+    else:
+        expect(pe.subsystem == 2, f"subsystem {pe.subsystem} is not the GUI subsystem")
     expect(pe.dll_characteristics & 0x40, "DYNAMIC_BASE (ASLR) missing")
     expect(pe.dll_characteristics & 0x100, "NX_COMPAT (DEP) missing")
     if arch == "x64":
@@ -195,9 +204,14 @@ def check_imports(pe, arch):
 def check_linked(pe, _arch):
     imports = pe.imports()
     # The program's own work must have been linked in, not only the framework.
-    for dll, function in (("ole32.dll", "CoInitialize"), ("ole32.dll", "CoUninitialize"),
-                          ("advapi32.dll", "ChangeServiceConfigA"), ("user32.dll", "DrawIcon"),
-                          ("kernel32.dll", "CreateProcessA")):
+    needed = (("ole32.dll", "CoInitialize"), ("ole32.dll", "CoUninitialize"),
+              ("advapi32.dll", "ChangeServiceConfigA"), ("user32.dll", "DrawIcon"),
+              ("kernel32.dll", "CreateProcessA"))
+    if is_console_program(pe):
+        needed = (("ole32.dll", "CoInitializeEx"), ("ole32.dll", "CoUninitialize"),
+                  ("advapi32.dll", "ChangeServiceConfigA"), ("advapi32.dll", "RegSetValueExW"),
+                  ("advapi32.dll", "ControlService"), ("kernel32.dll", "CreateProcessA"))
+    for dll, function in needed:
         expect(function in imports.get(dll, []), f"{function} not imported from {dll}")
     # Looked up at run time: a static import would stop the program on old hosts.
     for function in ("SetDefaultDllDirectories", "GetNativeSystemInfo",
@@ -320,7 +334,8 @@ def check_manifest(pe, _arch):
     expect(root.tag == v1 + "assembly" and root.get("manifestVersion") == "1.0", "manifest root")
     expect([c.tag for c in root] == [v3 + "trustInfo"], f"manifest content {[c.tag for c in root]}")
     levels = list(root.iter(v3 + "requestedExecutionLevel"))
-    expect(len(levels) == 1 and levels[0].get("level") == "requireAdministrator"
+    level = "asInvoker" if is_console_program(pe) else "requireAdministrator"
+    expect(len(levels) == 1 and levels[0].get("level") == level
            and levels[0].get("uiAccess") == "false", "requested execution level")
     expect("dependency" not in text and "supportedOS" not in text, "dependencies or supported OS list")
 
@@ -359,10 +374,13 @@ def check_version(pe, _arch):
                     strings[name] = text.decode("utf-16-le").rstrip("\0")
             elif key == "VarFileInfo" and sub == "Translation":
                 translation = struct.unpack_from("<HH", value, 0)
+    name, description = "Quillfort.exe", "Quillfort 端口加固工具"
+    if is_console_program(pe):
+        name, description = "quillfort-cli.exe", "Quillfort command line"
     expect(strings == {
-        "CompanyName": "Quillfort", "FileDescription": "Quillfort 端口加固工具",
-        "FileVersion": "1.0.0.1", "InternalName": "Quillfort.exe",
-        "LegalCopyright": "Copyright (C) 2026 Quillfort", "OriginalFilename": "Quillfort.exe",
+        "CompanyName": "Quillfort", "FileDescription": description,
+        "FileVersion": "1.0.0.1", "InternalName": name,
+        "LegalCopyright": "Copyright (C) 2026 Quillfort", "OriginalFilename": name,
         "ProductName": "Quillfort", "ProductVersion": "1.0.0.1"}, f"version strings {strings}")
     expect(translation == (0x0804, 936), f"translation {translation}")
 

@@ -1,0 +1,336 @@
+// The shipped quillfort-cli.exe on simulated hosts: status, harden twice,
+// restore back to the seeded host, check, failures, usage, and a run from
+// the dialog's button undone by restore.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host_setup_win.h"
+#include "state_store_win.h"
+#include "ui_driver_win.h"
+
+using namespace e2e;
+using namespace testbed;
+
+namespace {
+
+std::wstring Env(const wchar_t* name) {
+  wchar_t value[1024];
+  const DWORD n = GetEnvironmentVariableW(name, value, 1024);
+  return n > 0 && n < 1024 ? value : L"";
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string FileText(const std::wstring& path) {
+  testbed::UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::string text;
+  char chunk[4096];
+  DWORD read = 0;
+  while (file && ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr) && read > 0) text.append(chunk, read);
+  return text;
+}
+
+struct Result {
+  DWORD exitCode = 0xFFFFFFFF;
+  std::string out;
+  std::string err;
+  bool Says(const std::string& text) const { return out.find(text) != std::string::npos; }
+  std::string LastLine() const {
+    std::string text = out;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    const std::size_t start = text.find_last_of('\n');
+    std::string line = start == std::string::npos ? text : text.substr(start + 1);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+  }
+};
+
+// The host as restore must leave it: the state without the double's own
+// history (start and add counters, netsh log), and what the service manager
+// says of both firewall services.
+std::string HostWithoutHistory() {
+  HostState state;
+  std::string error;
+  if (!ReadState(state, &error)) return "unreadable: " + error;
+  state.addsSeen = 0;
+  state.netshLog.clear();
+  for (ServiceSetup& service : state.services) service.starts = 0;
+  std::string text = SerializeState(state);
+  for (const wchar_t* name : {L"MpsSvc", L"SharedAccess"}) {
+    const ServiceReport report = QueryService(name);
+    text += Utf8FromWide(name) + " installed=" + (report.installed ? "yes" : "no") +
+            " start=" + StartTypeName(report.startType) + " state=" + ServiceStateName(report.currentState) + "\n";
+  }
+  return text;
+}
+
+class CommandLine : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    installed_ = InstallTestbed(Env(L"QF_TESTBED_BIN"), installError_);
+    // The schema check reads what this run keeps, nothing older.
+    WIN32_FIND_DATAW found;
+    const std::wstring pattern = OutputFolder() + L"\\cli-json-*.json";
+    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+      DeleteFileW((OutputFolder() + L"\\" + found.cFileName).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  static void TearDownTestSuite() {
+    std::string error;
+    if (installed_) EXPECT_TRUE(UninstallTestbed(error)) << error;
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(installed_) << installError_;
+    cli_ = Env(L"QUILLFORT_CLI_EXE");
+    if (cli_.empty() || !FileExists(cli_)) GTEST_SKIP() << "quillfort-cli.exe is not built yet";
+  }
+
+  void Seed(const char* scenarioName) {
+    const auto scenario = FindScenario(scenarioName);
+    std::string error;
+    ASSERT_TRUE(scenario && SeedScenario(*scenario, 0, error)) << scenarioName << ": " << error;
+  }
+
+  static std::wstring OutputFolder() {
+    const std::wstring folder = Env(L"QF_E2E_OUTPUT");
+    if (!folder.empty()) return L"Z:" + folder;
+    wchar_t temp[MAX_PATH];
+    const DWORD n = GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp, n ? n - 1 : 0);
+  }
+
+  // Runs a command line with standard output and standard error in files;
+  // the JSON outputs are kept for the schema check that follows this test.
+  Result Run(const std::wstring& arguments, const std::string& keepAs = "", bool throughCmd = false) {
+    Result result;
+    const std::wstring out = OutputFolder() + L"\\cli-stdout.txt";
+    const std::wstring err = OutputFolder() + L"\\cli-stderr.txt";
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    testbed::UniqueHandle outFile(CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    testbed::UniqueHandle errFile(CreateFileW(err.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!outFile || !errFile) {
+      ADD_FAILURE() << "cannot create the output files";
+      return result;
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = outFile.get();
+    startup.hStdError = errFile.get();
+    std::wstring line = L"\"" + cli_ + L"\" " + arguments;
+    if (throughCmd) line = L"cmd.exe /c \"" + line + L"\"";
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+      ADD_FAILURE() << "cannot start " << Utf8FromWide(line) << ": " << GetLastError();
+      return result;
+    }
+    testbed::UniqueHandle processHandle(process.hProcess), thread(process.hThread);
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 180000), WAIT_OBJECT_0) << Utf8FromWide(arguments);
+    GetExitCodeProcess(process.hProcess, &result.exitCode);
+    outFile.reset();
+    errFile.reset();
+    result.out = FileText(out);
+    result.err = FileText(err);
+    if (!keepAs.empty()) {
+      CopyFileW(out.c_str(), (OutputFolder() + L"\\cli-json-" + WideFromUtf8(keepAs) + L".json").c_str(), FALSE);
+    }
+    return result;
+  }
+
+  // status, harden twice, check, restore: the host ends as it was seeded.
+  void HardenTwiceAndRestore(const char* scenario, int rulesPerRun) {
+    SCOPED_TRACE(scenario);
+    Seed(scenario);
+    const std::string seeded = HostWithoutHistory();
+
+    const Result before = Run(L"status --json", std::string(scenario) + "-status-before");
+    EXPECT_EQ(before.exitCode, 1u) << before.out;
+    EXPECT_TRUE(before.Says("\"hardened\": false")) << before.out;
+    EXPECT_EQ(Run(L"check").exitCode, 1u);
+
+    const Result first = Run(L"harden --json", std::string(scenario) + "-harden-first");
+    EXPECT_EQ(first.exitCode, 0u) << first.out;
+    EXPECT_TRUE(first.Says("\"changed\": true")) << first.out;
+    EXPECT_TRUE(first.Says("\"restorePointSaved\": true")) << first.out;
+    EXPECT_TRUE(first.err.empty()) << first.err;
+
+    const Result second = Run(L"harden --json", std::string(scenario) + "-harden-second");
+    EXPECT_EQ(second.exitCode, 0u) << second.out;
+    EXPECT_TRUE(second.Says("\"changed\": false")) << second.out;
+    EXPECT_TRUE(second.Says("\"rulesAdded\": 0")) << second.out;
+    EXPECT_TRUE(second.Says("\"quillfortRules\": " + std::to_string(rulesPerRun))) << second.out;
+    HostState host;
+    std::string error;
+    ASSERT_TRUE(ReadState(host, &error)) << error;
+    EXPECT_EQ(host.rules.size() - CountSeededRules(scenario), static_cast<std::size_t>(rulesPerRun));
+
+    const Result status = Run(L"status");
+    EXPECT_EQ(status.exitCode, 0u) << status.out;
+    EXPECT_EQ(status.LastLine(), "hardened: yes");
+    const Result check = Run(L"check");
+    EXPECT_EQ(check.exitCode, 0u);
+    EXPECT_EQ(check.out.find("hardened: "), 0u) << check.out;
+
+    const Result restore = Run(L"restore --json", std::string(scenario) + "-restore");
+    EXPECT_EQ(restore.exitCode, 0u) << restore.out;
+    EXPECT_TRUE(restore.Says("\"restorePointFound\": true")) << restore.out;
+    EXPECT_EQ(HostWithoutHistory(), seeded);
+
+    const Result again = Run(L"restore");
+    EXPECT_EQ(again.exitCode, 0u) << again.out;
+    EXPECT_EQ(again.LastLine(), "restore: nothing to restore (no restore point)");
+    EXPECT_EQ(HostWithoutHistory(), seeded);
+    EXPECT_EQ(Run(L"check").exitCode, 1u);
+  }
+
+  static std::size_t CountSeededRules(const char* scenarioName) {
+    const auto scenario = FindScenario(scenarioName);
+    return scenario ? scenario->seed.rules.size() : 0;
+  }
+
+  static bool installed_;
+  static std::string installError_;
+  std::wstring cli_;
+};
+
+bool CommandLine::installed_ = false;
+std::string CommandLine::installError_;
+
+TEST_F(CommandLine, Windows7HardensOnceAndRestoresTheSeededHost) { HardenTwiceAndRestore("win7", 12); }
+TEST_F(CommandLine, Windows8HardensOnceAndRestoresTheSeededHost) { HardenTwiceAndRestore("win8", 12); }
+TEST_F(CommandLine, VistaHardensOnceAndRestoresTheSeededHost) { HardenTwiceAndRestore("vista", 12); }
+TEST_F(CommandLine, Server2003HardensThroughNetshAndRestoresTheSeededHost) { HardenTwiceAndRestore("win2003", 0); }
+TEST_F(CommandLine, NT4ClassHostHardensThroughNetshAndRestoresTheSeededHost) { HardenTwiceAndRestore("nt4", 0); }
+
+TEST_F(CommandLine, ARunFromTheDialogIsUndoneByRestore) {
+  Seed("win7");
+  const std::string seeded = HostWithoutHistory();
+  const std::wstring exe = Env(L"QUILLFORT_EXE");
+  if (exe.empty() || !FileExists(exe)) GTEST_SKIP() << "Quillfort.exe is not built yet";
+  QuillfortProcess quillfort;
+  std::string error;
+  ASSERT_TRUE(LaunchQuillfort(exe, 60000, quillfort, error)) << error;
+  DWORD elapsed = 0;
+  EXPECT_TRUE(HardenAndWait(quillfort.dialog, 120000, elapsed));
+  EXPECT_TRUE(ExitAndWait(quillfort, 15000));
+  if (WaitForSingleObject(quillfort.process.get(), 0) != WAIT_OBJECT_0) TerminateProcess(quillfort.process.get(), 1);
+  EXPECT_EQ(Run(L"check").exitCode, 0u);
+
+  const Result restore = Run(L"restore");
+  EXPECT_EQ(restore.exitCode, 0u) << restore.out;
+  EXPECT_EQ(restore.LastLine(), "restore: restored");
+  EXPECT_EQ(HostWithoutHistory(), seeded);
+}
+
+TEST_F(CommandLine, QuillfortRulesThatWereThereBeforeAreThereAgainAfterRestore) {
+  Seed("win7");
+  // A dialog run before the first console run leaves twelve rules of ours.
+  EXPECT_EQ(Run(L"harden").exitCode, 0u);
+  ASSERT_EQ(Run(L"restore").exitCode, 0u);
+  HostState host;
+  std::string error;
+  ASSERT_TRUE(ReadState(host, &error)) << error;
+  FirewallRule ours;
+  ours.name = "@QXRuleOptions.exe, TCP-445";
+  ours.grouping = "@QXRuleOptions.exe,-102";
+  ours.description = "@QXRuleOptions.exe,-103";
+  ours.protocol = 6;
+  ours.localPorts = "445";
+  ours.action = 0;
+  ours.profiles = 7;
+  ours.enabled = true;
+  host.rules.push_back(ours);
+  ASSERT_TRUE(WriteState(host)) << "cannot write the state";
+  const std::string seeded = HostWithoutHistory();
+
+  const Result harden = Run(L"harden");
+  EXPECT_EQ(harden.exitCode, 0u) << harden.out;
+  EXPECT_TRUE(harden.Says("already present: 1")) << harden.out;
+  const Result restore = Run(L"restore");
+  EXPECT_EQ(restore.exitCode, 0u) << restore.out;
+  EXPECT_EQ(HostWithoutHistory(), seeded);
+}
+
+TEST_F(CommandLine, FailedStepsExitTwoAndNameTheStep) {
+  struct Case {
+    const char* scenario;
+    const char* step;
+  };
+  for (const Case& c : {Case{"win7-service-missing", "StartServiceAndWait MpsSvc"},
+                        Case{"win7-policy-refused", "CAdvancedFirewall::Initialize"},
+                        Case{"win7-add-refused", "AddBlockRule"},
+                        Case{"win2003-netsh-fail", "RunSystemCommand netsh firewall"}}) {
+    SCOPED_TRACE(c.scenario);
+    Seed(c.scenario);
+    const Result harden = Run(L"harden --json", std::string(c.scenario) + "-harden");
+    EXPECT_EQ(harden.exitCode, 2u) << harden.out;
+    EXPECT_TRUE(harden.Says(c.step)) << harden.out;
+    const Result text = Run(L"harden");
+    EXPECT_EQ(text.exitCode, 2u);
+    EXPECT_NE(text.LastLine().find("FAILED"), std::string::npos) << text.out;
+    EXPECT_TRUE(text.err.empty()) << text.err;
+  }
+}
+
+TEST_F(CommandLine, DiagnosticsGoToTheLogAndFailuresCarryTheirOwn) {
+  Seed("win7");
+  const std::wstring log = OutputFolder() + L"\\cli-harden.log";
+  const Result harden = Run(L"harden --log \"" + log + L"\"");
+  EXPECT_EQ(harden.exitCode, 0u) << harden.out;
+  EXPECT_FALSE(harden.Says("Successfully added firewall rule")) << harden.out;
+  EXPECT_FALSE(harden.Says("Local Ports")) << harden.out;
+  EXPECT_NE(FileText(log).find("Successfully added firewall rule !"), std::string::npos);
+  Run(L"restore");
+
+  Seed("win7-add-refused");
+  const Result refused = Run(L"harden");
+  EXPECT_EQ(refused.exitCode, 2u);
+  EXPECT_TRUE(refused.Says("Failed to add firewall rule")) << refused.out;
+}
+
+TEST_F(CommandLine, AccessDeniedExitsThreeAndSaysToRunElevated) {
+  if (!FindScenario("win7-not-admin")) GTEST_SKIP() << "no access-denied host in this testbed";
+  Seed("win7-not-admin");
+  const Result harden = Run(L"harden --json", "win7-not-admin-harden");
+  EXPECT_EQ(harden.exitCode, 3u) << harden.out;
+  EXPECT_TRUE(harden.Says("\"accessDenied\": true")) << harden.out;
+  const Result text = Run(L"harden");
+  EXPECT_EQ(text.exitCode, 3u);
+  EXPECT_NE(text.LastLine().find("elevated"), std::string::npos) << text.out;
+}
+
+TEST_F(CommandLine, UsageErrorsExitSixtyFourOnStandardErrorOnly) {
+  for (const wchar_t* arguments : {L"", L"frobnicate", L"status --bogus", L"check --json", L"status --log"}) {
+    SCOPED_TRACE(Utf8FromWide(arguments));
+    const Result result = Run(arguments);
+    EXPECT_EQ(result.exitCode, 64u);
+    EXPECT_TRUE(result.out.empty()) << result.out;
+    EXPECT_NE(result.err.find("--help"), std::string::npos) << result.err;
+  }
+  const Result help = Run(L"--help");
+  EXPECT_EQ(help.exitCode, 0u);
+  EXPECT_NE(help.out.find("quillfort-cli"), std::string::npos);
+}
+
+TEST_F(CommandLine, ExitCodeReachesTheCallerThroughCmd) {
+  Seed("win7");
+  EXPECT_EQ(Run(L"check", "", true).exitCode, 1u);
+  EXPECT_EQ(Run(L"harden", "", true).exitCode, 0u);
+  EXPECT_EQ(Run(L"check", "", true).exitCode, 0u);
+  EXPECT_EQ(Run(L"bogus", "", true).exitCode, 64u);
+  EXPECT_EQ(Run(L"restore", "", true).exitCode, 0u);
+}
+
+}  // namespace
