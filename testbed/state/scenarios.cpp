@@ -125,6 +125,11 @@ std::vector<Scenario> BuildScenarios() {
                      }));
   all.push_back(With(Make("win7-add-refused", "Windows 7: the policy refuses the third rule added", "win7", 5),
                      [](HostState& s) { s.refuseAddNumber = 3; }));
+  all.push_back(With(Make("win7-not-admin",
+                          "Windows 7 as a standard user sees it: the firewall reads, every firewall change and netsh "
+                          "command is denied (only the firewall denies: Wine's service manager cannot)",
+                          "win7", 5),
+                     [](HostState& s) { s.denyChanges = true; }));
   return all;
 }
 

@@ -88,6 +88,19 @@ TEST(Scenarios, PartialProtectionFindingsAreSeededAsDescribed) {
   EXPECT_EQ(FindScenario("win7")->seed.refuseAddNumber, 0);
 }
 
+TEST(Scenarios, OnlyTheStandardUserHostDeniesChanges) {
+  const auto notAdmin = FindScenario("win7-not-admin");
+  ASSERT_TRUE(notAdmin);
+  EXPECT_TRUE(notAdmin->seed.denyChanges);
+  EXPECT_EQ(notAdmin->hostClass, 5);
+  EXPECT_NE(notAdmin->summary.find("only the firewall denies"), std::string::npos) << notAdmin->summary;
+  for (const auto& s : AllScenarios()) {
+    if (s.name != "win7-not-admin") {
+      EXPECT_FALSE(s.seed.denyChanges) << s.name;
+    }
+  }
+}
+
 TEST(Scenarios, BulkRulesNeverMentionAGuardedPort) {
   HostState s;
   AddBulkRules(s, 25);
