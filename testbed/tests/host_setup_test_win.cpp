@@ -92,7 +92,8 @@ TEST_F(HostSetup, StartedServiceStopsOnRequestAndItsStartTypeRoundTripsThroughTh
   const HostState restored = Dump();
   EXPECT_EQ(FirstHostDifference(seeded, restored), std::nullopt);
   EXPECT_EQ(restored.FindService("MpsSvc")->starts, 1) << "the start counter differs and does not count";
-  EXPECT_NE(DumpHost().find("scm\tname=MpsSvc\tinstalled=yes\tstart-type=disabled\tstate=stopped\n"), std::string::npos);
+  EXPECT_NE(DumpHost().find("scm\tname=MpsSvc\tinstalled=yes\tstart-type=disabled\tstate=stopped\n"),
+            std::string::npos);
 }
 
 bool KeyExists(REGSAM view) {

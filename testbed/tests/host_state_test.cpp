@@ -201,7 +201,8 @@ TEST(HostStateText, ADumpWithServiceReportsAndVersionReadsBack) {
   EXPECT_EQ(SerializeState(RichState()).find("scm\t"), std::string::npos);
   EXPECT_EQ(SerializeState(RichState()).find("changes="), std::string::npos);
   const std::string header = "quillfort-testbed-state\tversion=1\n";
-  EXPECT_EQ(ParseState(header + "scm\tname=MpsSvc\tinstalled=yes\n").error, "line 2: scm line for unknown service MpsSvc");
+  EXPECT_EQ(ParseState(header + "scm\tname=MpsSvc\tinstalled=yes\n").error,
+            "line 2: scm line for unknown service MpsSvc");
   EXPECT_FALSE(ParseState(header + "service\tname=A\nscm\tname=A\tinstalled=yes\tstart-type=sometimes\n").state);
   EXPECT_FALSE(ParseState(header + "faults\tchanges=maybe\n").state);
 }
