@@ -312,6 +312,31 @@ TEST_F(ServerTest, RemoveTakesEveryRuleOfThatNameAndIgnoresAnUnknownName) {
   EXPECT_EQ(count, 2);
 }
 
+// A live rule stays bound to its rule when rules before it go, and a change
+// through it keeps what other objects changed meanwhile.
+TEST_F(ServerTest, LiveRuleFollowsItsRuleAndChangesOnlyWhatItSets) {
+  ComPtr<INetFwPolicy2> policy;
+  ComPtr<INetFwRules> rules;
+  ASSERT_EQ(Create(CLSID_NetFwPolicy2, policy), S_OK);
+  ASSERT_EQ(policy->get_Rules(&rules), S_OK);
+  for (const wchar_t* name : {L"a", L"b", L"c"}) ASSERT_EQ(rules->Add(NewBlockRule(name, 6, L"445").Get()), S_OK);
+  ComPtr<INetFwRule> b, otherB;
+  ASSERT_EQ(rules->Item(Bstr(L"b"), &b), S_OK);
+  ASSERT_EQ(rules->Item(Bstr(L"b"), &otherB), S_OK);
+  ASSERT_EQ(rules->Remove(Bstr(L"a")), S_OK);
+  EXPECT_EQ(otherB->put_Action(NET_FW_ACTION_ALLOW), S_OK);
+  EXPECT_EQ(b->put_Enabled(VARIANT_FALSE), S_OK);
+  HostState s = Read();
+  ASSERT_EQ(RuleNames(s), (std::vector<std::string>{"b", "c"}));
+  EXPECT_FALSE(s.rules[0].enabled);
+  EXPECT_EQ(s.rules[0].action, NET_FW_ACTION_ALLOW) << "the other object's change was lost";
+  EXPECT_TRUE(s.rules[1].enabled);
+  EXPECT_EQ(s.rules[1].action, NET_FW_ACTION_BLOCK);
+  ASSERT_EQ(rules->Remove(Bstr(L"b")), S_OK);
+  EXPECT_EQ(b->put_Enabled(VARIANT_TRUE), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(RuleNames(Read()), std::vector<std::string>{"c"});
+}
+
 ComPtr<INetFwOpenPorts> OpenPortsOf(INetFwProfile* profile) {
   ComPtr<INetFwOpenPorts> ports;
   EXPECT_EQ(profile->get_GloballyOpenPorts(&ports), S_OK);

@@ -221,20 +221,33 @@ class Rule final : public DispatchObject<INetFwRule> {
   }
 
  private:
+  // A rule of the policy takes the change where it is stored, so that other
+  // objects' changes to it stay.
   template <typename F>
   HRESULT Set(F change) {
-    FirewallRule changed = rule_;
-    HRESULT hr = change(changed);
-    if (FAILED(hr)) return hr;
-    if (stored_) {
-      hr = ChangeState([&](HostState& s) {
-        if (*stored_ >= s.rules.size()) return kNotFound;
-        s.rules[*stored_] = changed;
-        return S_OK;
-      });
-      if (FAILED(hr)) return hr;
+    if (!stored_) {
+      FirewallRule changed = rule_;
+      HRESULT hr = change(changed);
+      if (SUCCEEDED(hr)) rule_ = std::move(changed);
+      return hr;
     }
-    rule_ = std::move(changed);
+    FirewallRule stored;
+    size_t index = *stored_;
+    HRESULT hr = ChangeState([&](HostState& s) {
+      // Rules removed before it move it up: follow it by its name.
+      if (index >= s.rules.size() || s.rules[index].name != rule_.name) {
+        auto it = std::find_if(s.rules.begin(), s.rules.end(),
+                               [&](const FirewallRule& r) { return r.name == rule_.name; });
+        if (it == s.rules.end()) return kNotFound;
+        index = static_cast<size_t>(it - s.rules.begin());
+      }
+      HRESULT changed = change(s.rules[index]);
+      stored = s.rules[index];
+      return changed;
+    });
+    if (FAILED(hr)) return hr;
+    rule_ = std::move(stored);
+    stored_ = index;
     return S_OK;
   }
   HRESULT SetText(std::string FirewallRule::*field, BSTR value) {
