@@ -681,10 +681,19 @@ TEST_F(ServerTest, RefusalFaultsAndAMissingStateFailCreation) {
   s.refusePolicy2 = true;
   ASSERT_TRUE(WriteState(s));
   ComPtr<INetFwPolicy2> policy;
-  EXPECT_EQ(Create(CLSID_NetFwPolicy2, policy), E_ACCESSDENIED);
+  EXPECT_EQ(Create(CLSID_NetFwPolicy2, policy), E_FAIL);
   ComPtr<INetFwRule> rule;
   EXPECT_EQ(Create(CLSID_NetFwRule, rule), S_OK);
   ComPtr<INetFwMgr> manager;
+  EXPECT_EQ(Create(CLSID_NetFwMgr, manager), S_OK);
+  s.refuseLegacyManager = true;
+  ASSERT_TRUE(WriteState(s));
+  EXPECT_EQ(Create(CLSID_NetFwMgr, manager), E_FAIL);
+  // A standard user creates both and is denied only changes.
+  s.refusePolicy2 = s.refuseLegacyManager = false;
+  s.denyChanges = true;
+  ASSERT_TRUE(WriteState(s));
+  EXPECT_EQ(Create(CLSID_NetFwPolicy2, policy), S_OK);
   EXPECT_EQ(Create(CLSID_NetFwMgr, manager), S_OK);
   DeleteFileW(StatePath().c_str());
   EXPECT_EQ(Create(CLSID_NetFwMgr, manager), E_FAIL);

@@ -858,7 +858,8 @@ HRESULT CreatePolicy2(REFIID iid, void** out) {
   *out = nullptr;
   HostState state;
   if (!ReadState(state)) return E_FAIL;
-  if (state.refusePolicy2) return E_ACCESSDENIED;
+  // A fault, not a denial: access denied is kept for a standard user's host.
+  if (state.refusePolicy2) return E_FAIL;
   return HandOut(new (std::nothrow) Policy2(), iid, out);
 }
 
@@ -869,7 +870,7 @@ HRESULT CreateManager(REFIID iid, void** out) {
   *out = nullptr;
   HostState state;
   if (!ReadState(state)) return E_FAIL;
-  if (state.refuseLegacyManager) return E_ACCESSDENIED;
+  if (state.refuseLegacyManager) return E_FAIL;
   return HandOut(new (std::nothrow) Manager(), iid, out);
 }
 
