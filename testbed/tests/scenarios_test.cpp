@@ -38,6 +38,14 @@ TEST(Scenarios, UnprotectedHostsStartOffWithGuardedPortsOpenAndServicesDisabled)
   EXPECT_EQ(copy.FindService("MpsSvc")->initialStartType, 4u);
   EXPECT_EQ(copy.FindService("SharedAccess")->initialStartType, 4u);
   EXPECT_TRUE(s.rules.empty());
+  // File and Printer Sharing is there to be switched back, and off.
+  ASSERT_EQ(s.serviceExceptions.size(), 2u);
+  for (LegacyProfile p : {LegacyProfile::Standard, LegacyProfile::Domain}) {
+    const ServiceException* fps = s.FindServiceException(p, ServiceType::FileAndPrint);
+    ASSERT_NE(fps, nullptr);
+    EXPECT_EQ(fps->ports.size(), 4u);
+    for (const auto& port : fps->ports) EXPECT_FALSE(port.enabled) << port.port;
+  }
 }
 
 TEST(Scenarios, SeededRulesAreEnabledInboundBlocks) {
@@ -62,6 +70,7 @@ TEST(Scenarios, ExposedXpHostIsOpenOnlyThroughFileAndPrinterSharing) {
     ASSERT_NE(fps, nullptr);
     EXPECT_TRUE(fps->Enabled());
   }
+  EXPECT_EQ(s.serviceExceptions.size(), 2u);
 }
 
 TEST(Scenarios, PartialProtectionFindingsAreSeededAsDescribed) {
