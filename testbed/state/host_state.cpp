@@ -220,6 +220,9 @@ void ReadFaults(Record& r, HostState& s) {
   s.refuseLegacyManager = r.TakeText("legacy-manager", "allow") == "refuse";
   s.refuseAddNumber = static_cast<int>(r.TakeNumber("refuse-add", 0));
   s.addsSeen = static_cast<int>(r.TakeNumber("adds", 0));
+  std::string changes = r.TakeText("changes", "allow");
+  if (changes != "allow" && changes != "deny") return r.Fail("bad changes setting " + changes);
+  s.denyChanges = changes == "deny";
 }
 
 void ReadNetsh(Record& r, HostState& s) {
@@ -244,6 +247,22 @@ void ReadService(Record& r, HostState& s) {
   service.recordedState = r.TakeText("state", "stopped");
   service.starts = static_cast<int>(r.TakeNumber("starts", 0));
   s.services.push_back(std::move(service));
+}
+
+// A dump's report of the service control manager, for a service named before.
+void ReadScm(Record& r, HostState& s) {
+  const std::string name = r.TakeText("name");
+  ServiceSetup* service = s.FindService(name);
+  if (!service) return r.Fail("scm line for unknown service " + name);
+  ScmReport report;
+  report.installed = r.TakeFlag("installed", false);
+  if (report.installed) {
+    auto startType = StartTypeFromName(r.TakeText("start-type", "unknown"));
+    if (!startType) return r.Fail("bad scm start-type");
+    report.startType = *startType;
+    report.state = r.TakeText("state");
+  }
+  service->scm = report;
 }
 
 void ReadOpenPort(Record& r, HostState& s) {
@@ -311,6 +330,18 @@ ServiceException* HostState::FindServiceException(LegacyProfile profile, Service
   for (auto& e : serviceExceptions)
     if (e.profile == profile && e.type == type) return &e;
   return nullptr;
+}
+
+const ServiceSetup* HostState::FindService(std::string_view name) const {
+  return const_cast<HostState*>(this)->FindService(name);
+}
+
+const ServiceException* HostState::FindServiceException(LegacyProfile profile, ServiceType type) const {
+  return const_cast<HostState*>(this)->FindServiceException(profile, type);
+}
+
+const OpenPort* HostState::FindOpenPort(LegacyProfile profile, long port, long protocol) const {
+  return const_cast<HostState*>(this)->FindOpenPort(profile, port, protocol);
 }
 
 long HostState::CurrentProfileTypes() const {
@@ -391,6 +422,26 @@ std::optional<StartBehaviour> BehaviourFromName(std::string_view name) {
   return std::nullopt;
 }
 
+constexpr unsigned long kUnknownStartType = 0xFFFFFFFF;
+
+const char* StartTypeName(unsigned long startType) {
+  switch (startType) {
+    case 0: return "boot";
+    case 1: return "system";
+    case 2: return "auto";
+    case 3: return "demand";
+    case 4: return "disabled";
+    default: return "unknown";
+  }
+}
+
+std::optional<unsigned long> StartTypeFromName(std::string_view name) {
+  for (unsigned long t = 0; t <= 4; ++t)
+    if (name == StartTypeName(t)) return t;
+  if (name == "unknown") return kUnknownStartType;
+  return std::nullopt;
+}
+
 std::string SerializeState(const HostState& s) {
   std::string out;
   out += kHeader;
@@ -405,11 +456,14 @@ std::string SerializeState(const HostState& s) {
     for (int i = 0; i < kProfileCount; ++i) line.Field(kProfileNames[i], s.firewallOn[i] ? "on" : "off");
     if (s.heldByGroupPolicy) line.Field("group-policy", s.heldByGroupPolicy);
   }
-  LineWriter(out, "faults")
-      .Field("policy2", s.refusePolicy2 ? "refuse" : "allow")
-      .Field("legacy-manager", s.refuseLegacyManager ? "refuse" : "allow")
-      .Field("refuse-add", s.refuseAddNumber)
-      .Field("adds", s.addsSeen);
+  {
+    LineWriter line(out, "faults");
+    line.Field("policy2", s.refusePolicy2 ? "refuse" : "allow")
+        .Field("legacy-manager", s.refuseLegacyManager ? "refuse" : "allow")
+        .Field("refuse-add", s.refuseAddNumber)
+        .Field("adds", s.addsSeen);
+    if (s.denyChanges) line.Field("changes", "deny");
+  }
   LineWriter(out, "legacy-exceptions")
       .Field("domain", s.ExceptionsNotAllowed(LegacyProfile::Domain) ? "none" : "allowed")
       .Field("standard", s.ExceptionsNotAllowed(LegacyProfile::Standard) ? "none" : "allowed");
@@ -465,6 +519,13 @@ std::string SerializeState(const HostState& s) {
         .Flag("enabled", r.enabled)
         .Flag("edge-traversal", r.edgeTraversal);
   for (const auto& line : s.netshLog) LineWriter(out, "netsh-log").Field("line", line);
+  for (const auto& v : s.services) {
+    if (!v.scm) continue;
+    LineWriter line(out, "scm");
+    line.Field("name", v.name).Flag("installed", v.scm->installed);
+    if (v.scm->installed) line.Field("start-type", StartTypeName(v.scm->startType)).Field("state", v.scm->state);
+  }
+  if (s.windowsVersion) LineWriter(out, "windows-version").Field("quillfort", *s.windowsVersion);
   return out;
 }
 
@@ -496,6 +557,8 @@ ParseResult ParseState(std::string_view text) {
     else if (r.kind == "service-exception") ReadServiceException(r, state);
     else if (r.kind == "rule") ReadRule(r, state);
     else if (r.kind == "netsh-log") state.netshLog.push_back(r.TakeText("line"));
+    else if (r.kind == "scm") ReadScm(r, state);
+    else if (r.kind == "windows-version") state.windowsVersion = r.TakeText("quillfort");
     else r.Fail("unknown line kind " + r.kind);
     r.RejectLeftovers();
     if (!r.error.empty()) return {std::nullopt, "line " + std::to_string(lineNumber) + ": " + r.error};

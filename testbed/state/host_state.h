@@ -84,6 +84,14 @@ const char* ServiceTypeName(ServiceType type);  // as netsh spells it
 const char* ServiceDisplayName(ServiceType type);
 std::optional<ServiceType> ServiceTypeFromName(std::string_view name);
 
+// What the service control manager reports for a service. Only a dump of
+// the host fills it in; the state file itself never holds it.
+struct ScmReport {
+  bool installed = false;
+  unsigned long startType = 0;  // SERVICE_AUTO_START 2, DEMAND 3, DISABLED 4...
+  std::string state;            // "running", "stopped"... as the dump names it
+};
+
 // How the service double answers a start request.
 enum class StartBehaviour {
   Immediate,  // running at once
@@ -100,6 +108,7 @@ struct ServiceSetup {
   unsigned long initialStartType = 3;  // SERVICE_DEMAND_START
   std::string recordedState = "stopped";  // written by the service double
   int starts = 0;                          // start requests it has served
+  std::optional<ScmReport> scm;
 
 };
 
@@ -131,13 +140,17 @@ struct HostState {
   // over the host's life in addsSeen); 0: it refuses none.
   int refuseAddNumber = 0;
   int addsSeen = 0;
+  // A standard user's view: everything reads, every firewall change (COM
+  // puts, rule adds and removals, netsh commands) is refused.
+  bool denyChanges = false;
   NetshSetup netsh;
   std::vector<ServiceSetup> services;
   std::vector<OpenPort> openPorts;
   std::vector<ServiceException> serviceExceptions;
   std::vector<FirewallRule> rules;  // insertion order is enumeration order
   std::vector<std::string> netshLog;
-
+  // The Windows version given to Quillfort.exe; only a dump fills it in.
+  std::optional<std::string> windowsVersion;
 
   bool IsOn(Profile p) const { return firewallOn[static_cast<int>(p)]; }
   void SetOn(Profile p, bool on) { firewallOn[static_cast<int>(p)] = on; }
@@ -147,8 +160,11 @@ struct HostState {
     if (!HeldByGroupPolicy(p)) SetOn(p, on);
   }
   ServiceSetup* FindService(std::string_view name);
+  const ServiceSetup* FindService(std::string_view name) const;
   OpenPort* FindOpenPort(LegacyProfile profile, long port, long protocol);
+  const OpenPort* FindOpenPort(LegacyProfile profile, long port, long protocol) const;
   ServiceException* FindServiceException(LegacyProfile profile, ServiceType type);
+  const ServiceException* FindServiceException(LegacyProfile profile, ServiceType type) const;
   // NET_FW_PROFILE_TYPE2 bits of every profile in force.
   long CurrentProfileTypes() const;
   bool ExceptionsNotAllowed(LegacyProfile p) const { return exceptionsNotAllowed[static_cast<int>(p)]; }
@@ -171,6 +187,10 @@ struct ParseResult {
 ParseResult ParseState(std::string_view text);
 
 const char* BehaviourName(StartBehaviour behaviour);
+// Service start types as the dump names them: boot, system, auto, demand,
+// disabled; anything else is "unknown".
+const char* StartTypeName(unsigned long startType);
+std::optional<unsigned long> StartTypeFromName(std::string_view name);
 std::optional<StartBehaviour> BehaviourFromName(std::string_view name);
 
 }  // namespace testbed

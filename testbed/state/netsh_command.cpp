@@ -230,6 +230,8 @@ NetshOutcome ApplyNetshCommand(HostState& state, const std::vector<std::string>&
   else if (what == "PORTOPENING") outcome = SetPortopening(changed, words);
   else if (what == "SERVICE") outcome = SetService(changed, words);
   else return Reject("The following command was not found");
+  // A standard user's netsh understands the command and refuses to carry it out.
+  if (outcome.exitCode == 0 && state.denyChanges) return NetshOutcome{1, "The requested operation requires elevation."};
   if (outcome.exitCode == 0) state = std::move(changed);
   return outcome;
 }

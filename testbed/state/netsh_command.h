@@ -22,7 +22,8 @@ std::vector<std::string> SplitNetshArguments(std::string_view commandLine);
 // Carries out "firewall set opmode ...", "firewall set portopening ..." and
 // "firewall set service ..."
 // (keywords and values case-insensitive, "key = value", "key=value" or
-// positional values). A rejected command changes nothing.
+// positional values). A rejected command changes nothing; on a host that
+// denies changes every valid command is rejected for want of elevation.
 NetshOutcome ApplyNetshCommand(HostState& state, const std::vector<std::string>& arguments);
 
 // A 32-bit netsh reached by a 32-bit caller on a 64-bit host through WOW64

@@ -20,7 +20,9 @@ FirewallRule SeededBlockRule(std::string name, std::string localPorts, long prot
 }
 
 // A host whose firewall is off on every profile, whose guarded ports are open
-// in both legacy profiles, and whose firewall services are disabled.
+// in both legacy profiles, and whose firewall services are disabled. Each
+// legacy profile has File and Printer Sharing, off, as every such host has:
+// it can be switched, never added or removed.
 HostState UnprotectedHost(std::string scenario) {
   HostState s;
   s.scenario = std::move(scenario);
@@ -30,6 +32,8 @@ HostState UnprotectedHost(std::string scenario) {
       s.openPorts.push_back(OpenPort{profile, port, 6, std::to_string(port), true, "ALL"});
     for (long port : {137, 138})
       s.openPorts.push_back(OpenPort{profile, port, 17, std::to_string(port), true, "ALL"});
+    s.serviceExceptions.push_back(ServiceException{profile, ServiceType::FileAndPrint, "ALL",
+                                                   DefaultServicePorts(ServiceType::FileAndPrint, false)});
   }
   for (const char* name : {"MpsSvc", "SharedAccess"}) {
     ServiceSetup service;
@@ -92,9 +96,7 @@ std::vector<Scenario> BuildScenarios() {
                        s.openPorts.clear();
                        s.SetOn(Profile::Domain, true);
                        s.SetOn(Profile::Private, true);
-                       for (LegacyProfile p : {LegacyProfile::Standard, LegacyProfile::Domain})
-                         s.serviceExceptions.push_back(ServiceException{
-                             p, ServiceType::FileAndPrint, "ALL", DefaultServicePorts(ServiceType::FileAndPrint, true)});
+                       for (ServiceException& e : s.serviceExceptions) e.SetEnabled(true);
                        s.FindService("SharedAccess")->initialStartType = kAutoStart;
                      }));
   all.push_back(With(Make("win7-domain-off",
@@ -125,6 +127,11 @@ std::vector<Scenario> BuildScenarios() {
                      }));
   all.push_back(With(Make("win7-add-refused", "Windows 7: the policy refuses the third rule added", "win7", 5),
                      [](HostState& s) { s.refuseAddNumber = 3; }));
+  all.push_back(With(Make("win7-not-admin",
+                          "Windows 7 as a standard user sees it: the firewall reads, every firewall change and netsh "
+                          "command is denied (only the firewall denies: Wine's service manager cannot)",
+                          "win7", 5),
+                     [](HostState& s) { s.denyChanges = true; }));
   return all;
 }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <functional>
 #include <memory>
 #include <tuple>
@@ -275,6 +276,162 @@ TEST_F(ServerTest, GloballyOpenPortsEnumerateTcpAndUdpOfTheirProfile) {
   EXPECT_EQ(enabled, VARIANT_TRUE);
 }
 
+class Bstr {
+ public:
+  explicit Bstr(const wchar_t* text) : value_(SysAllocString(text)) {}
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  ~Bstr() { SysFreeString(value_); }
+  operator BSTR() const { return value_; }
+
+ private:
+  BSTR value_;
+};
+
+std::vector<std::string> RuleNames(const HostState& s) {
+  std::vector<std::string> names;
+  for (const auto& r : s.rules) names.push_back(r.name);
+  return names;
+}
+
+TEST_F(ServerTest, RemoveTakesEveryRuleOfThatNameAndIgnoresAnUnknownName) {
+  ComPtr<INetFwPolicy2> policy;
+  ComPtr<INetFwRules> rules;
+  ASSERT_EQ(Create(CLSID_NetFwPolicy2, policy), S_OK);
+  ASSERT_EQ(policy->get_Rules(&rules), S_OK);
+  for (const wchar_t* name : {L"ours", L"theirs", L"ours", L"other", L"ours"})
+    ASSERT_EQ(rules->Add(NewBlockRule(name, 6, L"445").Get()), S_OK);
+  EXPECT_EQ(rules->Remove(Bstr(L"ours")), S_OK);
+  EXPECT_EQ(RuleNames(Read()), (std::vector<std::string>{"theirs", "other"}));
+  EXPECT_EQ(rules->Remove(Bstr(L"ours")), S_OK) << "a name no rule has changes nothing";
+  EXPECT_EQ(rules->Remove(Bstr(L"OTHER")), S_OK);
+  EXPECT_EQ(rules->Remove(nullptr), S_OK);
+  EXPECT_EQ(RuleNames(Read()), (std::vector<std::string>{"theirs", "other"}));
+  LONG count = 0;
+  EXPECT_EQ(rules->get_Count(&count), S_OK);
+  EXPECT_EQ(count, 2);
+}
+
+// A live rule stays bound to its rule when rules before it go, and a change
+// through it keeps what other objects changed meanwhile.
+TEST_F(ServerTest, LiveRuleFollowsItsRuleAndChangesOnlyWhatItSets) {
+  ComPtr<INetFwPolicy2> policy;
+  ComPtr<INetFwRules> rules;
+  ASSERT_EQ(Create(CLSID_NetFwPolicy2, policy), S_OK);
+  ASSERT_EQ(policy->get_Rules(&rules), S_OK);
+  for (const wchar_t* name : {L"a", L"b", L"c"}) ASSERT_EQ(rules->Add(NewBlockRule(name, 6, L"445").Get()), S_OK);
+  ComPtr<INetFwRule> b, otherB;
+  ASSERT_EQ(rules->Item(Bstr(L"b"), &b), S_OK);
+  ASSERT_EQ(rules->Item(Bstr(L"b"), &otherB), S_OK);
+  ASSERT_EQ(rules->Remove(Bstr(L"a")), S_OK);
+  EXPECT_EQ(otherB->put_Action(NET_FW_ACTION_ALLOW), S_OK);
+  EXPECT_EQ(b->put_Enabled(VARIANT_FALSE), S_OK);
+  HostState s = Read();
+  ASSERT_EQ(RuleNames(s), (std::vector<std::string>{"b", "c"}));
+  EXPECT_FALSE(s.rules[0].enabled);
+  EXPECT_EQ(s.rules[0].action, NET_FW_ACTION_ALLOW) << "the other object's change was lost";
+  EXPECT_TRUE(s.rules[1].enabled);
+  EXPECT_EQ(s.rules[1].action, NET_FW_ACTION_BLOCK);
+  ASSERT_EQ(rules->Remove(Bstr(L"b")), S_OK);
+  EXPECT_EQ(b->put_Enabled(VARIANT_TRUE), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(RuleNames(Read()), std::vector<std::string>{"c"});
+}
+
+ComPtr<INetFwOpenPorts> OpenPortsOf(INetFwProfile* profile) {
+  ComPtr<INetFwOpenPorts> ports;
+  EXPECT_EQ(profile->get_GloballyOpenPorts(&ports), S_OK);
+  return ports;
+}
+
+TEST_F(ServerTest, LiveOpeningTakesItsSwitchNameAndScopeBack) {
+  ComPtr<INetFwMgr> manager;
+  ComPtr<INetFwPolicy> local;
+  ComPtr<INetFwProfile> profile;
+  ASSERT_EQ(Create(CLSID_NetFwMgr, manager), S_OK);
+  ASSERT_EQ(manager->get_LocalPolicy(&local), S_OK);
+  ASSERT_EQ(local->get_CurrentProfile(&profile), S_OK);
+  ComPtr<INetFwOpenPorts> ports = OpenPortsOf(profile.Get());
+  ComPtr<INetFwOpenPort> port;
+  ASSERT_EQ(ports->Item(139, NET_FW_IP_PROTOCOL_TCP, &port), S_OK);
+  EXPECT_EQ(port->put_Enabled(VARIANT_TRUE), S_OK);
+  EXPECT_EQ(port->put_Name(Bstr(L"NetBIOS Session")), S_OK);
+  EXPECT_EQ(port->put_Scope(NET_FW_SCOPE_LOCAL_SUBNET), S_OK);
+  NET_FW_SCOPE scope = NET_FW_SCOPE_ALL;
+  EXPECT_EQ(port->get_Scope(&scope), S_OK);
+  EXPECT_EQ(scope, NET_FW_SCOPE_LOCAL_SUBNET);
+  // A custom scope needs remote addresses: refused, as the platform does.
+  EXPECT_EQ(port->put_Scope(NET_FW_SCOPE_CUSTOM), E_INVALIDARG);
+  EXPECT_EQ(port->put_Scope(NET_FW_SCOPE_MAX), E_INVALIDARG);
+  HostState s = Read();
+  const OpenPort* stored = s.FindOpenPort(LegacyProfile::Standard, 139, 6);
+  ASSERT_NE(stored, nullptr);
+  EXPECT_TRUE(stored->enabled);
+  EXPECT_EQ(stored->name, "NetBIOS Session");
+  EXPECT_EQ(stored->scope, "SUBNET");
+  EXPECT_EQ(port->put_Scope(NET_FW_SCOPE_ALL), S_OK);
+  EXPECT_EQ(Read().FindOpenPort(LegacyProfile::Standard, 139, 6)->scope, "ALL");
+}
+
+TEST_F(ServerTest, ClosingAPortThatIsNotOpenChangesNothing) {
+  ComPtr<INetFwMgr> manager;
+  ComPtr<INetFwPolicy> local;
+  ComPtr<INetFwProfile> profile;
+  ASSERT_EQ(Create(CLSID_NetFwMgr, manager), S_OK);
+  ASSERT_EQ(manager->get_LocalPolicy(&local), S_OK);
+  ASSERT_EQ(local->get_CurrentProfile(&profile), S_OK);
+  ComPtr<INetFwOpenPorts> ports = OpenPortsOf(profile.Get());
+  const std::string before = SerializeState(Read());
+  EXPECT_EQ(ports->Remove(136, NET_FW_IP_PROTOCOL_TCP), S_OK);
+  EXPECT_EQ(ports->Remove(137, NET_FW_IP_PROTOCOL_TCP), S_OK);  // open for UDP only
+  EXPECT_EQ(SerializeState(Read()), before);
+  EXPECT_EQ(ports->Remove(445, NET_FW_IP_PROTOCOL_TCP), S_OK);
+  EXPECT_EQ(Read().FindOpenPort(LegacyProfile::Standard, 445, 6), nullptr);
+  EXPECT_EQ(ports->Remove(445, NET_FW_IP_PROTOCOL_TCP), S_OK);
+  EXPECT_EQ(Read().openPorts.size(), 2u);
+}
+
+TEST_F(ServerTest, ProfileByTypeIsThatLegacyProfileWhateverIsCurrent) {
+  HostState s = Read();
+  s.currentProfile = Profile::Domain;
+  s.openPorts.push_back(OpenPort{LegacyProfile::Domain, 135, 6, "135", true, "ALL"});
+  ASSERT_TRUE(WriteState(s));
+  ComPtr<INetFwMgr> manager;
+  ComPtr<INetFwPolicy> local;
+  ComPtr<INetFwProfile> standard, domain;
+  ASSERT_EQ(Create(CLSID_NetFwMgr, manager), S_OK);
+  ASSERT_EQ(manager->get_LocalPolicy(&local), S_OK);
+  ASSERT_EQ(local->GetProfileByType(NET_FW_PROFILE_STANDARD, &standard), S_OK);
+  ASSERT_EQ(local->GetProfileByType(NET_FW_PROFILE_DOMAIN, &domain), S_OK);
+  NET_FW_PROFILE_TYPE type{};
+  EXPECT_EQ(standard->get_Type(&type), S_OK);
+  EXPECT_EQ(type, NET_FW_PROFILE_STANDARD);
+  EXPECT_EQ(domain->get_Type(&type), S_OK);
+  EXPECT_EQ(type, NET_FW_PROFILE_DOMAIN);
+
+  // On a domain network the standard profile is not current, yet it switches.
+  EXPECT_EQ(standard->put_FirewallEnabled(VARIANT_TRUE), S_OK);
+  s = Read();
+  EXPECT_TRUE(s.IsOn(Profile::Private));
+  EXPECT_FALSE(s.IsOn(Profile::Domain));
+  using Entry = std::tuple<long, long, bool>;
+  EXPECT_EQ(WalkPorts(OpenPortsOf(standard.Get()).Get()),
+            (std::vector<Entry>{{445, 6, true}, {139, 6, false}, {137, 17, true}}));
+  EXPECT_EQ(WalkPorts(OpenPortsOf(domain.Get()).Get()), (std::vector<Entry>{{135, 6, true}}));
+
+  s.currentProfile = Profile::Public;
+  ASSERT_TRUE(WriteState(s));
+  EXPECT_EQ(domain->put_FirewallEnabled(VARIANT_TRUE), S_OK);
+  VARIANT_BOOL on = VARIANT_FALSE;
+  EXPECT_EQ(domain->get_FirewallEnabled(&on), S_OK);
+  EXPECT_EQ(on, VARIANT_TRUE);
+  EXPECT_EQ(standard->put_FirewallEnabled(VARIANT_FALSE), S_OK);
+  s = Read();
+  EXPECT_TRUE(s.IsOn(Profile::Domain));
+  EXPECT_TRUE(s.IsOn(Profile::Private)) << "standard is the public category on a public network";
+  EXPECT_EQ(standard->put_FirewallEnabled(VARIANT_TRUE), S_OK);
+  EXPECT_TRUE(Read().IsOn(Profile::Public));
+}
+
 class ServiceExceptionTest : public ServerTest {
  protected:
   void SetUp() override {
@@ -366,6 +523,36 @@ TEST_F(ServiceExceptionTest, SwitchingAServiceOrOnePortWritesThrough) {
   EXPECT_EQ(stored->ports.size(), 4u);
 }
 
+TEST_F(ServiceExceptionTest, ScopeAndSwitchOfTheServiceCoverEveryPort) {
+  ComPtr<INetFwServices> services;
+  ComPtr<INetFwService> fps;
+  ASSERT_EQ(Profile(NET_FW_PROFILE_STANDARD)->get_Services(&services), S_OK);
+  ASSERT_EQ(services->Item(NET_FW_SERVICE_FILE_AND_PRINT, &fps), S_OK);
+  ComPtr<INetFwOpenPorts> ports;
+  ComPtr<INetFwOpenPort> netbios;
+  ASSERT_EQ(fps->get_GloballyOpenPorts(&ports), S_OK);
+  ASSERT_EQ(ports->Item(137, NET_FW_IP_PROTOCOL_UDP, &netbios), S_OK);
+  ASSERT_EQ(netbios->put_Enabled(VARIANT_FALSE), S_OK);
+
+  EXPECT_EQ(fps->put_Enabled(VARIANT_TRUE), S_OK);
+  EXPECT_EQ(fps->put_Scope(NET_FW_SCOPE_ALL), S_OK);
+  EXPECT_EQ(fps->put_Scope(NET_FW_SCOPE_CUSTOM), E_INVALIDARG);
+  HostState s = Read();
+  const ServiceException* stored = s.FindServiceException(LegacyProfile::Standard, ServiceType::FileAndPrint);
+  ASSERT_NE(stored, nullptr);
+  EXPECT_EQ(stored->scope, "ALL");
+  for (const auto& p : stored->ports) EXPECT_TRUE(p.enabled) << p.port;
+  for (long port : {139L, 445L}) {
+    ComPtr<INetFwOpenPort> entry;
+    NET_FW_SCOPE scope = NET_FW_SCOPE_LOCAL_SUBNET;
+    ASSERT_EQ(ports->Item(port, NET_FW_IP_PROTOCOL_TCP, &entry), S_OK);
+    EXPECT_EQ(entry->get_Scope(&scope), S_OK);
+    EXPECT_EQ(scope, NET_FW_SCOPE_ALL) << port;
+  }
+  // The other profile's exception is its own.
+  EXPECT_EQ(s.FindServiceException(LegacyProfile::Domain, ServiceType::RemoteDesktop)->Enabled(), false);
+}
+
 TEST_F(ServiceExceptionTest, ExceptionsNotAllowedIsKeptPerProfile) {
   VARIANT_BOOL none = VARIANT_TRUE;
   EXPECT_EQ(Profile(NET_FW_PROFILE_STANDARD)->get_ExceptionsNotAllowed(&none), S_OK);
@@ -421,7 +608,8 @@ TEST_F(ServerTest, PolicyRefusesExactlyTheConfiguredAdd) {
   ASSERT_EQ(Create(CLSID_NetFwPolicy2, policy), S_OK);
   ASSERT_EQ(policy->get_Rules(&rules), S_OK);
   EXPECT_EQ(rules->Add(NewBlockRule(L"one", 6, L"445").Get()), S_OK);
-  EXPECT_EQ(rules->Add(NewBlockRule(L"two", 17, L"445").Get()), E_ACCESSDENIED);
+  // A plain failure: a denial would read as missing rights.
+  EXPECT_EQ(rules->Add(NewBlockRule(L"two", 17, L"445").Get()), E_FAIL);
   EXPECT_EQ(rules->Add(NewBlockRule(L"three", 6, L"135").Get()), S_OK);
   s = Read();
   ASSERT_EQ(s.rules.size(), 2u);
@@ -430,15 +618,82 @@ TEST_F(ServerTest, PolicyRefusesExactlyTheConfiguredAdd) {
   EXPECT_EQ(s.addsSeen, 3);
 }
 
+// A standard user's view: everything reads, no change goes through, and
+// nothing of the host changes.
+TEST_F(ServiceExceptionTest, HostDenyingChangesRefusesEveryChangeAndStillReads) {
+  HostState s = Read();
+  s.rules.push_back(FirewallRule{});
+  s.rules.back().name = "existing";
+  s.denyChanges = true;
+  ASSERT_TRUE(WriteState(s));
+  const std::string before = SerializeState(s);
+
+  ComPtr<INetFwPolicy2> policy;
+  ComPtr<INetFwRules> rules;
+  ASSERT_EQ(Create(CLSID_NetFwPolicy2, policy), S_OK);
+  ASSERT_EQ(policy->get_Rules(&rules), S_OK);
+  VARIANT_BOOL on = VARIANT_TRUE;
+  EXPECT_EQ(policy->get_FirewallEnabled(NET_FW_PROFILE2_PRIVATE, &on), S_OK);
+  EXPECT_EQ(on, VARIANT_FALSE);
+  EXPECT_EQ(policy->put_FirewallEnabled(NET_FW_PROFILE2_PRIVATE, VARIANT_TRUE), E_ACCESSDENIED);
+  auto added = NewBlockRule(L"new", 6, L"445");  // a rule object of one's own takes every put
+  EXPECT_EQ(rules->Add(added.Get()), E_ACCESSDENIED);
+  EXPECT_EQ(rules->Remove(Bstr(L"existing")), E_ACCESSDENIED);
+  EXPECT_EQ(rules->Remove(Bstr(L"absent")), E_ACCESSDENIED);
+  ComPtr<INetFwRule> existing;
+  ASSERT_EQ(rules->Item(Bstr(L"existing"), &existing), S_OK);
+  EXPECT_EQ(existing->put_Enabled(VARIANT_TRUE), E_ACCESSDENIED);
+  VARIANT_BOOL enabled = VARIANT_TRUE;
+  EXPECT_EQ(existing->get_Enabled(&enabled), S_OK);
+  EXPECT_EQ(enabled, VARIANT_FALSE) << "a refused put leaves the live object as it was";
+
+  ComPtr<INetFwProfile> standard = Profile(NET_FW_PROFILE_STANDARD);
+  ASSERT_NE(standard, nullptr);
+  EXPECT_EQ(standard->put_FirewallEnabled(VARIANT_TRUE), E_ACCESSDENIED);
+  EXPECT_EQ(standard->put_ExceptionsNotAllowed(VARIANT_TRUE), E_ACCESSDENIED);
+  ComPtr<INetFwOpenPorts> ports = OpenPortsOf(standard.Get());
+  ComPtr<INetFwOpenPort> smb;
+  ASSERT_EQ(ports->Item(445, NET_FW_IP_PROTOCOL_TCP, &smb), S_OK);
+  EXPECT_EQ(smb->put_Enabled(VARIANT_FALSE), E_ACCESSDENIED);
+  EXPECT_EQ(smb->put_Name(Bstr(L"x")), E_ACCESSDENIED);
+  EXPECT_EQ(smb->put_Scope(NET_FW_SCOPE_LOCAL_SUBNET), E_ACCESSDENIED);
+  EXPECT_EQ(ports->Remove(445, NET_FW_IP_PROTOCOL_TCP), E_ACCESSDENIED);
+  EXPECT_EQ(ports->Add(smb.Get()), E_ACCESSDENIED);
+  ComPtr<INetFwServices> services;
+  ComPtr<INetFwService> fps;
+  ASSERT_EQ(standard->get_Services(&services), S_OK);
+  ASSERT_EQ(services->Item(NET_FW_SERVICE_FILE_AND_PRINT, &fps), S_OK);
+  EXPECT_EQ(fps->put_Enabled(VARIANT_FALSE), E_ACCESSDENIED);
+  EXPECT_EQ(fps->put_Scope(NET_FW_SCOPE_ALL), E_ACCESSDENIED);
+  ComPtr<INetFwOpenPorts> fpsPorts;
+  ComPtr<INetFwOpenPort> fpsPort;
+  ASSERT_EQ(fps->get_GloballyOpenPorts(&fpsPorts), S_OK);
+  ASSERT_EQ(fpsPorts->Item(139, NET_FW_IP_PROTOCOL_TCP, &fpsPort), S_OK);
+  EXPECT_EQ(fpsPort->put_Enabled(VARIANT_FALSE), E_ACCESSDENIED);
+  EXPECT_EQ(fps->get_Enabled(&enabled), S_OK);
+  EXPECT_EQ(enabled, VARIANT_TRUE);
+
+  EXPECT_EQ(SerializeState(Read()), before);
+}
+
 TEST_F(ServerTest, RefusalFaultsAndAMissingStateFailCreation) {
   HostState s = Read();
   s.refusePolicy2 = true;
   ASSERT_TRUE(WriteState(s));
   ComPtr<INetFwPolicy2> policy;
-  EXPECT_EQ(Create(CLSID_NetFwPolicy2, policy), E_ACCESSDENIED);
+  EXPECT_EQ(Create(CLSID_NetFwPolicy2, policy), E_FAIL);
   ComPtr<INetFwRule> rule;
   EXPECT_EQ(Create(CLSID_NetFwRule, rule), S_OK);
   ComPtr<INetFwMgr> manager;
+  EXPECT_EQ(Create(CLSID_NetFwMgr, manager), S_OK);
+  s.refuseLegacyManager = true;
+  ASSERT_TRUE(WriteState(s));
+  EXPECT_EQ(Create(CLSID_NetFwMgr, manager), E_FAIL);
+  // A standard user creates both and is denied only changes.
+  s.refusePolicy2 = s.refuseLegacyManager = false;
+  s.denyChanges = true;
+  ASSERT_TRUE(WriteState(s));
+  EXPECT_EQ(Create(CLSID_NetFwPolicy2, policy), S_OK);
   EXPECT_EQ(Create(CLSID_NetFwMgr, manager), S_OK);
   DeleteFileW(StatePath().c_str());
   EXPECT_EQ(Create(CLSID_NetFwMgr, manager), E_FAIL);

@@ -172,6 +172,50 @@ TEST(HostStateText, RejectsMalformedInputWithItsLine) {
     EXPECT_FALSE(ParseState(header + "service-exception\ttype=FILEANDPRINT\tports=" + ports + "\n").state) << ports;
 }
 
+// A dump is the state text followed by the service manager's view of each
+// service and the version given to Quillfort; it reads back whole.
+TEST(HostStateText, ADumpWithServiceReportsAndVersionReadsBack) {
+  HostState s = RichState();
+  s.denyChanges = true;
+  s.services.push_back(ServiceSetup{"SharedAccess", StartBehaviour::Missing, 0, 3, "stopped", 0, {}});
+  s.services[0].scm = ScmReport{true, 2, "running"};
+  s.services[1].scm = ScmReport{false, 0, ""};
+  s.windowsVersion = "win7";
+  const std::string text = SerializeState(s);
+  EXPECT_NE(text.find("\tadds=3\tchanges=deny\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("scm\tname=MpsSvc\tinstalled=yes\tstart-type=auto\tstate=running\n"
+                      "scm\tname=SharedAccess\tinstalled=no\n"
+                      "windows-version\tquillfort=win7\n"),
+            std::string::npos)
+      << text;
+  ParseResult parsed = ParseState(text);
+  ASSERT_TRUE(parsed.state) << parsed.error;
+  EXPECT_EQ(SerializeState(*parsed.state), text);
+  EXPECT_TRUE(parsed.state->denyChanges);
+  ASSERT_TRUE(parsed.state->services.at(0).scm);
+  EXPECT_EQ(parsed.state->services[0].scm->startType, 2u);
+  EXPECT_FALSE(parsed.state->services.at(1).scm->installed);
+  EXPECT_EQ(parsed.state->windowsVersion, "win7");
+
+  // The state file holds none of them, and an unknown service's report is refused.
+  EXPECT_EQ(SerializeState(RichState()).find("scm\t"), std::string::npos);
+  EXPECT_EQ(SerializeState(RichState()).find("changes="), std::string::npos);
+  const std::string header = "quillfort-testbed-state\tversion=1\n";
+  EXPECT_EQ(ParseState(header + "scm\tname=MpsSvc\tinstalled=yes\n").error,
+            "line 2: scm line for unknown service MpsSvc");
+  EXPECT_FALSE(ParseState(header + "service\tname=A\nscm\tname=A\tinstalled=yes\tstart-type=sometimes\n").state);
+  EXPECT_FALSE(ParseState(header + "faults\tchanges=maybe\n").state);
+}
+
+TEST(StartTypes, NamesRoundTripAndUnknownStaysUnknown) {
+  for (unsigned long t = 0; t <= 4; ++t) EXPECT_EQ(StartTypeFromName(StartTypeName(t)), t);
+  EXPECT_STREQ(StartTypeName(2), "auto");
+  EXPECT_STREQ(StartTypeName(4), "disabled");
+  EXPECT_STREQ(StartTypeName(9), "unknown");
+  EXPECT_STREQ(StartTypeName(*StartTypeFromName("unknown")), "unknown");
+  EXPECT_FALSE(StartTypeFromName("Auto"));
+}
+
 TEST(LegacyProfileMapping, StandardIsTheCurrentPrivateOrPublicCategory) {
   HostState s;
   s.currentProfile = Profile::Private;

@@ -166,6 +166,28 @@ TEST(NetshService, RejectedCommandsChangeNothing) {
   }
 }
 
+// A standard user's netsh: valid commands fail for want of elevation and
+// change nothing; a malformed one still fails for what is wrong with it.
+TEST(NetshElevation, HostDenyingChangesRefusesEveryValidCommand) {
+  HostState s;
+  s.denyChanges = true;
+  s.openPorts.push_back(OpenPort{LegacyProfile::Standard, 445, 6, "445", true, "ALL"});
+  s.serviceExceptions.push_back(ServiceException{LegacyProfile::Standard, ServiceType::FileAndPrint, "ALL",
+                                                 DefaultServicePorts(ServiceType::FileAndPrint, true)});
+  const std::string before = SerializeState(s);
+  for (const char* line : {"netsh firewall set opmode enable",
+                           "netsh firewall set portopening protocol = TCP port = 445 name = 445 mode = DISABLE",
+                           "netsh firewall set service type = FILEANDPRINT mode = DISABLE scope = ALL profile = ALL"}) {
+    NetshOutcome outcome = RunNetsh(s, line);
+    EXPECT_EQ(outcome.exitCode, 1) << line;
+    EXPECT_EQ(outcome.message, "The requested operation requires elevation.") << line;
+    EXPECT_EQ(SerializeState(s), before) << line;
+  }
+  EXPECT_NE(RunNetsh(s, "netsh firewall set opmode").message, "The requested operation requires elevation.");
+  s.denyChanges = false;
+  EXPECT_EQ(RunNetsh(s, "netsh firewall set opmode enable").exitCode, 0);
+}
+
 // A marked entry must survive the state file and be told apart from a
 // command that merely mentions the mark.
 TEST(WrongNetsh, MarkedEntriesAreCountedAfterARoundTrip) {

@@ -38,6 +38,14 @@ TEST(Scenarios, UnprotectedHostsStartOffWithGuardedPortsOpenAndServicesDisabled)
   EXPECT_EQ(copy.FindService("MpsSvc")->initialStartType, 4u);
   EXPECT_EQ(copy.FindService("SharedAccess")->initialStartType, 4u);
   EXPECT_TRUE(s.rules.empty());
+  // File and Printer Sharing is there to be switched back, and off.
+  ASSERT_EQ(s.serviceExceptions.size(), 2u);
+  for (LegacyProfile p : {LegacyProfile::Standard, LegacyProfile::Domain}) {
+    const ServiceException* fps = s.FindServiceException(p, ServiceType::FileAndPrint);
+    ASSERT_NE(fps, nullptr);
+    EXPECT_EQ(fps->ports.size(), 4u);
+    for (const auto& port : fps->ports) EXPECT_FALSE(port.enabled) << port.port;
+  }
 }
 
 TEST(Scenarios, SeededRulesAreEnabledInboundBlocks) {
@@ -62,6 +70,7 @@ TEST(Scenarios, ExposedXpHostIsOpenOnlyThroughFileAndPrinterSharing) {
     ASSERT_NE(fps, nullptr);
     EXPECT_TRUE(fps->Enabled());
   }
+  EXPECT_EQ(s.serviceExceptions.size(), 2u);
 }
 
 TEST(Scenarios, PartialProtectionFindingsAreSeededAsDescribed) {
@@ -86,6 +95,19 @@ TEST(Scenarios, PartialProtectionFindingsAreSeededAsDescribed) {
 
   EXPECT_EQ(FindScenario("win7-add-refused")->seed.refuseAddNumber, 3);
   EXPECT_EQ(FindScenario("win7")->seed.refuseAddNumber, 0);
+}
+
+TEST(Scenarios, OnlyTheStandardUserHostDeniesChanges) {
+  const auto notAdmin = FindScenario("win7-not-admin");
+  ASSERT_TRUE(notAdmin);
+  EXPECT_TRUE(notAdmin->seed.denyChanges);
+  EXPECT_EQ(notAdmin->hostClass, 5);
+  EXPECT_NE(notAdmin->summary.find("only the firewall denies"), std::string::npos) << notAdmin->summary;
+  for (const auto& s : AllScenarios()) {
+    if (s.name != "win7-not-admin") {
+      EXPECT_FALSE(s.seed.denyChanges) << s.name;
+    }
+  }
 }
 
 TEST(Scenarios, BulkRulesNeverMentionAGuardedPort) {

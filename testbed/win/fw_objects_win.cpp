@@ -3,6 +3,7 @@
 #include <netfw.h>
 #include <oleauto.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -61,11 +62,12 @@ HRESULT WithState(Read read) {
   return read(state);
 }
 
+// A host that denies changes refuses them before looking at them.
 template <typename Change>
 HRESULT ChangeState(Change change) {
   HRESULT hr = E_FAIL;
   bool written = UpdateState([&](HostState& s) {
-    hr = change(s);
+    hr = s.denyChanges ? E_ACCESSDENIED : change(s);
     return SUCCEEDED(hr);
   });
   return SUCCEEDED(hr) && !written ? E_FAIL : hr;
@@ -219,20 +221,33 @@ class Rule final : public DispatchObject<INetFwRule> {
   }
 
  private:
+  // A rule of the policy takes the change where it is stored, so that other
+  // objects' changes to it stay.
   template <typename F>
   HRESULT Set(F change) {
-    FirewallRule changed = rule_;
-    HRESULT hr = change(changed);
-    if (FAILED(hr)) return hr;
-    if (stored_) {
-      hr = ChangeState([&](HostState& s) {
-        if (*stored_ >= s.rules.size()) return kNotFound;
-        s.rules[*stored_] = changed;
-        return S_OK;
-      });
-      if (FAILED(hr)) return hr;
+    if (!stored_) {
+      FirewallRule changed = rule_;
+      HRESULT hr = change(changed);
+      if (SUCCEEDED(hr)) rule_ = std::move(changed);
+      return hr;
     }
-    rule_ = std::move(changed);
+    FirewallRule stored;
+    size_t index = *stored_;
+    HRESULT hr = ChangeState([&](HostState& s) {
+      // Rules removed before it move it up: follow it by its name.
+      if (index >= s.rules.size() || s.rules[index].name != rule_.name) {
+        auto it = std::find_if(s.rules.begin(), s.rules.end(),
+                               [&](const FirewallRule& r) { return r.name == rule_.name; });
+        if (it == s.rules.end()) return kNotFound;
+        index = static_cast<size_t>(it - s.rules.begin());
+      }
+      HRESULT changed = change(s.rules[index]);
+      stored = s.rules[index];
+      return changed;
+    });
+    if (FAILED(hr)) return hr;
+    rule_ = std::move(stored);
+    stored_ = index;
     return S_OK;
   }
   HRESULT SetText(std::string FirewallRule::*field, BSTR value) {
@@ -311,26 +326,29 @@ class Rules final : public DispatchObject<INetFwRules> {
     HRESULT hr = ReadRule(source, rule);
     if (FAILED(hr)) return hr;
     if (rule.name.empty() || rule.name.find('|') != std::string::npos) return E_INVALIDARG;
-    // A refused Add still counts, so that only the configured one fails.
-    bool refused = false;
+    // A refused Add still counts, so that only the configured one fails;
+    // it reports a plain failure, not a denial a caller would take for
+    // missing rights.
+    bool refused = false, denied = false;
     bool written = UpdateState([&](HostState& s) {
+      denied = s.denyChanges;
+      if (denied) return false;
       refused = ++s.addsSeen == s.refuseAddNumber;
       if (!refused) s.rules.push_back(rule);
       return true;
     });
+    if (denied) return E_ACCESSDENIED;
     if (!written) return E_FAIL;
-    return refused ? E_ACCESSDENIED : S_OK;
+    return refused ? E_FAIL : S_OK;
   }
+  // Every rule of that name goes; a name no rule has changes nothing.
   STDMETHODIMP Remove(BSTR name) override {
     std::string wanted = TextOf(name);
     return ChangeState([&](HostState& s) {
-      for (auto it = s.rules.begin(); it != s.rules.end(); ++it) {
-        if (it->name == wanted) {
-          s.rules.erase(it);
-          return S_OK;
-        }
-      }
-      return kNotFound;
+      s.rules.erase(std::remove_if(s.rules.begin(), s.rules.end(),
+                                   [&](const FirewallRule& r) { return r.name == wanted; }),
+                    s.rules.end());
+      return S_OK;
     });
   }
   STDMETHODIMP Item(BSTR name, INetFwRule** out) override {
@@ -431,7 +449,11 @@ class OpenPortEntry final : public DispatchObject<INetFwOpenPort> {
   STDMETHODIMP get_Scope(NET_FW_SCOPE* v) override {
     return Read([&](const OpenPort& p) { return HandOutValue(ScopeOf(p.scope), v); });
   }
-  STDMETHODIMP put_Scope(NET_FW_SCOPE) override { return E_NOTIMPL; }
+  // A custom scope comes from remote addresses, which are not modelled.
+  STDMETHODIMP put_Scope(NET_FW_SCOPE v) override {
+    if (v != NET_FW_SCOPE_ALL && v != NET_FW_SCOPE_LOCAL_SUBNET) return E_INVALIDARG;
+    return Write([&](OpenPort& p) { p.scope = ScopeName(v); });
+  }
   STDMETHODIMP get_RemoteAddresses(BSTR* v) override { return HandOutText("*", v); }
   STDMETHODIMP put_RemoteAddresses(BSTR) override { return E_NOTIMPL; }
   STDMETHODIMP get_Enabled(VARIANT_BOOL* v) override {
@@ -497,15 +519,16 @@ class OpenPorts final : public DispatchObject<INetFwOpenPorts> {
       return S_OK;
     });
   }
+  // Closing a port that is not open changes nothing.
   STDMETHODIMP Remove(LONG port, NET_FW_IP_PROTOCOL protocol) override {
     return ChangeState([&](HostState& s) {
       for (auto it = s.openPorts.begin(); it != s.openPorts.end(); ++it) {
         if (it->profile == profile_ && it->port == port && it->protocol == protocol) {
           s.openPorts.erase(it);
-          return S_OK;
+          break;
         }
       }
-      return kNotFound;
+      return S_OK;
     });
   }
   STDMETHODIMP Item(LONG port, NET_FW_IP_PROTOCOL protocol, INetFwOpenPort** out) override {
@@ -666,8 +689,9 @@ class ServiceEntry final : public DispatchObject<INetFwService> {
   STDMETHODIMP get_Scope(NET_FW_SCOPE* v) override {
     return Read([&](ServiceException& e) { return HandOutValue(ScopeOf(e.scope), v); });
   }
+  // The scope of every port of the service; custom needs remote addresses.
   STDMETHODIMP put_Scope(NET_FW_SCOPE v) override {
-    if (v != NET_FW_SCOPE_ALL && v != NET_FW_SCOPE_LOCAL_SUBNET && v != NET_FW_SCOPE_CUSTOM) return E_INVALIDARG;
+    if (v != NET_FW_SCOPE_ALL && v != NET_FW_SCOPE_LOCAL_SUBNET) return E_INVALIDARG;
     return Write([&](ServiceException& e) { e.scope = ScopeName(v); });
   }
   STDMETHODIMP get_RemoteAddresses(BSTR* v) override { return HandOutText("*", v); }
@@ -834,7 +858,8 @@ HRESULT CreatePolicy2(REFIID iid, void** out) {
   *out = nullptr;
   HostState state;
   if (!ReadState(state)) return E_FAIL;
-  if (state.refusePolicy2) return E_ACCESSDENIED;
+  // A fault, not a denial: access denied is kept for a standard user's host.
+  if (state.refusePolicy2) return E_FAIL;
   return HandOut(new (std::nothrow) Policy2(), iid, out);
 }
 
@@ -845,7 +870,7 @@ HRESULT CreateManager(REFIID iid, void** out) {
   *out = nullptr;
   HostState state;
   if (!ReadState(state)) return E_FAIL;
-  if (state.refuseLegacyManager) return E_ACCESSDENIED;
+  if (state.refuseLegacyManager) return E_FAIL;
   return HandOut(new (std::nothrow) Manager(), iid, out);
 }
 

@@ -8,7 +8,7 @@
 namespace testbed {
 
 // Creation as the class factories of CLSID_NetFwPolicy2, CLSID_NetFwRule and
-// CLSID_NetFwMgr do it, including the host's refusal faults.
+// CLSID_NetFwMgr do it, including the host's refusal faults (E_FAIL).
 HRESULT CreatePolicy2(REFIID iid, void** out);
 HRESULT CreateRule(REFIID iid, void** out);
 HRESULT CreateManager(REFIID iid, void** out);

@@ -11,6 +11,7 @@ constexpr wchar_t kServiceProgram[] = L"testbed-service.exe";
 // Both of Quillfort's programs see the scenario's Windows version.
 constexpr const wchar_t* kVersionKeys[] = {L"Software\\Wine\\AppDefaults\\Quillfort.exe",
                                            L"Software\\Wine\\AppDefaults\\quillfort-cli.exe"};
+constexpr wchar_t kQuillfortKey[] = L"SOFTWARE\\Quillfort";
 
 bool Fail(std::string& error, std::string message) {
   error = std::move(message) + " (error " + std::to_string(GetLastError()) + ")";
@@ -87,6 +88,29 @@ bool ConfigureService(SC_HANDLE manager, const ServiceSetup& setup, std::string&
   return true;
 }
 
+// Whatever Quillfort keeps (its restore point), in the 64-bit and the 32-bit
+// registry view: a program of either bitness may have written it.
+bool DeleteQuillfortKey(std::string& error) {
+  for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+    {
+      UniqueRegKey key;
+      LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kQuillfortKey, 0, view | KEY_ALL_ACCESS, key.out());
+      if (rc == ERROR_FILE_NOT_FOUND) continue;
+      if (rc == ERROR_SUCCESS) rc = RegDeleteTreeW(key.get(), nullptr);
+      if (rc != ERROR_SUCCESS) {
+        SetLastError(static_cast<DWORD>(rc));
+        return Fail(error, "cannot empty HKLM\\SOFTWARE\\Quillfort");
+      }
+    }
+    LONG rc = RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kQuillfortKey, view, 0);
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
+      SetLastError(static_cast<DWORD>(rc));
+      return Fail(error, "cannot delete HKLM\\SOFTWARE\\Quillfort");
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool InstallTestbed(const std::wstring& binDirectory, std::string& error) {
@@ -137,7 +161,8 @@ bool SeedScenario(const Scenario& scenario, int extraRules, std::string& error) 
     if (!WriteRegistryString(HKEY_CURRENT_USER, key, L"Version", WideFromUtf8(scenario.wineVersion)))
       return Fail(error, "cannot set the Windows version of " + Utf8FromWide(key));
   }
-  return true;
+  // A freshly seeded host has never been hardened.
+  return DeleteQuillfortKey(error);
 }
 
 void StopService(const std::wstring& name) {
@@ -178,17 +203,6 @@ ServiceReport QueryService(const std::wstring& name) {
   return report;
 }
 
-const char* StartTypeName(DWORD startType) {
-  switch (startType) {
-    case SERVICE_BOOT_START: return "boot";
-    case SERVICE_SYSTEM_START: return "system";
-    case SERVICE_AUTO_START: return "auto";
-    case SERVICE_DEMAND_START: return "demand";
-    case SERVICE_DISABLED: return "disabled";
-    default: return "unknown";
-  }
-}
-
 const char* ServiceStateName(DWORD state) {
   switch (state) {
     case SERVICE_STOPPED: return "stopped";
@@ -206,21 +220,22 @@ std::string DumpHost() {
   HostState state;
   std::string error;
   if (!ReadState(state, &error)) return "error\t" + error + "\n";
-  std::string out = SerializeState(state);
-  for (const ServiceSetup& setup : state.services) {
+  for (ServiceSetup& setup : state.services) {
     ServiceReport report = QueryService(WideFromUtf8(setup.name));
-    out += "scm\tname=" + setup.name + "\tinstalled=" + (report.installed ? "yes" : "no");
-    if (report.installed)
-      out += std::string("\tstart-type=") + StartTypeName(report.startType) + "\tstate=" +
-             ServiceStateName(report.currentState);
-    out += '\n';
+    ScmReport scm;
+    scm.installed = report.installed;
+    if (report.installed) {
+      scm.startType = report.startType;
+      scm.state = ServiceStateName(report.currentState);
+    }
+    setup.scm = scm;
   }
   wchar_t version[64] = L"";
   DWORD size = sizeof version;
   if (RegGetValueW(HKEY_CURRENT_USER, kVersionKeys[0], L"Version", RRF_RT_REG_SZ, nullptr, version, &size) != ERROR_SUCCESS)
     version[0] = L'\0';
-  out += "windows-version\tquillfort=" + Utf8FromWide(version) + "\n";
-  return out;
+  state.windowsVersion = Utf8FromWide(version);
+  return SerializeState(state);
 }
 
 }  // namespace testbed

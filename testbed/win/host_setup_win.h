@@ -22,7 +22,8 @@ bool UninstallTestbed(std::string& error);
 
 // Stops the firewall services, writes the scenario's state (with extraRules
 // bulk rules after its own), registers or removes the services with their
-// start types and sets the Windows version Wine reports to Quillfort.exe.
+// start types, sets the Windows version Wine reports to Quillfort.exe and
+// deletes HKLM\SOFTWARE\Quillfort in both registry views.
 bool SeedScenario(const Scenario& scenario, int extraRules, std::string& error);
 
 struct ServiceReport {
@@ -31,14 +32,14 @@ struct ServiceReport {
   DWORD currentState = 0;
 };
 ServiceReport QueryService(const std::wstring& name);
-const char* StartTypeName(DWORD startType);
-const char* ServiceStateName(DWORD state);
+const char* ServiceStateName(DWORD state);  // start types: StartTypeName
 
 // Stops a service, ending its process when it cannot take a stop request.
 void StopService(const std::wstring& name);
 
 // The state file's text, followed by what the service control manager
-// reports for each service and the version given to Quillfort.exe.
+// reports for each service and the version given to Quillfort.exe; ParseState
+// reads it back.
 std::string DumpHost();
 
 }  // namespace testbed
