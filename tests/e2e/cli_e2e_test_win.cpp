@@ -275,11 +275,19 @@ TEST_F(CommandLine, FailedStepsExitTwoAndNameTheStep) {
     const Result harden = Run(L"harden --json", std::string(c.scenario) + "-harden");
     EXPECT_EQ(harden.exitCode, 2u) << harden.out;
     EXPECT_TRUE(harden.Says(c.step)) << harden.out;
+    Seed(c.scenario);
     const Result text = Run(L"harden");
     EXPECT_EQ(text.exitCode, 2u);
     EXPECT_NE(text.LastLine().find("FAILED"), std::string::npos) << text.out;
     EXPECT_TRUE(text.err.empty()) << text.err;
   }
+  // Only the third addition of the host's life is refused: a second run adds
+  // the one rule missing and completes.
+  Seed("win7-add-refused");
+  EXPECT_EQ(Run(L"harden").exitCode, 2u);
+  const Result retry = Run(L"harden");
+  EXPECT_EQ(retry.exitCode, 0u) << retry.out;
+  EXPECT_TRUE(retry.Says("Rules added: 1, already present: 11")) << retry.out;
 }
 
 TEST_F(CommandLine, DiagnosticsGoToTheLogAndFailuresCarryTheirOwn) {
