@@ -108,6 +108,15 @@ TEST(AdvancedStatusTest, TcpAndUdpAreBlockedSeparately) {
   EXPECT_EQ(BlockRules(report), (std::vector<std::optional<int>>{1, 1, 1, 2, 1, 1}));
   EXPECT_FALSE(report.hardened);
   ExpectAgreesWithPanel(report, facts, 5);
+
+  facts = Hardened();
+  facts.rules->erase(facts.rules->begin(), facts.rules->begin() + 6);  // UDP only
+  facts.rules->push_back(OurRule(6, 139));
+  const StatusReport udp = Advanced(facts);
+  EXPECT_EQ(Tcp(udp), (std::vector<bool>{false, false, false, false, false, true}));
+  EXPECT_EQ(Udp(udp), kAll);
+  EXPECT_FALSE(udp.hardened);
+  ExpectAgreesWithPanel(udp, facts, 5);
 }
 
 TEST(AdvancedStatusTest, RulesCountForAPortWhateverTheirProfilesButBlockOnlyForEveryProfileInForce) {
