@@ -22,6 +22,36 @@ std::string Narrow(const std::wstring& ascii) {
   return out;
 }
 
+// Rule names may hold any text; cut to bytes they would name another rule.
+std::string Utf8(const std::wstring& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    std::uint32_t c = static_cast<std::uint32_t>(text[i]);
+    if (sizeof(wchar_t) == 2 && c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() &&
+        static_cast<std::uint32_t>(text[i + 1]) >= 0xDC00 && static_cast<std::uint32_t>(text[i + 1]) <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<std::uint32_t>(text[++i]) - 0xDC00);
+    } else if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
+      c = 0xFFFD;  // a lone surrogate or no character at all
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
 const char* ProtocolWord(long protocol) { return protocol == 17 ? "UDP" : "TCP"; }
 
 std::wstring OpeningKey(std::size_t profile, const LegacyOpening& opening) {
@@ -36,15 +66,13 @@ class StoredValues {
     for (const StoredValue& v : values) byPlace_[{v.subkey, v.name}] = &v.data;
   }
   std::optional<std::uint32_t> Number(const std::wstring& subkey, const std::wstring& name) const {
-    auto it = byPlace_.find({subkey, name});
-    if (it == byPlace_.end() || !std::holds_alternative<std::uint32_t>(*it->second)) return std::nullopt;
-    return std::get<std::uint32_t>(*it->second);
+    return Get<std::uint32_t>(subkey, name);
   }
   std::optional<std::wstring> Text(const std::wstring& subkey, const std::wstring& name) const {
-    auto it = byPlace_.find({subkey, name});
-    if (it == byPlace_.end() || !std::holds_alternative<std::wstring>(*it->second)) return std::nullopt;
-    return std::get<std::wstring>(*it->second);
+    return Get<std::wstring>(subkey, name);
   }
+  // A value of the wrong type was asked for: nothing this program wrote.
+  bool Malformed() const { return malformed_; }
   // Subkeys directly below parent, in the order the names sort.
   std::vector<std::wstring> Children(const std::wstring& parent) const {
     std::vector<std::wstring> children;
@@ -60,7 +88,18 @@ class StoredValues {
   }
 
  private:
+  template <typename T>
+  std::optional<T> Get(const std::wstring& subkey, const std::wstring& name) const {
+    auto it = byPlace_.find({subkey, name});
+    if (it == byPlace_.end()) return std::nullopt;
+    if (!std::holds_alternative<T>(*it->second)) {
+      malformed_ = true;
+      return std::nullopt;
+    }
+    return std::get<T>(*it->second);
+  }
   std::map<std::pair<std::wstring, std::wstring>, const std::variant<std::uint32_t, std::wstring>*> byPlace_;
+  mutable bool malformed_ = false;
 };
 
 std::wstring RuleKey(std::size_t index) {
@@ -138,11 +177,10 @@ std::vector<StoredValue> StoredValuesOf(const HostSnapshot& snapshot) {
     number(key, L"StartType", service.startType);
     number(key, L"Running", service.running ? 1 : 0);
   }
-  if (snapshot.advancedRead) {
-    number(L"Advanced", L"Read", 1);
-    for (std::size_t i = 0; i < snapshot.profileOn.size(); ++i) {
-      if (snapshot.profileOn[i]) number(L"Advanced", Wide(AdvancedProfileName(i)), *snapshot.profileOn[i] ? 1 : 0);
-    }
+  if (snapshot.advancedRead) number(L"Advanced", L"Read", 1);
+  // A switch is kept even when the rules could not be read.
+  for (std::size_t i = 0; i < snapshot.profileOn.size(); ++i) {
+    if (snapshot.profileOn[i]) number(L"Advanced", Wide(AdvancedProfileName(i)), *snapshot.profileOn[i] ? 1 : 0);
   }
   for (std::size_t i = 0; i < snapshot.quillfortRules.size(); ++i) {
     const qf::firewall::RuleRecord& rule = snapshot.quillfortRules[i];
@@ -235,6 +273,7 @@ std::optional<HostSnapshot> SnapshotFromStoredValues(const std::vector<StoredVal
     profile.firewallOn = *firewallOn != 0;
     const auto fpsEnabled = stored.Number(key, L"FileAndPrintEnabled");
     const auto fpsScope = stored.Number(key, L"FileAndPrintScope");
+    if (fpsEnabled.has_value() != fpsScope.has_value()) return std::nullopt;
     profile.fileAndPrintKnown = fpsEnabled && fpsScope;
     if (profile.fileAndPrintKnown) {
       profile.fileAndPrintEnabled = *fpsEnabled != 0;
@@ -262,6 +301,7 @@ std::optional<HostSnapshot> SnapshotFromStoredValues(const std::vector<StoredVal
       profile.openings.push_back(opening);
     }
   }
+  if (stored.Malformed()) return std::nullopt;
   PutInCanonicalOrder(snapshot);
   return snapshot;
 }
@@ -340,8 +380,8 @@ std::vector<RestoreAction> PlanRestore(const HostSnapshot& saved, const HostSnap
 
 std::string RestoreActionName(const RestoreAction& action) {
   switch (action.kind) {
-    case RestoreActionKind::RemoveRulesNamed: return "RemoveRules " + Narrow(action.text);
-    case RestoreActionKind::AddRule: return "AddRule " + Narrow(action.rule.name);
+    case RestoreActionKind::RemoveRulesNamed: return "RemoveRules " + Utf8(action.text);
+    case RestoreActionKind::AddRule: return "AddRule " + Utf8(action.rule.name);
     case RestoreActionKind::SetProfileSwitch:
       return std::string("SetFirewall ") +
              (action.profile == 1 ? "Domain" : action.profile == 2 ? "Private" : "Public") +

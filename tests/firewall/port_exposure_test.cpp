@@ -95,6 +95,14 @@ bool Counts(const FakeRule& rule, long port, long protocol, long current) {
          (*rule.profiles & current) == current && rule.localPorts && LocalPortsCoverPort(*rule.localPorts, port);
 }
 
+bool PlainlyProtocolBlocked(const std::vector<FakeRule>& rules, long port, long protocol, long current) {
+  if (current == 0 || (current & ~kKnownProfiles) != 0) return false;
+  for (const FakeRule& rule : rules) {
+    if (Counts(rule, port, protocol, current)) return true;
+  }
+  return false;
+}
+
 bool PlainlyBlocked(const std::vector<FakeRule>& rules, long port, long current) {
   if (current == 0 || (current & ~kKnownProfiles) != 0) return false;
   bool tcp = false;
@@ -108,6 +116,8 @@ bool PlainlyBlocked(const std::vector<FakeRule>& rules, long port, long current)
 
 struct Walked {
   std::vector<bool> blocked;
+  std::vector<bool> tcp;
+  std::vector<bool> udp;
   std::vector<int> reads;  // per rule
 };
 
@@ -121,7 +131,11 @@ Walked Walk(const std::vector<FakeRule>& rules, const std::vector<long>& ports, 
     EXPECT_LE(properties.maxPerProperty, 1) << "a property was read twice";
     walked.reads.push_back(properties.reads);
   }
-  for (std::size_t i = 0; i < ports.size(); ++i) walked.blocked.push_back(tally.PortBlocked(i));
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    walked.blocked.push_back(tally.PortBlocked(i));
+    walked.tcp.push_back(tally.ProtocolBlocked(i, kProtocolTcp));
+    walked.udp.push_back(tally.ProtocolBlocked(i, kProtocolUdp));
+  }
   return walked;
 }
 
@@ -141,6 +155,30 @@ TEST(BlockTallyTest, APortNeedsBothTcpAndUdpOrAnAnyProtocolRule) {
   EXPECT_EQ(Walk({Rule(kProtocolAny, L"135-139")}, kGuarded, kProfilePublic).blocked,
             (std::vector<bool>{false, true, true, true, true, true}));
   EXPECT_EQ(Walk({Rule(1, L"*")}, kGuarded, kProfilePublic).blocked, std::vector<bool>(6, false));
+}
+
+TEST(BlockTallyTest, EachProtocolIsToldApartAndOnlyTcpAndUdpAreAsked) {
+  const Walked udpOnly = Walk({Rule(kProtocolUdp, L"445")}, kGuarded, kProfilePublic);
+  EXPECT_EQ(udpOnly.udp, (std::vector<bool>{true, false, false, false, false, false}));
+  EXPECT_EQ(udpOnly.tcp, std::vector<bool>(6, false));
+  const Walked mixed =
+      Walk({Rule(kProtocolTcp, L"135-137"), Rule(kProtocolUdp, L"137,139"), Rule(kProtocolAny, L"138")}, kGuarded,
+           kProfilePublic);
+  EXPECT_EQ(mixed.tcp, (std::vector<bool>{false, true, true, true, true, false}));
+  EXPECT_EQ(mixed.udp, (std::vector<bool>{false, false, false, true, true, true}));
+  EXPECT_EQ(mixed.blocked, (std::vector<bool>{false, false, false, true, true, false}));
+
+  BlockTally tally({445}, kProfilePublic);
+  FakeRule any = Rule(kProtocolAny, L"445");
+  CountingProperties properties(any);
+  tally.Examine(properties);
+  EXPECT_TRUE(tally.ProtocolBlocked(0, kProtocolTcp));
+  EXPECT_TRUE(tally.ProtocolBlocked(0, kProtocolUdp));
+  // No other protocol is tallied, and a slot past the ports is never blocked.
+  EXPECT_FALSE(tally.ProtocolBlocked(0, kProtocolAny));
+  EXPECT_FALSE(tally.ProtocolBlocked(0, 47));
+  EXPECT_FALSE(tally.ProtocolBlocked(1, kProtocolTcp));
+  EXPECT_FALSE(tally.PortBlocked(1));
 }
 
 TEST(BlockTallyTest, RuleMustApplyToEveryProfileInForce) {
@@ -218,6 +256,9 @@ TEST(BlockTallyTest, RandomPoliciesOneWalkEqualsSixSingleWalksAndThePlainRule) {
       const bool single = Walk(rules, {kGuarded[i]}, current).blocked[0];
       ASSERT_EQ(all.blocked[i], single) << "round " << round << " port " << kGuarded[i];
       ASSERT_EQ(all.blocked[i], PlainlyBlocked(rules, kGuarded[i], current)) << "round " << round;
+      ASSERT_EQ(all.tcp[i], PlainlyProtocolBlocked(rules, kGuarded[i], kProtocolTcp, current)) << "round " << round;
+      ASSERT_EQ(all.udp[i], PlainlyProtocolBlocked(rules, kGuarded[i], kProtocolUdp, current)) << "round " << round;
+      ASSERT_EQ(all.blocked[i], all.tcp[i] && all.udp[i]) << "round " << round;
       (all.blocked[i] ? blockedSeen : exposedSeen)++;
     }
   }
@@ -278,6 +319,47 @@ TEST(LegacyExposureTest, UnreadOpeningsExposeUnlessExceptionsAreNotHonoured) {
   EXPECT_EQ(LegacyPorts(reading), std::vector<bool>(6, false));
   reading.exceptionsNotAllowed = true;
   EXPECT_EQ(LegacyPorts(reading), std::vector<bool>(6, true));
+}
+
+TEST(LegacyExposureTest, EachProtocolIsBlockedUnlessAnOpeningOfThatProtocolMayBeOpen) {
+  const LegacyProfileReading fileAndPrint = OnAndRead({{139, kProtocolTcp, true},
+                                                       {445, kProtocolTcp, true},
+                                                       {445, kProtocolUdp, false},
+                                                       {137, kProtocolUdp, true},
+                                                       {138, kProtocolUdp, std::nullopt}});
+  std::vector<bool> tcp;
+  std::vector<bool> udp;
+  for (long port : kGuarded) {
+    tcp.push_back(LegacyProtocolBlocked(fileAndPrint, port, kProtocolTcp));
+    udp.push_back(LegacyProtocolBlocked(fileAndPrint, port, kProtocolUdp));
+  }
+  EXPECT_EQ(tcp, (std::vector<bool>{false, true, true, true, true, false}));
+  // 138's UDP opening could not be read: it may be open.
+  EXPECT_EQ(udp, (std::vector<bool>{true, true, true, false, false, true}));
+  // A port is blocked exactly when both protocols are.
+  for (std::size_t i = 0; i < kGuarded.size(); ++i) {
+    EXPECT_EQ(LegacyPortBlocked(fileAndPrint, kGuarded[i]), tcp[i] && udp[i]) << kGuarded[i];
+  }
+}
+
+TEST(LegacyExposureTest, EachProtocolFollowsTheFirewallAndTheExceptionsSwitch) {
+  LegacyProfileReading reading = OnAndRead({{445, kProtocolTcp, true}, {445, kProtocolUdp, true}});
+  EXPECT_FALSE(LegacyProtocolBlocked(reading, 445, kProtocolTcp));
+  reading.exceptionsNotAllowed = true;
+  EXPECT_TRUE(LegacyProtocolBlocked(reading, 445, kProtocolTcp));
+  EXPECT_TRUE(LegacyProtocolBlocked(reading, 445, kProtocolUdp));
+  reading.openingsRead = false;  // not needed while no exception counts
+  EXPECT_TRUE(LegacyProtocolBlocked(reading, 445, kProtocolUdp));
+  reading.exceptionsNotAllowed = false;
+  EXPECT_FALSE(LegacyProtocolBlocked(reading, 135, kProtocolUdp));
+  reading = OnAndRead({});
+  EXPECT_TRUE(LegacyProtocolBlocked(reading, 135, kProtocolTcp));
+  reading.firewallOn = false;
+  EXPECT_FALSE(LegacyProtocolBlocked(reading, 135, kProtocolTcp));
+  reading.exceptionsNotAllowed = true;
+  EXPECT_FALSE(LegacyProtocolBlocked(reading, 135, kProtocolUdp));
+  reading.firewallOn.reset();
+  EXPECT_FALSE(LegacyProtocolBlocked(reading, 135, kProtocolUdp));
 }
 
 }  // namespace
