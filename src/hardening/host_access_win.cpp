@@ -324,6 +324,8 @@ RestoreReport RunRestore(int hostClass, StepObserver& observer) {
         return 0;
       }
       case RestoreActionKind::AddRule:
+        // Rules the removal could not see might still be there.
+        if (!rules) return policy.LastFailureOr(0x80004005u);
         if (!policy.AddRule(action.rule)) return policy.LastFailureOr(0x80004005u);
         ++report.rulesPutBack;
         return 0;

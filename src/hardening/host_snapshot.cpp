@@ -315,7 +315,9 @@ std::vector<RestoreAction> PlanRestore(const HostSnapshot& saved, const HostSnap
     return plan.back();
   };
 
-  if (!SameRules(saved.quillfortRules, now.quillfortRules)) {
+  // Rules that were not read on either side are left alone: what is
+  // unread can neither be taken away nor be put back.
+  if (saved.advancedRead && now.advancedRead && !SameRules(saved.quillfortRules, now.quillfortRules)) {
     std::vector<std::wstring> names;
     for (const qf::firewall::RuleRecord& rule : now.quillfortRules) {
       if (std::find(names.begin(), names.end(), rule.name) == names.end()) names.push_back(rule.name);

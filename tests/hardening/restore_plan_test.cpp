@@ -110,6 +110,23 @@ TEST(PlanRestoreTest, EveryRuleNameNowIsRemovedOnceThenEverySavedRuleIsAddedInOr
   EXPECT_EQ(RestoreActionName(plan[14]), "AddRule kept by hand");
 }
 
+TEST(PlanRestoreTest, RulesUnreadOnEitherSideAreLeftAlone) {
+  HostSnapshot saved = AdvancedHostBefore();
+  HostSnapshot now = saved;
+  now.quillfortRules = OneRunOfRules();
+  HostSnapshot unreadNow = now;
+  unreadNow.advancedRead = false;
+  unreadNow.quillfortRules.clear();
+  HostSnapshot unreadSaved = saved;
+  unreadSaved.advancedRead = false;
+  for (const auto& pair : {std::make_pair(saved, unreadNow), std::make_pair(unreadSaved, now)}) {
+    for (const RestoreAction& action : PlanRestore(pair.first, pair.second)) {
+      EXPECT_NE(action.kind, Kind::RemoveRulesNamed);
+      EXPECT_NE(action.kind, Kind::AddRule);
+    }
+  }
+}
+
 TEST(PlanRestoreTest, RulesAreTouchedOnlyWhenTheListsDiffer) {
   HostSnapshot saved = AdvancedHostBefore();
   saved.quillfortRules = OneRunOfRules();
