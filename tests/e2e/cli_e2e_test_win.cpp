@@ -290,6 +290,28 @@ TEST_F(CommandLine, FailedStepsExitTwoAndNameTheStep) {
   EXPECT_TRUE(retry.Says("Rules added: 1, already present: 11")) << retry.out;
 }
 
+// The slow faults, once each: a service that never starts, a command that
+// hangs, a service that stops with "access denied" of its own (a failed
+// step, not a refusal of the caller), a host whose domain firewall group
+// policy holds off (every step succeeds, the host stays exposed).
+TEST_F(CommandLine, EveryOtherFaultExitsTwoAndSaysWhy) {
+  struct Case {
+    const char* scenario;
+    const char* said;
+  };
+  for (const Case& c : {Case{"win7-service-stuck", "StartServiceAndWait MpsSvc"},
+                        Case{"win7-service-refusing", "StartServiceAndWait MpsSvc"},
+                        Case{"win2003-netsh-hang", "RunSystemCommand netsh firewall set opmode enable"},
+                        Case{"win7-domain-off", "firewall off"}}) {
+    SCOPED_TRACE(c.scenario);
+    Seed(c.scenario);
+    const Result harden = Run(L"harden --json", std::string(c.scenario) + "-harden");
+    EXPECT_EQ(harden.exitCode, 2u) << harden.out;
+    EXPECT_TRUE(harden.Says(c.said)) << harden.out;
+    EXPECT_TRUE(harden.Says("\"accessDenied\": false")) << harden.out;
+  }
+}
+
 TEST_F(CommandLine, DiagnosticsGoToTheLogAndFailuresCarryTheirOwn) {
   Seed("win7");
   const std::wstring log = OutputFolder() + L"\\cli-harden.log";
