@@ -110,8 +110,11 @@ class CommandLine : public ::testing::Test {
   // the JSON outputs are kept for the schema check that follows this test.
   Result Run(const std::wstring& arguments, const std::string& keepAs = "", bool throughCmd = false) {
     Result result;
-    const std::wstring out = OutputFolder() + L"\\cli-stdout.txt";
-    const std::wstring err = OutputFolder() + L"\\cli-stderr.txt";
+    // Files of their own for every run: a command the program abandoned (a
+    // hanging netsh) may still hold the last run's under Wine.
+    const std::wstring run = std::to_wstring(++runs_);
+    const std::wstring out = OutputFolder() + L"\\cli-stdout-" + run + L".txt";
+    const std::wstring err = OutputFolder() + L"\\cli-stderr-" + run + L".txt";
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     testbed::UniqueHandle outFile(CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
                                               FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -144,6 +147,8 @@ class CommandLine : public ::testing::Test {
     if (!keepAs.empty()) {
       CopyFileW(out.c_str(), (OutputFolder() + L"\\cli-json-" + WideFromUtf8(keepAs) + L".json").c_str(), FALSE);
     }
+    DeleteFileW(out.c_str());
+    DeleteFileW(err.c_str());
     return result;
   }
 
@@ -200,8 +205,11 @@ class CommandLine : public ::testing::Test {
 
   static bool installed_;
   static std::string installError_;
+  static int runs_;
   std::wstring cli_;
 };
+
+int CommandLine::runs_ = 0;
 
 bool CommandLine::installed_ = false;
 std::string CommandLine::installError_;
