@@ -65,8 +65,8 @@ bool WriteStateLocked(const HostState& state) {
 }
 
 // The last text this process parsed and what it gave. Every COM call of the
-// double reads the whole state; with thousands of rules parsing it again for
-// each call would be the double's cost, not the program's under test.
+// double reads the whole state; with thousands of rules parsing or copying it
+// for each call would be the double's cost, not the program's under test.
 class ParsedStateCache {
  public:
   ParsedStateCache() { InitializeCriticalSection(&section_); }
@@ -74,26 +74,23 @@ class ParsedStateCache {
   ParsedStateCache(const ParsedStateCache&) = delete;
   ParsedStateCache& operator=(const ParsedStateCache&) = delete;
 
-  bool Find(const std::string& text, HostState& state) {
+  std::shared_ptr<const HostState> Find(const std::string& text) {
     EnterCriticalSection(&section_);
-    const bool hit = valid_ && text == text_;
-    if (hit) state = state_;
+    std::shared_ptr<const HostState> hit = state_ && text == text_ ? state_ : nullptr;
     LeaveCriticalSection(&section_);
     return hit;
   }
-  void Keep(const std::string& text, const HostState& state) {
+  void Keep(std::string text, std::shared_ptr<const HostState> state) {
     EnterCriticalSection(&section_);
-    text_ = text;
-    state_ = state;
-    valid_ = true;
+    text_ = std::move(text);
+    state_ = std::move(state);
     LeaveCriticalSection(&section_);
   }
 
  private:
   CRITICAL_SECTION section_;
-  bool valid_ = false;
   std::string text_;
-  HostState state_;
+  std::shared_ptr<const HostState> state_;
 };
 
 ParsedStateCache& Parsed() {
@@ -112,7 +109,7 @@ std::wstring TestbedHome() {
 
 std::wstring StatePath() { return TestbedHome() + L"\\host.state"; }
 
-bool ReadState(HostState& state, std::string* error) {
+std::shared_ptr<const HostState> ReadSharedState(std::string* error) {
   std::string text;
   {
     // Held only while the file is open, so that no write meets it open; a
@@ -123,29 +120,36 @@ bool ReadState(HostState& state, std::string* error) {
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
       if (error) *error = "no state file " + Utf8FromWide(StatePath()) + " (run testbed-host seed)";
-      return false;
+      return nullptr;
     }
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.get(), &size) || size.QuadPart > (256LL << 20)) {
       if (error) *error = "state file unreadable";
-      return false;
+      return nullptr;
     }
     text.assign(static_cast<size_t>(size.QuadPart), '\0');
     DWORD read = 0;
     if (!text.empty() && (!ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr) ||
                           read != text.size())) {
       if (error) *error = "state file unreadable";
-      return false;
+      return nullptr;
     }
   }
-  if (Parsed().Find(text, state)) return true;
+  if (auto known = Parsed().Find(text)) return known;
   ParseResult parsed = ParseState(text);
   if (!parsed.state) {
     if (error) *error = "state file malformed: " + parsed.error;
-    return false;
+    return nullptr;
   }
-  Parsed().Keep(text, *parsed.state);
-  state = std::move(*parsed.state);
+  auto state = std::make_shared<const HostState>(std::move(*parsed.state));
+  Parsed().Keep(std::move(text), state);
+  return state;
+}
+
+bool ReadState(HostState& state, std::string* error) {
+  std::shared_ptr<const HostState> shared = ReadSharedState(error);
+  if (!shared) return false;
+  state = *shared;
   return true;
 }
 
