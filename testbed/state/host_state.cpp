@@ -89,12 +89,14 @@ class Record {
     auto it = Find(key);
     if (it == fields.end()) return std::nullopt;
     std::string value = std::move(it->second);
-    fields.erase(it);
+    // The order of the fields left does not matter: the last fills the gap.
+    if (it != fields.end() - 1) *it = std::move(fields.back());
+    fields.pop_back();
     return value;
   }
   std::string TakeText(std::string_view key, std::string fallback = {}) {
     auto v = Take(key);
-    return v ? *v : fallback;
+    return v ? std::move(*v) : std::move(fallback);
   }
   long TakeNumber(std::string_view key, long fallback) {
     auto v = Take(key);

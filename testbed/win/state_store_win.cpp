@@ -1,5 +1,8 @@
 #include "state_store_win.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "win_util.h"
 
 namespace testbed {
@@ -74,9 +77,20 @@ class ParsedStateCache {
   ParsedStateCache(const ParsedStateCache&) = delete;
   ParsedStateCache& operator=(const ParsedStateCache&) = delete;
 
-  std::shared_ptr<const HostState> Find(const std::string& text) {
+  // The parsed state when the open file, read from its start, holds
+  // exactly the text parsed last. It is compared slice by slice: an
+  // unchanged state of thousands of rules costs no buffer of its size.
+  std::shared_ptr<const HostState> FindHeldBy(HANDLE file, LONGLONG size) {
     EnterCriticalSection(&section_);
-    std::shared_ptr<const HostState> hit = state_ && text == text_ ? state_ : nullptr;
+    std::shared_ptr<const HostState> hit = state_ && size == static_cast<LONGLONG>(text_.size()) ? state_ : nullptr;
+    for (size_t offset = 0; hit && offset < text_.size();) {
+      const DWORD want = static_cast<DWORD>(std::min(slice_.size(), text_.size() - offset));
+      DWORD read = 0;
+      if (!ReadFile(file, slice_.data(), want, &read, nullptr) || read != want ||
+          text_.compare(offset, want, slice_.data(), want) != 0)
+        hit = nullptr;
+      offset += want;
+    }
     LeaveCriticalSection(&section_);
     return hit;
   }
@@ -89,6 +103,7 @@ class ParsedStateCache {
 
  private:
   CRITICAL_SECTION section_;
+  std::vector<char> slice_ = std::vector<char>(64 * 1024);
   std::string text_;
   std::shared_ptr<const HostState> state_;
 };
@@ -127,15 +142,17 @@ std::shared_ptr<const HostState> ReadSharedState(std::string* error) {
       if (error) *error = "state file unreadable";
       return nullptr;
     }
+    if (auto known = Parsed().FindHeldBy(file.get(), size.QuadPart)) return known;
+    LARGE_INTEGER start{};
     text.assign(static_cast<size_t>(size.QuadPart), '\0');
     DWORD read = 0;
-    if (!text.empty() && (!ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr) ||
-                          read != text.size())) {
+    if (!SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN) ||
+        (!text.empty() && (!ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr) ||
+                           read != text.size()))) {
       if (error) *error = "state file unreadable";
       return nullptr;
     }
   }
-  if (auto known = Parsed().Find(text)) return known;
   ParseResult parsed = ParseState(text);
   if (!parsed.state) {
     if (error) *error = "state file malformed: " + parsed.error;
