@@ -1,7 +1,7 @@
 #include "host_state.h"
 
+#include <algorithm>
 #include <charconv>
-#include <map>
 
 namespace testbed {
 namespace {
@@ -27,6 +27,7 @@ std::string Escape(std::string_view value) {
 }
 
 std::optional<std::string> Unescape(std::string_view value) {
+  if (value.find('\\') == std::string_view::npos) return std::string(value);
   std::string out;
   out.reserve(value.size());
   for (size_t i = 0; i < value.size(); ++i) {
@@ -75,23 +76,27 @@ const char* ModeName(NetshMode m) {
 }
 
 // One parsed line: its kind and its fields; each read removes the field so
-// that leftovers can be reported as unknown.
+// that leftovers can be reported as unknown. A line has a score of fields at
+// most, so a flat list searched in turn beats a tree: a state of thousands
+// of rules is parsed by every process that reads it.
 class Record {
  public:
   std::string kind;
-  std::map<std::string, std::string, std::less<>> fields;
+  std::vector<std::pair<std::string_view, std::string>> fields;  // keys point into the line
   std::string error;
 
   std::optional<std::string> Take(std::string_view key) {
-    auto it = fields.find(key);
+    auto it = Find(key);
     if (it == fields.end()) return std::nullopt;
     std::string value = std::move(it->second);
-    fields.erase(it);
+    // The order of the fields left does not matter: the last fills the gap.
+    if (it != fields.end() - 1) *it = std::move(fields.back());
+    fields.pop_back();
     return value;
   }
   std::string TakeText(std::string_view key, std::string fallback = {}) {
     auto v = Take(key);
-    return v ? *v : fallback;
+    return v ? std::move(*v) : std::move(fallback);
   }
   long TakeNumber(std::string_view key, long fallback) {
     auto v = Take(key);
@@ -109,11 +114,26 @@ class Record {
     Fail("bad flag for " + std::string(key));
     return fallback;
   }
+  bool Add(std::string_view key, std::string value) {
+    if (Find(key) != fields.end()) return false;
+    fields.emplace_back(key, std::move(value));
+    return true;
+  }
   void Fail(std::string message) {
     if (error.empty()) error = std::move(message);
   }
+  // The first unknown field in the order of the keys, whatever their order
+  // in the line.
   void RejectLeftovers() {
-    if (!fields.empty()) Fail("unknown field " + fields.begin()->first);
+    if (fields.empty()) return;
+    auto first = std::min_element(fields.begin(), fields.end(),
+                                  [](const auto& a, const auto& b) { return a.first < b.first; });
+    Fail("unknown field " + std::string(first->first));
+  }
+
+ private:
+  std::vector<std::pair<std::string_view, std::string>>::iterator Find(std::string_view key) {
+    return std::find_if(fields.begin(), fields.end(), [&](const auto& field) { return field.first == key; });
   }
 };
 
@@ -121,6 +141,7 @@ Record SplitRecord(std::string_view line) {
   Record record;
   size_t tab = line.find('\t');
   record.kind = std::string(line.substr(0, tab));
+  record.fields.reserve(20);
   while (tab != std::string_view::npos) {
     size_t start = tab + 1;
     tab = line.find('\t', start);
@@ -135,7 +156,7 @@ Record SplitRecord(std::string_view line) {
       record.Fail("bad escape in " + std::string(field.substr(0, eq)));
       continue;
     }
-    if (!record.fields.emplace(std::string(field.substr(0, eq)), *value).second)
+    if (!record.Add(field.substr(0, eq), std::move(*value)))
       record.Fail("repeated field " + std::string(field.substr(0, eq)));
   }
   return record;

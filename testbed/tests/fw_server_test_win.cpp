@@ -704,6 +704,47 @@ TEST_F(ServerTest, RefusalFaultsAndAMissingStateFailCreation) {
 
 // Every process of the host reads the file without a lock, so writers meet
 // readers all the time: a reader among the writers must not cost an update.
+TEST_F(ServerTest, SharedReadsAnswerTheNewestStateAndLeaveEarlierReadingsWhole) {
+  std::shared_ptr<const HostState> first = ReadSharedState();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(ReadSharedState().get(), first.get());  // the same text is not parsed again
+
+  HostState changed = *first;
+  changed.SetOn(Profile::Private, true);
+  changed.rules.push_back(FirewallRule{});
+  changed.rules.back().name = "new";
+  ASSERT_TRUE(WriteState(changed));
+  std::shared_ptr<const HostState> second = ReadSharedState();
+  ASSERT_TRUE(second);
+  EXPECT_NE(second.get(), first.get());
+  EXPECT_TRUE(second->IsOn(Profile::Private));
+  ASSERT_EQ(second->rules.size(), 1u);
+  EXPECT_FALSE(first->IsOn(Profile::Private));
+  EXPECT_TRUE(first->rules.empty());
+
+  // The server's own reads see a write made by another module at once.
+  ComPtr<INetFwPolicy2> policy;
+  ASSERT_EQ(Create(CLSID_NetFwPolicy2, policy), S_OK);
+  VARIANT_BOOL on = VARIANT_FALSE;
+  ASSERT_EQ(policy->get_FirewallEnabled(NET_FW_PROFILE2_PRIVATE, &on), S_OK);
+  EXPECT_EQ(on, VARIANT_TRUE);
+  changed.SetOn(Profile::Private, false);
+  ASSERT_TRUE(WriteState(changed));
+  ASSERT_EQ(policy->get_FirewallEnabled(NET_FW_PROFILE2_PRIVATE, &on), S_OK);
+  EXPECT_EQ(on, VARIANT_FALSE);
+  ComPtr<INetFwRules> rules;
+  ASSERT_EQ(policy->get_Rules(&rules), S_OK);
+  LONG count = 0;
+  ASSERT_EQ(rules->get_Count(&count), S_OK);
+  EXPECT_EQ(count, 1);
+
+  DeleteFileW(StatePath().c_str());
+  std::string error;
+  EXPECT_FALSE(ReadSharedState(&error));
+  EXPECT_NE(error.find("no state file"), std::string::npos) << error;
+  EXPECT_EQ(policy->get_FirewallEnabled(NET_FW_PROFILE2_PRIVATE, &on), E_FAIL);
+}
+
 TEST_F(ServerTest, ConcurrentWritersLoseNoUpdateAndLeaveNoTemporaryFile) {
   std::atomic<int> added{0};
   std::atomic<bool> writing{true};

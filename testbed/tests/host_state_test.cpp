@@ -216,6 +216,21 @@ TEST(StartTypes, NamesRoundTripAndUnknownStaysUnknown) {
   EXPECT_FALSE(StartTypeFromName("Auto"));
 }
 
+TEST(HostStateText, FieldErrorsNameTheFieldWhateverTheirPlaceInTheLine) {
+  const std::string header = "quillfort-testbed-state\tversion=1\n";
+  EXPECT_EQ(ParseState(header + "rule\tname=a\tprotocol=6\tname=b\n").error, "line 2: repeated field name");
+  // Of two unknown fields the first by name is reported, not the first in the line.
+  EXPECT_EQ(ParseState(header + "rule\tzone=1\tname=x\tcolour=red\n").error, "line 2: unknown field colour");
+  // Fields in any order, escaped or not, keep their own values.
+  auto parsed = ParseState(header + "rule\tenabled=yes\tlocal-ports=445\tdescription=a\\tb\\\\c\tname=r\n");
+  ASSERT_TRUE(parsed.state) << parsed.error;
+  const FirewallRule& r = parsed.state->rules.at(0);
+  EXPECT_EQ(r.name, "r");
+  EXPECT_EQ(r.description, "a\tb\\c");
+  EXPECT_EQ(r.localPorts, "445");
+  EXPECT_TRUE(r.enabled);
+}
+
 TEST(LegacyProfileMapping, StandardIsTheCurrentPrivateOrPublicCategory) {
   HostState s;
   s.currentProfile = Profile::Private;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "com_object_win.h"
@@ -55,11 +56,18 @@ HRESULT HandOutValue(V value, T* out) {
 
 VARIANT_BOOL VariantBool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
 
+// A look that only reads shares the parsed state; one that needs a state of
+// its own (it takes a HostState&) gets a copy.
 template <typename Read>
 HRESULT WithState(Read read) {
-  HostState state;
-  if (!ReadState(state)) return E_FAIL;
-  return read(state);
+  std::shared_ptr<const HostState> shared = ReadSharedState();
+  if (!shared) return E_FAIL;
+  if constexpr (std::is_invocable_v<Read&, const HostState&>) {
+    return read(*shared);
+  } else {
+    HostState state = *shared;
+    return read(state);
+  }
 }
 
 // A host that denies changes refuses them before looking at them.
@@ -318,7 +326,7 @@ class Rules final : public DispatchObject<INetFwRules> {
  public:
   STDMETHODIMP get_Count(LONG* count) override {
     if (!count) return E_POINTER;
-    return WithState([&](HostState& s) { return HandOutValue(s.rules.size(), count); });
+    return WithState([&](const HostState& s) { return HandOutValue(s.rules.size(), count); });
   }
   STDMETHODIMP Add(INetFwRule* source) override {
     if (!source) return E_POINTER;
@@ -355,7 +363,7 @@ class Rules final : public DispatchObject<INetFwRules> {
     if (!out) return E_POINTER;
     *out = nullptr;
     std::string wanted = TextOf(name);
-    return WithState([&](HostState& s) {
+    return WithState([&](const HostState& s) {
       for (size_t i = 0; i < s.rules.size(); ++i)
         if (s.rules[i].name == wanted) return HandOut(new (std::nothrow) Rule(s.rules[i], i), IID_INetFwRule, reinterpret_cast<void**>(out));
       return kNotFound;
@@ -365,8 +373,8 @@ class Rules final : public DispatchObject<INetFwRules> {
   STDMETHODIMP get__NewEnum(IUnknown** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return WithState([&](HostState& s) {
-      return HandOutEnumerator(std::move(s.rules), [](const FirewallRule& rule, size_t index) -> IDispatch* {
+    return WithState([&](const HostState& s) {
+      return HandOutEnumerator(s.rules, [](const FirewallRule& rule, size_t index) -> IDispatch* {
         return new (std::nothrow) Rule(rule, index);
       }, out);
     });
@@ -379,13 +387,13 @@ class Policy2 final : public DispatchObject<INetFwPolicy2> {
  public:
   STDMETHODIMP get_CurrentProfileTypes(LONG* v) override {
     if (!v) return E_POINTER;
-    return WithState([&](HostState& s) { return HandOutValue(s.CurrentProfileTypes(), v); });
+    return WithState([&](const HostState& s) { return HandOutValue(s.CurrentProfileTypes(), v); });
   }
   STDMETHODIMP get_FirewallEnabled(NET_FW_PROFILE_TYPE2 type, VARIANT_BOOL* v) override {
     if (!v) return E_POINTER;
     auto profile = ProfileFromBit(type);
     if (!profile) return E_INVALIDARG;
-    return WithState([&](HostState& s) { return HandOutValue(VariantBool(s.IsOn(*profile)), v); });
+    return WithState([&](const HostState& s) { return HandOutValue(VariantBool(s.IsOn(*profile)), v); });
   }
   STDMETHODIMP put_FirewallEnabled(NET_FW_PROFILE_TYPE2 type, VARIANT_BOOL v) override {
     auto profile = ProfileFromBit(type);
@@ -398,7 +406,7 @@ class Policy2 final : public DispatchObject<INetFwPolicy2> {
   STDMETHODIMP get_Rules(INetFwRules** out) override { return HandOut(new (std::nothrow) Rules(), IID_INetFwRules, reinterpret_cast<void**>(out)); }
   STDMETHODIMP get_LocalPolicyModifyState(NET_FW_MODIFY_STATE* v) override {
     if (!v) return E_POINTER;
-    return WithState([&](HostState& s) {
+    return WithState([&](const HostState& s) {
       bool held = (s.heldByGroupPolicy & s.CurrentProfileTypes()) != 0;
       return HandOutValue(held ? NET_FW_MODIFY_STATE_GP_OVERRIDE : NET_FW_MODIFY_STATE_OK, v);
     });
@@ -493,7 +501,7 @@ class OpenPorts final : public DispatchObject<INetFwOpenPorts> {
 
   STDMETHODIMP get_Count(LONG* count) override {
     if (!count) return E_POINTER;
-    return WithState([&](HostState& s) {
+    return WithState([&](const HostState& s) {
       LONG n = 0;
       for (const auto& p : s.openPorts) n += p.profile == profile_;
       return HandOutValue(n, count);
@@ -542,7 +550,7 @@ class OpenPorts final : public DispatchObject<INetFwOpenPorts> {
   STDMETHODIMP get__NewEnum(IUnknown** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return WithState([&](HostState& s) {
+    return WithState([&](const HostState& s) {
       std::vector<std::pair<long, long>> keys;
       for (const auto& p : s.openPorts)
         if (p.profile == profile_) keys.emplace_back(p.port, p.protocol);
@@ -734,12 +742,12 @@ class Services final : public DispatchObject<INetFwServices> {
 
   STDMETHODIMP get_Count(LONG* count) override {
     if (!count) return E_POINTER;
-    return WithState([&](HostState& s) { return HandOutValue(Types(s).size(), count); });
+    return WithState([&](const HostState& s) { return HandOutValue(Types(s).size(), count); });
   }
   STDMETHODIMP Item(NET_FW_SERVICE_TYPE type, INetFwService** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return WithState([&](HostState& s) {
+    return WithState([&](const HostState& s) {
       for (ServiceType t : Types(s))
         if (static_cast<long>(t) == type)
           return HandOut(new (std::nothrow) ServiceEntry(profile_, t), IID_INetFwService, reinterpret_cast<void**>(out));
@@ -749,7 +757,7 @@ class Services final : public DispatchObject<INetFwServices> {
   STDMETHODIMP get__NewEnum(IUnknown** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return WithState([&](HostState& s) {
+    return WithState([&](const HostState& s) {
       LegacyProfile profile = profile_;
       return HandOutEnumerator(Types(s), [profile](ServiceType type, size_t) -> IDispatch* {
         return new (std::nothrow) ServiceEntry(profile, type);
@@ -778,7 +786,7 @@ class LegacyProfileObject final : public DispatchObject<INetFwProfile> {
   // The switch is that of the advanced profile this one stands for.
   STDMETHODIMP get_FirewallEnabled(VARIANT_BOOL* v) override {
     if (!v) return E_POINTER;
-    return WithState([&](HostState& s) { return HandOutValue(VariantBool(s.IsOn(AdvancedProfileOf(profile_, s))), v); });
+    return WithState([&](const HostState& s) { return HandOutValue(VariantBool(s.IsOn(AdvancedProfileOf(profile_, s))), v); });
   }
   STDMETHODIMP put_FirewallEnabled(VARIANT_BOOL v) override {
     return ChangeState([&](HostState& s) {
@@ -792,7 +800,7 @@ class LegacyProfileObject final : public DispatchObject<INetFwProfile> {
 
   STDMETHODIMP get_ExceptionsNotAllowed(VARIANT_BOOL* v) override {
     if (!v) return E_POINTER;
-    return WithState([&](HostState& s) { return HandOutValue(VariantBool(s.ExceptionsNotAllowed(profile_)), v); });
+    return WithState([&](const HostState& s) { return HandOutValue(VariantBool(s.ExceptionsNotAllowed(profile_)), v); });
   }
   STDMETHODIMP put_ExceptionsNotAllowed(VARIANT_BOOL v) override {
     return ChangeState([&](HostState& s) {
@@ -822,7 +830,7 @@ class LocalPolicy final : public DispatchObject<INetFwPolicy> {
   STDMETHODIMP get_CurrentProfile(INetFwProfile** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return WithState([&](HostState& s) {
+    return WithState([&](const HostState& s) {
       return HandOut(new (std::nothrow) LegacyProfileObject(CurrentLegacyProfile(s)), IID_INetFwProfile, reinterpret_cast<void**>(out));
     });
   }
@@ -840,7 +848,7 @@ class Manager final : public DispatchObject<INetFwMgr> {
   }
   STDMETHODIMP get_CurrentProfileType(NET_FW_PROFILE_TYPE* v) override {
     if (!v) return E_POINTER;
-    return WithState([&](HostState& s) {
+    return WithState([&](const HostState& s) {
       return HandOutValue(CurrentLegacyProfile(s) == LegacyProfile::Domain ? NET_FW_PROFILE_DOMAIN : NET_FW_PROFILE_STANDARD, v);
     });
   }
@@ -856,10 +864,10 @@ class Manager final : public DispatchObject<INetFwMgr> {
 HRESULT CreatePolicy2(REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  HostState state;
-  if (!ReadState(state)) return E_FAIL;
+  std::shared_ptr<const HostState> state = ReadSharedState();
+  if (!state) return E_FAIL;
   // A fault, not a denial: access denied is kept for a standard user's host.
-  if (state.refusePolicy2) return E_FAIL;
+  if (state->refusePolicy2) return E_FAIL;
   return HandOut(new (std::nothrow) Policy2(), iid, out);
 }
 
@@ -868,9 +876,9 @@ HRESULT CreateRule(REFIID iid, void** out) { return HandOut(new (std::nothrow) R
 HRESULT CreateManager(REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  HostState state;
-  if (!ReadState(state)) return E_FAIL;
-  if (state.refuseLegacyManager) return E_FAIL;
+  std::shared_ptr<const HostState> state = ReadSharedState();
+  if (!state) return E_FAIL;
+  if (state->refuseLegacyManager) return E_FAIL;
   return HandOut(new (std::nothrow) Manager(), iid, out);
 }
 

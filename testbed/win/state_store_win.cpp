@@ -1,5 +1,8 @@
 #include "state_store_win.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "win_util.h"
 
 namespace testbed {
@@ -65,8 +68,8 @@ bool WriteStateLocked(const HostState& state) {
 }
 
 // The last text this process parsed and what it gave. Every COM call of the
-// double reads the whole state; with thousands of rules parsing it again for
-// each call would be the double's cost, not the program's under test.
+// double reads the whole state; with thousands of rules parsing or copying it
+// for each call would be the double's cost, not the program's under test.
 class ParsedStateCache {
  public:
   ParsedStateCache() { InitializeCriticalSection(&section_); }
@@ -74,26 +77,35 @@ class ParsedStateCache {
   ParsedStateCache(const ParsedStateCache&) = delete;
   ParsedStateCache& operator=(const ParsedStateCache&) = delete;
 
-  bool Find(const std::string& text, HostState& state) {
+  // The parsed state when the open file, read from its start, holds
+  // exactly the text parsed last. It is compared slice by slice: an
+  // unchanged state of thousands of rules costs no buffer of its size.
+  std::shared_ptr<const HostState> FindHeldBy(HANDLE file, LONGLONG size) {
     EnterCriticalSection(&section_);
-    const bool hit = valid_ && text == text_;
-    if (hit) state = state_;
+    std::shared_ptr<const HostState> hit = state_ && size == static_cast<LONGLONG>(text_.size()) ? state_ : nullptr;
+    for (size_t offset = 0; hit && offset < text_.size();) {
+      const DWORD want = static_cast<DWORD>(std::min(slice_.size(), text_.size() - offset));
+      DWORD read = 0;
+      if (!ReadFile(file, slice_.data(), want, &read, nullptr) || read != want ||
+          text_.compare(offset, want, slice_.data(), want) != 0)
+        hit = nullptr;
+      offset += want;
+    }
     LeaveCriticalSection(&section_);
     return hit;
   }
-  void Keep(const std::string& text, const HostState& state) {
+  void Keep(std::string text, std::shared_ptr<const HostState> state) {
     EnterCriticalSection(&section_);
-    text_ = text;
-    state_ = state;
-    valid_ = true;
+    text_ = std::move(text);
+    state_ = std::move(state);
     LeaveCriticalSection(&section_);
   }
 
  private:
   CRITICAL_SECTION section_;
-  bool valid_ = false;
+  std::vector<char> slice_ = std::vector<char>(64 * 1024);
   std::string text_;
-  HostState state_;
+  std::shared_ptr<const HostState> state_;
 };
 
 ParsedStateCache& Parsed() {
@@ -112,7 +124,7 @@ std::wstring TestbedHome() {
 
 std::wstring StatePath() { return TestbedHome() + L"\\host.state"; }
 
-bool ReadState(HostState& state, std::string* error) {
+std::shared_ptr<const HostState> ReadSharedState(std::string* error) {
   std::string text;
   {
     // Held only while the file is open, so that no write meets it open; a
@@ -123,29 +135,38 @@ bool ReadState(HostState& state, std::string* error) {
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
       if (error) *error = "no state file " + Utf8FromWide(StatePath()) + " (run testbed-host seed)";
-      return false;
+      return nullptr;
     }
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.get(), &size) || size.QuadPart > (256LL << 20)) {
       if (error) *error = "state file unreadable";
-      return false;
+      return nullptr;
     }
+    if (auto known = Parsed().FindHeldBy(file.get(), size.QuadPart)) return known;
+    LARGE_INTEGER start{};
     text.assign(static_cast<size_t>(size.QuadPart), '\0');
     DWORD read = 0;
-    if (!text.empty() && (!ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr) ||
-                          read != text.size())) {
+    if (!SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN) ||
+        (!text.empty() && (!ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr) ||
+                           read != text.size()))) {
       if (error) *error = "state file unreadable";
-      return false;
+      return nullptr;
     }
   }
-  if (Parsed().Find(text, state)) return true;
   ParseResult parsed = ParseState(text);
   if (!parsed.state) {
     if (error) *error = "state file malformed: " + parsed.error;
-    return false;
+    return nullptr;
   }
-  Parsed().Keep(text, *parsed.state);
-  state = std::move(*parsed.state);
+  auto state = std::make_shared<const HostState>(std::move(*parsed.state));
+  Parsed().Keep(std::move(text), state);
+  return state;
+}
+
+bool ReadState(HostState& state, std::string* error) {
+  std::shared_ptr<const HostState> shared = ReadSharedState(error);
+  if (!shared) return false;
+  state = *shared;
   return true;
 }
 

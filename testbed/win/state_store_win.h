@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "state/host_state.h"
@@ -17,6 +18,10 @@ std::wstring StatePath();
 
 // False when the file is missing or malformed; error says why.
 bool ReadState(HostState& state, std::string* error = nullptr);
+// The same reading, shared and read-only: a text this process parsed before
+// is answered without parsing or copying it again. Null where ReadState
+// fails.
+std::shared_ptr<const HostState> ReadSharedState(std::string* error = nullptr);
 bool WriteState(const HostState& state);
 // Reads, changes and writes back under the lock; nothing is written
 // when change returns false.

@@ -4,6 +4,7 @@
 // line. Exits 0 when every step it took worked, whatever the run's outcome.
 //   quillfort-driver <Quillfort.exe> [--press] [--shots <host folder>]
 //                    [--quillfort-output <file>]
+//   quillfort-driver --hold-desktop   keeps the prefix's desktop up until killed
 #include <windows.h>
 
 #include <cstdio>
@@ -26,6 +27,14 @@ void Shot(const std::string& folder, const char* name) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 2 && std::wstring(argv[1]) == L"--hold-desktop") {
+    // Wine ends the desktop process a second after its last user goes and
+    // starts it again for the next window; a Windows host's desktop is
+    // always there. A thread that has asked for the desktop window uses it.
+    if (!GetDesktopWindow()) return 1;
+    Sleep(INFINITE);
+    return 0;
+  }
   if (argc < 2) {
     std::fputs("usage: quillfort-driver <Quillfort.exe> [--press] [--shots <host folder>] [--quillfort-output <file>]\n",
                stderr);
