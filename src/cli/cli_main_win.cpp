@@ -149,15 +149,6 @@ class FailureRecorder : public HardeningFront {
   std::vector<FailedStep> failures_;
 };
 
-std::vector<std::string> StillExposed(int hostClass, const PanelReading& reading) {
-  static const std::string prefix = "Still exposed: ";
-  std::vector<std::string> items;
-  for (const std::string& line : ExposureLines(hostClass, reading)) {
-    items.push_back(line.compare(0, prefix.size(), prefix) == 0 ? line.substr(prefix.size()) : line);
-  }
-  return items;
-}
-
 int Status(const qf::cli::Request& request, int out) {
   const StatusReport report = ReadStatus(g_hostLabel, g_hostClass);
   WriteAll(out, request.json ? qf::cli::StatusJson(report) : qf::cli::StatusText(report));
@@ -190,7 +181,7 @@ int Harden(const qf::cli::Request& request, DiagnosticsLog& log) {
   report.rulesAlreadyPresent = run.rulesAlreadyPresent;
   report.failedSteps = recorder.Failures();
   report.accessDenied = run.accessDenied;
-  report.stillExposed = StillExposed(g_hostClass, run.reading);
+  report.stillExposed = ExposedItems(g_hostClass, run.reading);
   report.after = ReadStatus(g_hostLabel, g_hostClass);
   WriteAll(log.Output(), request.json ? qf::cli::HardenJson(report) : qf::cli::HardenText(report));
   return qf::cli::HardenExitCode(report);

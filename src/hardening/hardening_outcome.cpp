@@ -41,18 +41,22 @@ std::array<bool, kGuardedPorts.size()> PortsTheRunBlocks(int hostClass) {
   return blocks;
 }
 
-std::vector<std::string> ExposureLines(int hostClass, const PanelReading& reading) {
-  std::vector<std::string> lines;
-  if (!reading.firewallOn) lines.push_back("Still exposed: firewall off");
+std::vector<std::string> ExposedItems(int hostClass, const PanelReading& reading) {
+  std::vector<std::string> items;
+  if (!reading.firewallOn) items.push_back("firewall off");
   const auto blocks = PortsTheRunBlocks(hostClass);
   for (size_t i = 0; i < kGuardedPorts.size(); ++i) {
-    if (blocks[i] && !reading.portBlocked[i]) {
-      lines.push_back("Still exposed: port " + std::to_string(kGuardedPorts[i]));
-    }
+    if (blocks[i] && !reading.portBlocked[i]) items.push_back("port " + std::to_string(kGuardedPorts[i]));
   }
+  return items;
+}
+
+std::vector<std::string> ExposureLines(int hostClass, const PanelReading& reading) {
+  std::vector<std::string> lines;
+  for (const std::string& item : ExposedItems(hostClass, reading)) lines.push_back("Still exposed: " + item);
   return lines;
 }
 
 bool IsRunComplete(int hostClass, const HardeningOutcome& outcome, const PanelReading& reading) {
-  return outcome.AllStepsSucceeded() && ExposureLines(hostClass, reading).empty();
+  return outcome.AllStepsSucceeded() && ExposedItems(hostClass, reading).empty();
 }

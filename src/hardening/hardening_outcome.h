@@ -41,7 +41,9 @@ std::array<bool, kGuardedPorts.size()> PortsTheRunBlocks(int hostClass);
 
 bool IsRunComplete(int hostClass, const HardeningOutcome& outcome, const PanelReading& reading);
 
-// One line for each thing the panel still shows exposed that the run should
-// have closed: "Still exposed: firewall off", "Still exposed: port 445".
+// Each thing the panel still shows exposed that the run should have closed:
+// "firewall off", "port 445".
+std::vector<std::string> ExposedItems(int hostClass, const PanelReading& reading);
+// The same as lines of standard output: "Still exposed: port 445".
 std::vector<std::string> ExposureLines(int hostClass, const PanelReading& reading);
 

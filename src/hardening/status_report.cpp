@@ -64,7 +64,7 @@ StatusReport Base(const std::string& hostLabel, int hostClass, FirewallPath path
 }  // namespace
 
 bool ReadsHardened(int hostClass, const PanelReading& reading) {
-  return ExposureLines(hostClass, reading).empty();
+  return ExposedItems(hostClass, reading).empty();
 }
 
 PanelReading AdvancedReadingOf(const AdvancedFacts& facts) {

@@ -271,6 +271,7 @@ TEST(HardeningOutcome, AdvancedPathIsCompleteOnlyWithAllSixPortsBlockedAndTheFir
     off.firewallOn = false;
     EXPECT_FALSE(IsRunComplete(hostClass, ok, off));
     EXPECT_EQ(ExposureLines(hostClass, off), std::vector<std::string>{"Still exposed: firewall off"});
+    EXPECT_EQ(ExposedItems(hostClass, off), std::vector<std::string>{"firewall off"});
   }
 }
 
