@@ -9,7 +9,6 @@
 #include "firewall/legacy_profiles.h"
 #include "hardening/guarded_ports.h"
 #include "hardening/hardening_plan.h"
-#include "hardening/status_report.h"
 #include "host/service_control.h"
 #include "host/unique_handles.h"
 
@@ -52,17 +51,6 @@ LegacyOpening OpeningOf(const LegacyOpeningState& state) {
   return opening;
 }
 
-LegacyOpeningState StateOf(const LegacyOpening& opening) {
-  LegacyOpeningState state;
-  state.port = opening.port;
-  state.protocol = opening.protocol;
-  state.exists = opening.exists;
-  state.enabled = opening.enabled;
-  state.name = opening.name;
-  state.scope = opening.scope;
-  return state;
-}
-
 void ReadLegacy(HostSnapshot& snapshot) {
   CLegacyProfiles profiles;
   if (FAILED(profiles.Open())) return;
@@ -77,16 +65,6 @@ void ReadLegacy(HostSnapshot& snapshot) {
     profile.fileAndPrintEnabled = state.fileAndPrintEnabled;
     profile.fileAndPrintScope = state.fileAndPrintScope;
   }
-}
-
-ServiceReport ReportOfService(const char* name) {
-  const ServiceState state = ReadServiceState(name);
-  ServiceReport report;
-  report.name = name;
-  report.present = state.present;
-  if (state.present && state.startType != 0) report.startType = state.startType;
-  if (state.present && state.currentState != 0) report.state = state.currentState;
-  return report;
 }
 
 // ---- registry ----------------------------------------------------------------
@@ -171,7 +149,6 @@ DWORD WriteValue(HKEY key, const StoredValue& value) {
                                            static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
 }
 
-bool IsAccessDenied(std::uint32_t code) { return code == ERROR_ACCESS_DENIED || code == 0x80070005u; }
 
 }  // namespace
 
@@ -186,26 +163,6 @@ HostSnapshot ReadHostSnapshot(int hostClass) {
   }
   PutInCanonicalOrder(snapshot);
   return snapshot;
-}
-
-StatusReport ReadStatus(const std::string& hostLabel, int hostClass) {
-  std::vector<ServiceReport> services;
-  const char* service = HardensThroughAdvancedPolicy(hostClass) ? kAdvancedFirewallService : kLegacyFirewallService;
-  services.push_back(ReportOfService(service));
-  if (HardensThroughAdvancedPolicy(hostClass)) {
-    AdvancedFacts facts;
-    CAdvancedFirewall policy;
-    if (policy.Initialize()) {
-      facts.currentProfiles = policy.ReadCurrentProfiles();
-      for (std::size_t i = 0; i < kAdvancedProfiles.size(); ++i) facts.profileOn[i] = policy.ReadSwitch(kAdvancedProfiles[i]);
-      facts.rules = policy.ReadRules();
-    }
-    return ComposeAdvancedStatus(hostLabel, hostClass, facts, std::move(services));
-  }
-  qf::firewall::LegacyProfileReading reading;
-  CLegacyFirewall legacy;
-  if (legacy.Initialize() == FWE_NONE) legacy.ReadExposure(GuardedPortList(), reading);
-  return ComposeLegacyStatus(hostLabel, hostClass, reading, std::move(services));
 }
 
 std::optional<HostSnapshot> LoadRestorePoint(std::uint32_t* error) {
@@ -234,13 +191,15 @@ std::uint32_t SaveRestorePoint(const HostSnapshot& snapshot) {
                                       KEY_WRITE | ViewFlag(), nullptr, &created, nullptr);
   if (status != ERROR_SUCCESS) return static_cast<std::uint32_t>(status);
   host::UniqueRegistryKey key(created);
-  std::vector<StoredValue> values = StoredValuesOf(snapshot);
+  const std::vector<StoredValue> values = StoredValuesOf(snapshot);
   // The version makes the values a restore point: it goes in last.
-  std::stable_partition(values.begin(), values.end(),
-                        [](const StoredValue& v) { return !(v.subkey.empty() && v.name == L"Version"); });
-  for (const StoredValue& value : values) {
-    const DWORD written = WriteValue(key.get(), value);
-    if (written != ERROR_SUCCESS) return written;
+  auto isVersion = [](const StoredValue& v) { return v.subkey.empty() && v.name == L"Version"; };
+  for (bool versionPass : {false, true}) {
+    for (const StoredValue& value : values) {
+      if (isVersion(value) != versionPass) continue;
+      const DWORD written = WriteValue(key.get(), value);
+      if (written != ERROR_SUCCESS) return written;
+    }
   }
   return static_cast<std::uint32_t>(RegFlushKey(key.get()));
 }
@@ -283,93 +242,6 @@ void RestorePointKeeper::AfterRun() {
   if (!before_) return;
   changed_ = ReadHostSnapshot(hostClass_) != *before_;
   if (!changed_ && saved_ && DeleteRestorePoint() == 0) saved_ = false;
-}
-
-RestoreReport RunRestore(int hostClass, StepObserver& observer) {
-  RestoreReport report;
-  std::uint32_t loadError = 0;
-  const std::optional<HostSnapshot> saved = LoadRestorePoint(&loadError);
-  if (!saved) {
-    if (loadError != 0) {
-      observer.StepEnded("LoadRestorePoint", loadError);
-      report.failedSteps.push_back({"LoadRestorePoint", loadError, {}});
-      report.accessDenied = IsAccessDenied(loadError);
-    }
-    return report;
-  }
-  report.restorePointFound = true;
-  const HostSnapshot now = ReadHostSnapshot(hostClass);
-  const std::vector<RestoreAction> plan = PlanRestore(*saved, now);
-
-  CAdvancedFirewall policy;
-  CLegacyProfiles legacy;
-  std::optional<std::vector<qf::firewall::RuleRecord>> rules;
-  if (HardensThroughAdvancedPolicy(hostClass) && policy.Initialize()) rules = policy.ReadRules();
-  if (!HardensThroughAdvancedPolicy(hostClass)) legacy.Open();
-
-  auto carryOut = [&](const RestoreAction& action) -> std::uint32_t {
-    switch (action.kind) {
-      case RestoreActionKind::RemoveRulesNamed: {
-        if (!rules) return policy.LastFailureOr(0x80004005u);
-        int ours = 0;
-        for (const qf::firewall::RuleRecord& rule : *rules) {
-          if (rule.name != action.text) continue;
-          // Removal goes by name: a rule of someone else's under the same
-          // name would go too, so the name is left alone.
-          if (!qf::firewall::CarriesQuillfortGrouping(rule)) return static_cast<std::uint32_t>(ERROR_ALREADY_EXISTS);
-          ++ours;
-        }
-        if (!policy.RemoveRulesNamed(action.text)) return policy.LastFailureOr(0x80004005u);
-        report.rulesRemoved += ours;
-        return 0;
-      }
-      case RestoreActionKind::AddRule:
-        // Rules the removal could not see might still be there.
-        if (!rules) return policy.LastFailureOr(0x80004005u);
-        if (!policy.AddRule(action.rule)) return policy.LastFailureOr(0x80004005u);
-        ++report.rulesPutBack;
-        return 0;
-      case RestoreActionKind::SetProfileSwitch:
-        return policy.SetSwitch(action.profile, action.on) ? 0 : policy.LastFailureOr(0x80004005u);
-      case RestoreActionKind::SetLegacyFirewall:
-        return static_cast<std::uint32_t>(legacy.SetFirewall(action.profile, action.on));
-      case RestoreActionKind::PutOpeningBack:
-        return static_cast<std::uint32_t>(legacy.PutOpeningBack(action.profile, StateOf(action.opening)));
-      case RestoreActionKind::SetFileAndPrint:
-        return static_cast<std::uint32_t>(legacy.SetFileAndPrint(action.profile, action.on, action.scope));
-      case RestoreActionKind::SetStartType:
-        return SetServiceStartTypeError(action.service.c_str(), action.number);
-      case RestoreActionKind::StopService: {
-        const std::uint32_t stopped = StopServiceAndWait(action.service.c_str());
-        if (stopped == 0) report.servicesStopped.push_back(action.service);
-        return stopped;
-      }
-    }
-    return 0;
-  };
-
-  for (const RestoreAction& action : plan) {
-    const std::string name = RestoreActionName(action);
-    observer.StepStarting(name);
-    const std::uint32_t code = carryOut(action);
-    observer.StepEnded(name, code);
-    if (code == 0) {
-      report.changed = true;
-    } else {
-      if (report.failedSteps.empty()) report.accessDenied = IsAccessDenied(code);
-      report.failedSteps.push_back({name, code, {}});
-    }
-  }
-  if (report.failedSteps.empty()) {
-    observer.StepStarting("DeleteRestorePoint");
-    const std::uint32_t deleted = DeleteRestorePoint();
-    observer.StepEnded("DeleteRestorePoint", deleted);
-    if (deleted != 0) {
-      report.accessDenied = IsAccessDenied(deleted);
-      report.failedSteps.push_back({"DeleteRestorePoint", deleted, {}});
-    }
-  }
-  return report;
 }
 
 }  // namespace qf::hardening

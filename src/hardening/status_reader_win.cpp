@@ -1,0 +1,50 @@
+// The console program's status, read from the firewall and the service manager.
+#include <windows.h>
+
+#include "firewall/advanced_firewall.h"
+#include "firewall/legacy_firewall.h"
+#include "hardening/guarded_ports.h"
+#include "hardening/hardening_plan.h"
+#include "hardening/host_access.h"
+#include "hardening/status_report.h"
+#include "host/service_control.h"
+
+namespace qf::hardening {
+
+namespace {
+
+std::vector<long> GuardedPortList() { return std::vector<long>(kGuardedPorts.begin(), kGuardedPorts.end()); }
+
+ServiceReport ReportOfService(const char* name) {
+  const ServiceState state = ReadServiceState(name);
+  ServiceReport report;
+  report.name = name;
+  report.present = state.present;
+  if (state.present && state.startType != 0) report.startType = state.startType;
+  if (state.present && state.currentState != 0) report.state = state.currentState;
+  return report;
+}
+
+}  // namespace
+
+StatusReport ReadStatus(const std::string& hostLabel, int hostClass) {
+  std::vector<ServiceReport> services;
+  const char* service = HardensThroughAdvancedPolicy(hostClass) ? kAdvancedFirewallService : kLegacyFirewallService;
+  services.push_back(ReportOfService(service));
+  if (HardensThroughAdvancedPolicy(hostClass)) {
+    AdvancedFacts facts;
+    CAdvancedFirewall policy;
+    if (policy.Initialize()) {
+      facts.currentProfiles = policy.ReadCurrentProfiles();
+      for (std::size_t i = 0; i < kAdvancedProfiles.size(); ++i) facts.profileOn[i] = policy.ReadSwitch(kAdvancedProfiles[i]);
+      facts.rules = policy.ReadRules();
+    }
+    return ComposeAdvancedStatus(hostLabel, hostClass, facts, std::move(services));
+  }
+  qf::firewall::LegacyProfileReading reading;
+  CLegacyFirewall legacy;
+  if (legacy.Initialize() == FWE_NONE) legacy.ReadExposure(GuardedPortList(), reading);
+  return ComposeLegacyStatus(hostLabel, hostClass, reading, std::move(services));
+}
+
+}  // namespace qf::hardening
