@@ -3,9 +3,13 @@
 #pragma once
 
 #include <array>
+#include <vector>
 
 // In the order the panel and every report list them.
 inline constexpr std::array<long, 6> kGuardedPorts{445, 135, 136, 137, 138, 139};
+
+// The same list as the firewall wrappers take it.
+inline std::vector<long> GuardedPortList() { return std::vector<long>(kGuardedPorts.begin(), kGuardedPorts.end()); }
 
 // What one reading of the firewall found, in kGuardedPorts order. A state
 // that could not be read counts as exposed: off, not blocked.

@@ -5,6 +5,8 @@
 
 #include "hardening/hardening_plan.h"
 
+bool IsAccessDenied(std::uint32_t code) { return code == 5u || code == 0x80070005u; }
+
 void HardeningOutcome::Record(std::string step, std::uint32_t code) {
   steps_.push_back({std::move(step), code});
 }

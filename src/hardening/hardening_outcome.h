@@ -14,6 +14,10 @@
 // the firewall objects write the precise status on their own lines.
 inline constexpr std::uint32_t kStepFailedWithoutCode = 0x80004005u;
 
+// An access-denied answer: ERROR_ACCESS_DENIED from the service manager or
+// the registry, E_ACCESSDENIED from the firewall. The caller was not elevated.
+bool IsAccessDenied(std::uint32_t code);
+
 struct StepOutcome {
   std::string step;  // the operation and what it was given, e.g. "AddBlockRule TCP 445"
   std::uint32_t code;  // 0 when it succeeded

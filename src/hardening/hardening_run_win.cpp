@@ -9,11 +9,7 @@
 
 namespace {
 
-std::vector<long> GuardedPortList() { return std::vector<long>(kGuardedPorts.begin(), kGuardedPorts.end()); }
-
 constexpr char kSaveRestorePointStep[] = "SaveRestorePoint";
-constexpr std::uint32_t kAccessDenied = 5;                  // ERROR_ACCESS_DENIED
-constexpr std::uint32_t kPolicyAccessDenied = 0x80070005u;  // E_ACCESSDENIED
 
 bool ChangesTheHost(HardeningAction action) {
   switch (action) {
@@ -45,7 +41,7 @@ class Run {
         if (saved != 0 && !failureSeen_) {
           failureSeen_ = true;
           // Only an administrator may write under HKLM\SOFTWARE.
-          result_.accessDenied = saved == kAccessDenied;
+          result_.accessDenied = IsAccessDenied(saved);
         }
         Record(kSaveRestorePointStep, saved);
       }
@@ -70,7 +66,7 @@ class Run {
  private:
   std::uint32_t PolicyFailure() {
     const std::uint32_t code = advanced_.LastFailureOr(kStepFailedWithoutCode);
-    deniedNow_ = code == kPolicyAccessDenied;
+    deniedNow_ = IsAccessDenied(code);
     return code;
   }
 
@@ -91,14 +87,14 @@ class Run {
     switch (step.action) {
       case HardeningAction::SetServiceStartType: {
         const std::uint32_t error = SetServiceStartTypeError(step.text, static_cast<unsigned long>(step.number));
-        deniedNow_ = error == kAccessDenied;
+        deniedNow_ = IsAccessDenied(error);
         return error;
       }
       case HardeningAction::StartServiceAndWait: {
         const ServiceStartOutcome outcome = StartServiceUntilRunning(step.text);
         // The service manager's refusal, not a service that stopped with
         // that code of its own.
-        deniedNow_ = outcome.error == kAccessDenied;
+        deniedNow_ = IsAccessDenied(outcome.error);
         return ServiceStartFailureCode(outcome);
       }
       case HardeningAction::ReopenAdvancedPolicy:

@@ -19,8 +19,6 @@ namespace {
 constexpr const char* kFirewallServices[] = {kAdvancedFirewallService, kLegacyFirewallService};
 constexpr DWORD kServiceStoppedState = SERVICE_STOPPED;
 
-std::vector<long> GuardedPortList() { return std::vector<long>(kGuardedPorts.begin(), kGuardedPorts.end()); }
-
 bool Running(const ServiceState& state) { return state.currentState != 0 && state.currentState != kServiceStoppedState; }
 
 ServiceSnapshot SnapshotOfService(const char* name) {

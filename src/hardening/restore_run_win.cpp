@@ -3,6 +3,7 @@
 
 #include "firewall/advanced_firewall.h"
 #include "firewall/legacy_profiles.h"
+#include "hardening/hardening_outcome.h"
 #include "hardening/hardening_plan.h"
 #include "hardening/host_access.h"
 #include "host/service_control.h"
@@ -21,8 +22,6 @@ LegacyOpeningState StateOf(const LegacyOpening& opening) {
   state.scope = opening.scope;
   return state;
 }
-
-bool IsAccessDenied(std::uint32_t code) { return code == ERROR_ACCESS_DENIED || code == 0x80070005u; }
 
 }  // namespace
 

@@ -13,8 +13,6 @@ namespace qf::hardening {
 
 namespace {
 
-std::vector<long> GuardedPortList() { return std::vector<long>(kGuardedPorts.begin(), kGuardedPorts.end()); }
-
 ServiceReport ReportOfService(const char* name) {
   const ServiceState state = ReadServiceState(name);
   ServiceReport report;

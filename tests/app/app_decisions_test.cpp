@@ -236,6 +236,14 @@ PanelReading Protected() {
   return reading;
 }
 
+TEST(HardeningOutcome, AccessDeniedIsTheSystemErrorOrTheFirewallStatusOnly) {
+  EXPECT_TRUE(IsAccessDenied(5));            // ERROR_ACCESS_DENIED
+  EXPECT_TRUE(IsAccessDenied(0x80070005u));  // E_ACCESSDENIED
+  EXPECT_FALSE(IsAccessDenied(0));
+  EXPECT_FALSE(IsAccessDenied(0x80004005u));
+  EXPECT_FALSE(IsAccessDenied(0x424));
+}
+
 TEST(HardeningOutcome, FailureLinesNameEachFailedStepWithItsCodeInRunOrder) {
   HardeningOutcome outcome;
   EXPECT_TRUE(outcome.AllStepsSucceeded());  // nothing recorded, nothing failed

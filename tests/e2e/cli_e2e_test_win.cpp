@@ -11,30 +11,13 @@
 #include "host_setup_win.h"
 #include "state/host_compare.h"
 #include "state_store_win.h"
+#include "e2e_support_win.h"
 #include "ui_driver_win.h"
 
 using namespace e2e;
 using namespace testbed;
 
 namespace {
-
-std::wstring Env(const wchar_t* name) {
-  wchar_t value[1024];
-  const DWORD n = GetEnvironmentVariableW(name, value, 1024);
-  return n > 0 && n < 1024 ? value : L"";
-}
-
-bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::string FileText(const std::wstring& path) {
-  testbed::UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  std::string text;
-  char chunk[4096];
-  DWORD read = 0;
-  while (file && ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr) && read > 0) text.append(chunk, read);
-  return text;
-}
 
 struct Result {
   DWORD exitCode = 0xFFFFFFFF;
@@ -96,14 +79,6 @@ class CommandLine : public ::testing::Test {
     const auto scenario = FindScenario(scenarioName);
     std::string error;
     ASSERT_TRUE(scenario && SeedScenario(*scenario, 0, error)) << scenarioName << ": " << error;
-  }
-
-  static std::wstring OutputFolder() {
-    const std::wstring folder = Env(L"QF_E2E_OUTPUT");
-    if (!folder.empty()) return L"Z:" + folder;
-    wchar_t temp[MAX_PATH];
-    const DWORD n = GetTempPathW(MAX_PATH, temp);
-    return std::wstring(temp, n ? n - 1 : 0);
   }
 
   // Runs a command line with standard output and standard error in files;

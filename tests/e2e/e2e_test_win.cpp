@@ -11,6 +11,7 @@
 #include "host_setup_win.h"
 #include "state/netsh_command.h"
 #include "state_store_win.h"
+#include "e2e_support_win.h"
 #include "ui_driver_win.h"
 
 using namespace e2e;
@@ -19,14 +20,6 @@ using namespace testbed;
 namespace {
 
 const std::wstring kOn = L"启用", kOff = L"关闭", kAllowed = L"允许", kBlocked = L"禁止";
-
-std::wstring Env(const wchar_t* name) {
-  wchar_t value[1024];
-  DWORD n = GetEnvironmentVariableW(name, value, 1024);
-  return n > 0 && n < 1024 ? value : L"";
-}
-
-bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::wstring SystemNetsh() {
   wchar_t dir[MAX_PATH];
@@ -88,16 +81,6 @@ struct Outcome {
   bool Printed(const std::string& line) const { return stdoutText.find(line) != std::string::npos; }
 };
 
-std::string FileText(const std::wstring& path) {
-  testbed::UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  std::string text;
-  char chunk[4096];
-  DWORD read = 0;
-  while (file && ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr) && read > 0) text.append(chunk, read);
-  return text;
-}
-
 class EndToEnd : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -150,15 +133,6 @@ class EndToEnd : public ::testing::Test {
     o.mpsSvc = QueryService(L"MpsSvc");
     o.sharedAccess = QueryService(L"SharedAccess");
     return o;
-  }
-
-  // The e2e output folder as Wine names it; the temporary folder without one.
-  static std::wstring OutputFolder() {
-    std::wstring folder = Env(L"QF_E2E_OUTPUT");
-    if (!folder.empty()) return L"Z:" + folder;
-    wchar_t temp[MAX_PATH];
-    DWORD n = GetTempPathW(MAX_PATH, temp);
-    return std::wstring(temp, n ? n - 1 : 0);
   }
 
   void Shot(const std::string& scenario, const char* moment) {
