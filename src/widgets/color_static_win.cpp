@@ -52,8 +52,10 @@ LOGFONTW CXColorStatic::WindowFontRecord() const {
     return record;
 }
 
+// A hidden label has nothing on screen to redraw; its window's showing draws
+// it. (The dialog sets its lines before it first shows.)
 void CXColorStatic::RedrawIf(BOOL redraw) {
-    if (redraw && m_hWnd) RedrawWindow(nullptr, nullptr, kRedrawFlags);
+    if (redraw && m_hWnd && ::IsWindowVisible(m_hWnd)) RedrawWindow(nullptr, nullptr, kRedrawFlags);
 }
 
 void CXColorStatic::SetTextColor(COLORREF colour, BOOL redraw) {

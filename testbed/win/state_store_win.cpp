@@ -10,21 +10,31 @@ namespace {
 
 const DWORD kReplaceWaitMs = 10000;
 
+// One handle to the named lock for the life of the process: every firewall
+// call of the double reads the state under it, and opening the lock anew
+// each time cost two more round trips to the server.
+HANDLE StateMutex() {
+  static const UniqueHandle mutex(CreateMutexW(nullptr, FALSE, L"quillfort-testbed-state"));
+  return mutex.get();
+}
+
 class StateLock {
  public:
-  StateLock() : mutex_(CreateMutexW(nullptr, FALSE, L"quillfort-testbed-state")) {
+  StateLock() : mutex_(StateMutex()) {
     // An abandoned lock (its holder was killed) is ours now; the file it
     // guarded is still whole thanks to the rename.
-    DWORD r = mutex_ ? WaitForSingleObject(mutex_.get(), 30000) : WAIT_FAILED;
+    DWORD r = mutex_ ? WaitForSingleObject(mutex_, 30000) : WAIT_FAILED;
     held_ = r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
   }
   ~StateLock() {
-    if (held_) ReleaseMutex(mutex_.get());
+    if (held_) ReleaseMutex(mutex_);
   }
+  StateLock(const StateLock&) = delete;
+  StateLock& operator=(const StateLock&) = delete;
   bool held() const { return held_; }
 
  private:
-  UniqueHandle mutex_;
+  HANDLE mutex_;
   bool held_ = false;
 };
 

@@ -247,6 +247,25 @@ TEST(ColorStatic, ColoursShowAtOnceOnlyWhenRedrawIsAsked) {
     });
 }
 
+// A label of a hidden dialog is not drawn when it changes; the dialog's
+// showing draws it, with what it was last given.
+TEST(ColorStatic, ChangesWhileHiddenShowWhenTheDialogShows) {
+    RunInDialog([](Dialog& d) {
+        CXColorStatic& label = d.plain;
+        ::ShowWindow(d.m_hWnd, SW_HIDE);
+        ASSERT_FALSE(::IsWindowVisible(label.m_hWnd));
+        label.SetBackgroundColor(kRed);
+        label.SetTextColor(kBlue);
+        label.SetTextColor(kGreen);
+        ::ShowWindow(d.m_hWnd, SW_SHOW);
+        ::UpdateWindow(d.m_hWnd);
+        Capture c = CaptureClient(label.m_hWnd);
+        EXPECT_EQ(c.At(0, c.height - 1), kRed);
+        EXPECT_TRUE(HasPixel(c, kGreen));
+        EXPECT_FALSE(HasPixel(c, kBlue));
+    });
+}
+
 TEST(ColorStatic, FaceFromCodePage936WithPointsAndBold) {
     RunInDialog([](Dialog& d) {
         CXColorStatic& label = d.plain;
