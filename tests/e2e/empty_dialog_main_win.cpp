@@ -1,7 +1,8 @@
-// A dialog program that shows Quillfort's dialog from Quillfort's own
-// resources and does nothing else (no COM, no firewall, no drawing of its
-// own), so the difference in start-up time to the real program is
-// Quillfort's own work.
+// A dialog program that shows Quillfort's dialog template and does nothing
+// else (no COM, no firewall, no drawing of its own), so the difference in
+// start-up time to the real program is Quillfort's own work. Linked with
+// Quillfort's own resources, or with only the dialog's frame
+// (frame_dialog.rc).
 #include <windows.h>
 
 #include "resource.h"
