@@ -8,12 +8,12 @@
 #include "framework/framework.h"
 
 class CPortmoatApp : public CWinApp {
-public:
-    CPortmoatApp();
-    ~CPortmoatApp() override;
+ public:
+  CPortmoatApp();
+  ~CPortmoatApp() override;
 
-    BOOL InitInstance() override;
-    int ExitInstance() override;
+  BOOL InitInstance() override;
+  int ExitInstance() override;
 };
 
 extern CPortmoatApp theApp;

@@ -22,202 +22,201 @@ CPortmoatDlg::CPortmoatDlg(HWND parent)
 CPortmoatDlg::~CPortmoatDlg() = default;
 
 void CPortmoatDlg::DoDataExchange(CDataExchange* pDX) {
-    CBaseColorDialog::DoDataExchange(pDX);
-    DDX_Control(pDX, IDOK, m_exitButton);
-    DDX_Control(pDX, IDC_PORT445_STATUS, m_port445Line);
-    DDX_Control(pDX, IDC_PORT135_STATUS, m_port135Line);
-    DDX_Control(pDX, IDC_PORT136_STATUS, m_port136Line);
-    DDX_Control(pDX, IDC_PORT137_STATUS, m_port137Line);
-    DDX_Control(pDX, IDC_PORT138_STATUS, m_port138Line);
-    DDX_Control(pDX, IDC_PORT139_STATUS, m_port139Line);
-    DDX_Control(pDX, IDC_FIREWALL_STATUS, m_firewallLine);
-    DDX_Control(pDX, IDC_HARDEN, m_hardenButton);
-    DDX_Control(pDX, IDC_PROGRESS, m_progressLine);
+  CBaseColorDialog::DoDataExchange(pDX);
+  DDX_Control(pDX, IDOK, m_exitButton);
+  DDX_Control(pDX, IDC_PORT445_STATUS, m_port445Line);
+  DDX_Control(pDX, IDC_PORT135_STATUS, m_port135Line);
+  DDX_Control(pDX, IDC_PORT136_STATUS, m_port136Line);
+  DDX_Control(pDX, IDC_PORT137_STATUS, m_port137Line);
+  DDX_Control(pDX, IDC_PORT138_STATUS, m_port138Line);
+  DDX_Control(pDX, IDC_PORT139_STATUS, m_port139Line);
+  DDX_Control(pDX, IDC_FIREWALL_STATUS, m_firewallLine);
+  DDX_Control(pDX, IDC_HARDEN, m_hardenButton);
+  DDX_Control(pDX, IDC_PROGRESS, m_progressLine);
 }
 
 BOOL CPortmoatDlg::OnInitDialog() {
-    CBaseColorDialog::OnInitDialog();
+  CBaseColorDialog::OnInitDialog();
 
-    SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
-    m_hardenButton.SetIcon(SIZE{32, 32}, m_hHardenIcon, nullptr, TRUE);
-    m_exitButton.SetIcon(SIZE{16, 16}, m_hExitIcon, nullptr, TRUE);
+  SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+  SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+  m_hardenButton.SetIcon(SIZE{32, 32}, m_hHardenIcon, nullptr, TRUE);
+  m_exitButton.SetIcon(SIZE{16, 16}, m_hExitIcon, nullptr, TRUE);
 
-    IdentifyHost();
-    ShowProgress(std::string());
-    if (UsesAdvancedRefresh(g_hostClass)) {
-        RefreshStatusAdvanced();
-    } else {
-        RefreshStatusLegacy();
-    }
-    // The system focuses the first tab stop, the exit button.
-    return TRUE;
+  IdentifyHost();
+  ShowProgress(std::string());
+  if (UsesAdvancedRefresh(g_hostClass)) {
+    RefreshStatusAdvanced();
+  } else {
+    RefreshStatusLegacy();
+  }
+  // The system focuses the first tab stop, the exit button.
+  return TRUE;
 }
 
 void CPortmoatDlg::IdentifyHost() {
-    g_bitnessCode = GetBitnessCode();
-    g_hostLabel = GetHostLabel();
-    ClassifyHost();
+  g_bitnessCode = GetBitnessCode();
+  g_hostLabel = GetHostLabel();
+  ClassifyHost();
 }
 
 bool CPortmoatDlg::OnCommand(int id, int notifyCode, HWND control) {
-    // Enter, Escape, the close box and Alt+F4 all arrive here; during a run
-    // the dialog must not end under it.
-    if (m_hardening && notifyCode == BN_CLICKED && (id == IDOK || id == IDCANCEL)) {
-        if (m_heldClose == 0) m_heldClose = id;
-        return true;
-    }
-    if (notifyCode == BN_CLICKED && id == IDC_HARDEN) {
-        OnHarden();
-        return true;
-    }
-    if (notifyCode == BN_CLICKED && id == IDOK) {
-        OnOK();
-        return true;
-    }
-    return CBaseColorDialog::OnCommand(id, notifyCode, control);
+  // Enter, Escape, the close box and Alt+F4 all arrive here; during a run
+  // the dialog must not end under it.
+  if (m_hardening && notifyCode == BN_CLICKED && (id == IDOK || id == IDCANCEL)) {
+    if (m_heldClose == 0) m_heldClose = id;
+    return true;
+  }
+  if (notifyCode == BN_CLICKED && id == IDC_HARDEN) {
+    OnHarden();
+    return true;
+  }
+  if (notifyCode == BN_CLICKED && id == IDOK) {
+    OnOK();
+    return true;
+  }
+  return CBaseColorDialog::OnCommand(id, notifyCode, control);
 }
 
 LRESULT CPortmoatDlg::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
-    switch (msg) {
+  switch (msg) {
     case WM_PAINT:
-        if (IsIconic(m_hWnd)) {
-            PaintMinimized();
-            return 0;
-        }
-        break;
+      if (IsIconic(m_hWnd)) {
+        PaintMinimized();
+        return 0;
+      }
+      break;
     case WM_QUERYDRAGICON:
-        return reinterpret_cast<LRESULT>(m_hIcon);
+      return reinterpret_cast<LRESULT>(m_hIcon);
     default:
-        break;
-    }
-    return CBaseColorDialog::WindowProc(msg, wParam, lParam);
+      break;
+  }
+  return CBaseColorDialog::WindowProc(msg, wParam, lParam);
 }
 
 void CPortmoatDlg::PaintMinimized() {
-    PAINTSTRUCT paint;
-    HDC dc = BeginPaint(m_hWnd, &paint);
-    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
-    RECT client;
-    GetClientRect(m_hWnd, &client);
-    const IconOrigin origin = CentredIconOrigin(
-        client.right - client.left, client.bottom - client.top,
-        GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
-    DrawIcon(dc, origin.x, origin.y, m_hIcon);
-    EndPaint(m_hWnd, &paint);
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(m_hWnd, &paint);
+  SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  RECT client;
+  GetClientRect(m_hWnd, &client);
+  const IconOrigin origin = CentredIconOrigin(client.right - client.left, client.bottom - client.top,
+                                              GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
+  DrawIcon(dc, origin.x, origin.y, m_hIcon);
+  EndPaint(m_hWnd, &paint);
 }
 
 void CPortmoatDlg::EnableItem(int controlId, BOOL enable) {
-    if (HWND item = GetDlgItem(controlId)) {
-        EnableWindow(item, enable);
-    }
+  if (HWND item = GetDlgItem(controlId)) {
+    EnableWindow(item, enable);
+  }
 }
 
 void CPortmoatDlg::OnHarden() {
-    if (m_hardening) return;
-    m_hardening = true;
-    RunHardening(g_hostClass, g_advancedFirewall, g_legacyFirewall, *this);
-    m_hardening = false;
-    if (const int held = m_heldClose) {
-        m_heldClose = 0;
-        if (held == IDOK) {
-            OnOK();
-        } else {
-            OnCancel();
-        }
+  if (m_hardening) return;
+  m_hardening = true;
+  RunHardening(g_hostClass, g_advancedFirewall, g_legacyFirewall, *this);
+  m_hardening = false;
+  if (const int held = m_heldClose) {
+    m_heldClose = 0;
+    if (held == IDOK) {
+      OnOK();
+    } else {
+      OnCancel();
     }
+  }
 }
 
 void CPortmoatDlg::EnableControl(FrontControl control, bool enable) {
-    EnableItem(control == FrontControl::HardenButton ? IDC_HARDEN : IDOK, enable ? TRUE : FALSE);
+  EnableItem(control == FrontControl::HardenButton ? IDC_HARDEN : IDOK, enable ? TRUE : FALSE);
 }
 
 void CPortmoatDlg::ShowProgress(const char* textCp936) {
-    ShowProgress(std::string(textCp936 != nullptr ? textCp936 : ""));
+  ShowProgress(std::string(textCp936 != nullptr ? textCp936 : ""));
 }
 
 void CPortmoatDlg::ShowReading(const PanelReading& reading) {
-    m_lastReading = reading;
-    ShowReading();
+  m_lastReading = reading;
+  ShowReading();
 }
 
-void CPortmoatDlg::ShowCompletion(bool complete, const HardeningOutcome& outcome,
-                                  const PanelReading& reading) {
-    if (!complete) {
-        for (const std::string& line : outcome.FailureLines()) std::printf("%s\n", line.c_str());
-        for (const std::string& line : ExposureLines(g_hostClass, reading)) {
-            std::printf("%s\n", line.c_str());
-        }
-        std::fflush(stdout);
+void CPortmoatDlg::ShowCompletion(bool complete, const HardeningOutcome& outcome, const PanelReading& reading) {
+  if (!complete) {
+    for (const std::string& line : outcome.FailureLines()) std::printf("%s\n", line.c_str());
+    for (const std::string& line : ExposureLines(g_hostClass, reading)) {
+      std::printf("%s\n", line.c_str());
     }
-    const CompletionLook look = CompletionLookOf(complete);
-    ShowProgress(look.textCp936, look.colour);
+    std::fflush(stdout);
+  }
+  const CompletionLook look = CompletionLookOf(complete);
+  ShowProgress(look.textCp936, look.colour);
 }
 
 CXColorStatic& CPortmoatDlg::PortLabel(int controlId) {
-    switch (controlId) {
-    case IDC_PORT445_STATUS: return m_port445Line;
-    case IDC_PORT135_STATUS: return m_port135Line;
-    case IDC_PORT136_STATUS: return m_port136Line;
-    case IDC_PORT137_STATUS: return m_port137Line;
-    case IDC_PORT138_STATUS: return m_port138Line;
-    default: return m_port139Line;
-    }
+  switch (controlId) {
+    case IDC_PORT445_STATUS:
+      return m_port445Line;
+    case IDC_PORT135_STATUS:
+      return m_port135Line;
+    case IDC_PORT136_STATUS:
+      return m_port136Line;
+    case IDC_PORT137_STATUS:
+      return m_port137Line;
+    case IDC_PORT138_STATUS:
+      return m_port138Line;
+    default:
+      return m_port139Line;
+  }
 }
 
-void CPortmoatDlg::WriteLine(CXColorStatic& label, HWND textWindow, LineKind kind,
-                             const char* textCp936, COLORREF colour) {
-    const LineStyle style = StyleOf(kind);
-    for (LineOperation operation : LineWriteOrder(kind)) {
-        switch (operation) {
-        case LineOperation::SetText:
-            if (textWindow != nullptr) {
-                SetWindowTextW(textWindow, WideFromCp936(textCp936).c_str());
-            }
-            break;
-        case LineOperation::SetTextColourRedraw:
-            label.SetTextColor(colour, TRUE);
-            break;
-        case LineOperation::SetBoldNoRedraw:
-            label.SetBold(style.bold ? TRUE : FALSE, FALSE);
-            break;
-        case LineOperation::SetFontNoRedraw:
-            label.SetFont(style.faceCp936, style.fontPoints, FALSE);
-            break;
-        case LineOperation::SetBackgroundRedraw:
-            label.SetBackgroundColor(style.background, TRUE);
-            break;
+void CPortmoatDlg::WriteLine(CXColorStatic& label, HWND textWindow, LineKind kind, const char* textCp936,
+                             COLORREF colour) {
+  const LineStyle style = StyleOf(kind);
+  for (LineOperation operation : LineWriteOrder(kind)) {
+    switch (operation) {
+      case LineOperation::SetText:
+        if (textWindow != nullptr) {
+          SetWindowTextW(textWindow, WideFromCp936(textCp936).c_str());
         }
+        break;
+      case LineOperation::SetTextColourRedraw:
+        label.SetTextColor(colour, TRUE);
+        break;
+      case LineOperation::SetBoldNoRedraw:
+        label.SetBold(style.bold ? TRUE : FALSE, FALSE);
+        break;
+      case LineOperation::SetFontNoRedraw:
+        label.SetFont(style.faceCp936, style.fontPoints, FALSE);
+        break;
+      case LineOperation::SetBackgroundRedraw:
+        label.SetBackgroundColor(style.background, TRUE);
+        break;
     }
+  }
 }
 
-void CPortmoatDlg::ShowProgress(std::string textCp936) {
-    ShowProgress(std::move(textCp936), kColourBlue);
-}
+void CPortmoatDlg::ShowProgress(std::string textCp936) { ShowProgress(std::move(textCp936), kColourBlue); }
 
 void CPortmoatDlg::ShowProgress(std::string textCp936, COLORREF colour) {
-    WriteLine(m_progressLine, m_progressLine.GetSafeHwnd(), LineKind::Progress,
-              textCp936.c_str(), colour);
+  WriteLine(m_progressLine, m_progressLine.GetSafeHwnd(), LineKind::Progress, textCp936.c_str(), colour);
 }
 
 void CPortmoatDlg::ShowReading() {
-    const LineLook firewall = FirewallLook(m_lastReading.firewallOn);
-    WriteLine(m_firewallLine, GetDlgItem(kFirewallLineId), LineKind::Firewall,
-              firewall.textCp936, firewall.textColour);
-    for (size_t i = 0; i < kPortLines.size(); ++i) {
-        const PortLine& line = kPortLines[i];
-        const LineLook look = PortLookFromBlocked(m_lastReading.portBlocked[i]);
-        WriteLine(PortLabel(line.controlId), GetDlgItem(line.controlId), LineKind::Port,
-                  look.textCp936, look.textColour);
-    }
+  const LineLook firewall = FirewallLook(m_lastReading.firewallOn);
+  WriteLine(m_firewallLine, GetDlgItem(kFirewallLineId), LineKind::Firewall, firewall.textCp936, firewall.textColour);
+  for (size_t i = 0; i < kPortLines.size(); ++i) {
+    const PortLine& line = kPortLines[i];
+    const LineLook look = PortLookFromBlocked(m_lastReading.portBlocked[i]);
+    WriteLine(PortLabel(line.controlId), GetDlgItem(line.controlId), LineKind::Port, look.textCp936, look.textColour);
+  }
 }
 
 int CPortmoatDlg::RefreshStatusAdvanced() {
-    ShowReading(ReadAdvancedPanel(g_advancedFirewall));
-    return 1;
+  ShowReading(ReadAdvancedPanel(g_advancedFirewall));
+  return 1;
 }
 
 int CPortmoatDlg::RefreshStatusLegacy() {
-    ShowReading(ReadLegacyPanel(g_legacyFirewall));
-    return 1;
+  ShowReading(ReadLegacyPanel(g_legacyFirewall));
+  return 1;
 }

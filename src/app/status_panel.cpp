@@ -3,27 +3,21 @@
 #include "app/panel_texts.h"
 
 LineLook FirewallLook(bool firewallOn) {
-  return firewallOn ? LineLook{kTextFirewallOn, kColourGreen}
-                    : LineLook{kTextFirewallOff, kColourRed};
+  return firewallOn ? LineLook{kTextFirewallOn, kColourGreen} : LineLook{kTextFirewallOff, kColourRed};
 }
 
 LineLook PortLookFromBlocked(bool blocked) {
-  return blocked ? LineLook{kTextPortBlocked, kColourRed}
-                 : LineLook{kTextPortAllowed, kColourGreen};
+  return blocked ? LineLook{kTextPortBlocked, kColourRed} : LineLook{kTextPortAllowed, kColourGreen};
 }
 
-LineLook PortLookFromOpen(bool open) {
-  return PortLookFromBlocked(!open);
-}
+LineLook PortLookFromOpen(bool open) { return PortLookFromBlocked(!open); }
 
 std::array<LineOperation, 5> LineWriteOrder(LineKind kind) {
   using Op = LineOperation;
   if (kind == LineKind::Port) {
-    return {Op::SetTextColourRedraw, Op::SetText, Op::SetBoldNoRedraw,
-            Op::SetFontNoRedraw, Op::SetBackgroundRedraw};
+    return {Op::SetTextColourRedraw, Op::SetText, Op::SetBoldNoRedraw, Op::SetFontNoRedraw, Op::SetBackgroundRedraw};
   }
-  return {Op::SetText, Op::SetTextColourRedraw, Op::SetBoldNoRedraw,
-          Op::SetFontNoRedraw, Op::SetBackgroundRedraw};
+  return {Op::SetText, Op::SetTextColourRedraw, Op::SetBoldNoRedraw, Op::SetFontNoRedraw, Op::SetBackgroundRedraw};
 }
 
 LineStyle StyleOf(LineKind kind) {

@@ -25,8 +25,8 @@ struct PortLine {
   int port;
   int controlId;
 };
-inline constexpr std::array<PortLine, 6> kPortLines{{
-    {445, 1001}, {135, 1002}, {136, 1004}, {137, 1003}, {138, 1005}, {139, 1006}}};
+inline constexpr std::array<PortLine, 6> kPortLines{
+    {{445, 1001}, {135, 1002}, {136, 1004}, {137, 1003}, {138, 1005}, {139, 1006}}};
 
 constexpr bool PortLinesFollowGuardedPorts() {
   for (std::size_t i = 0; i < kPortLines.size(); ++i) {

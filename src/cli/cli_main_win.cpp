@@ -246,11 +246,20 @@ int wmain(int argc, wchar_t** argv) {
 
   int exitCode = qf::cli::kExitUsage;
   switch (request.command) {
-    case qf::cli::Command::Status: exitCode = Status(request, log.Output()); break;
-    case qf::cli::Command::Check: exitCode = Check(log.Output()); break;
-    case qf::cli::Command::Harden: exitCode = Harden(request, log); break;
-    case qf::cli::Command::Restore: exitCode = Restore(request, log); break;
-    case qf::cli::Command::Help: break;
+    case qf::cli::Command::Status:
+      exitCode = Status(request, log.Output());
+      break;
+    case qf::cli::Command::Check:
+      exitCode = Check(log.Output());
+      break;
+    case qf::cli::Command::Harden:
+      exitCode = Harden(request, log);
+      break;
+    case qf::cli::Command::Restore:
+      exitCode = Restore(request, log);
+      break;
+    case qf::cli::Command::Help:
+      break;
   }
   CoUninitialize();
   return exitCode;

@@ -83,9 +83,12 @@ bool SetRuleProperties(INetFwRule* rule, const qf::firewall::RuleRecord& record,
 
 const char* ProfileLabel(long profile) {
   switch (profile) {
-    case qf::firewall::kProfileDomain: return "Domain";
-    case qf::firewall::kProfilePrivate: return "Private";
-    default: return "Public";
+    case qf::firewall::kProfileDomain:
+      return "Domain";
+    case qf::firewall::kProfilePrivate:
+      return "Private";
+    default:
+      return "Public";
   }
 }
 
@@ -415,9 +418,7 @@ bool CAdvancedFirewall::Fail(HRESULT hr) {
   return false;
 }
 
-bool CAdvancedFirewall::IsPortBlocked(int port) {
-  return ArePortsBlocked({static_cast<long>(port)}).front();
-}
+bool CAdvancedFirewall::IsPortBlocked(int port) { return ArePortsBlocked({static_cast<long>(port)}).front(); }
 
 std::vector<bool> CAdvancedFirewall::ArePortsBlocked(const std::vector<long>& ports) {
   std::vector<bool> blocked(ports.size(), false);

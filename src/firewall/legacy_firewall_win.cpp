@@ -68,12 +68,12 @@ bool CollectServiceOpenings(INetFwProfile* profile, const std::vector<long>& por
     const HRESULT next = items->Next(1, item.get(), &fetched);
     if (next == S_FALSE && fetched == 0) return true;  // every service seen
     ComPtr<INetFwService> service;
-    const bool isService = next == S_OK && fetched == 1 &&
-                           SUCCEEDED(VariantChangeType(item.get(), item.get(), 0, VT_DISPATCH)) &&
-                           V_DISPATCH(item.get()) &&
-                           SUCCEEDED(V_DISPATCH(item.get())->QueryInterface(
-                               IID_INetFwService, reinterpret_cast<void**>(service.GetAddressOf()))) &&
-                           service;
+    const bool isService =
+        next == S_OK && fetched == 1 && SUCCEEDED(VariantChangeType(item.get(), item.get(), 0, VT_DISPATCH)) &&
+        V_DISPATCH(item.get()) &&
+        SUCCEEDED(V_DISPATCH(item.get())
+                      ->QueryInterface(IID_INetFwService, reinterpret_cast<void**>(service.GetAddressOf()))) &&
+        service;
     if (!isService) return false;  // a service that cannot be read may open anything
     OpeningSource source{true, std::nullopt};
     VARIANT_BOOL enabled = VARIANT_FALSE;

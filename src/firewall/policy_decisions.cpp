@@ -20,8 +20,8 @@ const wchar_t* ProtocolLabel(long protocol) { return protocol == kTcpProtocolNum
 ComposedText ComposeRuleName(const wchar_t* protocolLabel, const wchar_t* portText) {
   if (!protocolLabel || !portText) return {ComposeError::MissingText, {}};
   // Measure first so an absurdly long port text is never copied whole.
-  const std::size_t length = std::char_traits<wchar_t>::length(kResourceModule) + 1 +
-                             std::wcslen(protocolLabel) + 1 + std::wcslen(portText);
+  const std::size_t length =
+      std::char_traits<wchar_t>::length(kResourceModule) + 1 + std::wcslen(protocolLabel) + 1 + std::wcslen(portText);
   if (length >= kRuleTextCapacity) return {ComposeError::TooLong, {}};
   std::wstring name = kResourceModule;
   name += L' ';

@@ -8,9 +8,7 @@ namespace qf::firewall {
 
 std::wstring QuillfortGrouping() { return ComposeResourceReference(kGroupingResourceId).text; }
 
-bool CarriesQuillfortGrouping(const RuleRecord& rule) {
-  return rule.complete && rule.grouping == QuillfortGrouping();
-}
+bool CarriesQuillfortGrouping(const RuleRecord& rule) { return rule.complete && rule.grouping == QuillfortGrouping(); }
 
 std::optional<RuleRecord> IntendedBlockRule(long protocol, const wchar_t* portText) {
   const ComposedText name = ComposeRuleName(ProtocolLabel(protocol), portText);
@@ -31,9 +29,8 @@ std::optional<RuleRecord> IntendedBlockRule(long protocol, const wchar_t* portTe
 }
 
 bool SameBlockRule(const RuleRecord& a, const RuleRecord& b) {
-  return a.complete && b.complete && a.name == b.name && a.protocol == b.protocol &&
-         a.localPorts == b.localPorts && a.direction == b.direction && a.action == b.action &&
-         a.enabled == b.enabled && a.profiles == b.profiles;
+  return a.complete && b.complete && a.name == b.name && a.protocol == b.protocol && a.localPorts == b.localPorts &&
+         a.direction == b.direction && a.action == b.action && a.enabled == b.enabled && a.profiles == b.profiles;
 }
 
 int CountBlockRulesCovering(const std::vector<RuleRecord>& rules, long port) {

@@ -7,9 +7,7 @@
 
 bool IsAccessDenied(std::uint32_t code) { return code == 5u || code == 0x80070005u; }
 
-void HardeningOutcome::Record(std::string step, std::uint32_t code) {
-  steps_.push_back({std::move(step), code});
-}
+void HardeningOutcome::Record(std::string step, std::uint32_t code) { steps_.push_back({std::move(step), code}); }
 
 void HardeningOutcome::RecordSuccess(std::string step, bool succeeded) {
   Record(std::move(step), succeeded ? 0 : kStepFailedWithoutCode);

@@ -19,7 +19,7 @@ inline constexpr std::uint32_t kStepFailedWithoutCode = 0x80004005u;
 bool IsAccessDenied(std::uint32_t code);
 
 struct StepOutcome {
-  std::string step;  // the operation and what it was given, e.g. "AddBlockRule TCP 445"
+  std::string step;    // the operation and what it was given, e.g. "AddBlockRule TCP 445"
   std::uint32_t code;  // 0 when it succeeded
 };
 
@@ -50,4 +50,3 @@ bool IsRunComplete(int hostClass, const HardeningOutcome& outcome, const PanelRe
 std::vector<std::string> ExposedItems(int hostClass, const PanelReading& reading);
 // The same as lines of standard output: "Still exposed: port 445".
 std::vector<std::string> ExposureLines(int hostClass, const PanelReading& reading);
-

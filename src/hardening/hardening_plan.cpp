@@ -8,8 +8,7 @@
 namespace {
 
 // The guarded ports as the rule additions take them, in the panel's order.
-constexpr std::array<const wchar_t*, 6> kGuardedPortTexts{
-    L"445", L"135", L"136", L"137", L"138", L"139"};
+constexpr std::array<const wchar_t*, 6> kGuardedPortTexts{L"445", L"135", L"136", L"137", L"138", L"139"};
 
 HardeningStep EnableControl(FrontControl control, bool enable) {
   HardeningStep step{HardeningAction::EnableControl};
@@ -31,8 +30,7 @@ HardeningStep NeedingPolicy(HardeningStep step) {
 }
 
 void AddServiceStart(std::vector<HardeningStep>& plan, const char* service) {
-  plan.push_back(WithText(HardeningAction::SetServiceStartType, service,
-                          static_cast<long>(kServiceAutoStart)));
+  plan.push_back(WithText(HardeningAction::SetServiceStartType, service, static_cast<long>(kServiceAutoStart)));
   plan.push_back(WithText(HardeningAction::StartServiceAndWait, service, kWaitUntilRunning));
 }
 
@@ -76,8 +74,8 @@ std::vector<HardeningStep> HardeningPlan(int hostClass) {
   }
   plan.push_back({HardeningAction::CloseLegacyProfile});
   plan.push_back({HardeningAction::OpenLegacyProfile});
-  plan.push_back({UsesAdvancedRefresh(hostClass) ? HardeningAction::RefreshStatusAdvanced
-                                                 : HardeningAction::RefreshStatusLegacy});
+  plan.push_back(
+      {UsesAdvancedRefresh(hostClass) ? HardeningAction::RefreshStatusAdvanced : HardeningAction::RefreshStatusLegacy});
   plan.push_back({HardeningAction::ShowCompletion});
   plan.push_back(EnableControl(FrontControl::HardenButton, true));
   plan.push_back(EnableControl(FrontControl::ExitButton, true));
@@ -102,10 +100,14 @@ bool IsCheckedStep(HardeningAction action) {
 std::string StepName(const HardeningStep& step) {
   const std::string text = step.text != nullptr ? step.text : "";
   switch (step.action) {
-    case HardeningAction::SetServiceStartType: return "SetServiceStartType " + text;
-    case HardeningAction::StartServiceAndWait: return "StartServiceAndWait " + text;
-    case HardeningAction::ReopenAdvancedPolicy: return "CAdvancedFirewall::Initialize";
-    case HardeningAction::EnableAdvancedFirewall: return "CAdvancedFirewall::EnableFirewall";
+    case HardeningAction::SetServiceStartType:
+      return "SetServiceStartType " + text;
+    case HardeningAction::StartServiceAndWait:
+      return "StartServiceAndWait " + text;
+    case HardeningAction::ReopenAdvancedPolicy:
+      return "CAdvancedFirewall::Initialize";
+    case HardeningAction::EnableAdvancedFirewall:
+      return "CAdvancedFirewall::EnableFirewall";
     case HardeningAction::AddBlockRule: {
       std::string port;
       for (const wchar_t* c = step.portText; c != nullptr && *c != 0; ++c) {
@@ -113,9 +115,13 @@ std::string StepName(const HardeningStep& step) {
       }
       return std::string("AddBlockRule ") + (step.number == kProtocolUdp ? "UDP " : "TCP ") + port;
     }
-    case HardeningAction::RunSystemCommand: return "RunSystemCommand " + text;
-    case HardeningAction::OpenLegacyProfile: return "CLegacyFirewall::Initialize";
-    case HardeningAction::TurnOnLegacyFirewall: return "CLegacyFirewall::TurnOnFirewall";
-    default: return "step";
+    case HardeningAction::RunSystemCommand:
+      return "RunSystemCommand " + text;
+    case HardeningAction::OpenLegacyProfile:
+      return "CLegacyFirewall::Initialize";
+    case HardeningAction::TurnOnLegacyFirewall:
+      return "CLegacyFirewall::TurnOnFirewall";
+    default:
+      return "step";
   }
 }

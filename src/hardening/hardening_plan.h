@@ -7,20 +7,20 @@
 #include <vector>
 
 enum class HardeningAction {
-  EnableControl,           // control, enable
-  ShowProgress,            // text (code page 936)
+  EnableControl,  // control, enable
+  ShowProgress,   // text (code page 936)
   TurnOnLegacyFirewall,
-  SetServiceStartType,     // text (service name), number (start type)
-  StartServiceAndWait,     // text (service name), number (wait flag)
-  ReopenAdvancedPolicy,    // when it fails, the steps that need the policy are skipped
+  SetServiceStartType,   // text (service name), number (start type)
+  StartServiceAndWait,   // text (service name), number (wait flag)
+  ReopenAdvancedPolicy,  // when it fails, the steps that need the policy are skipped
   EnableAdvancedFirewall,
-  AddBlockRule,            // number (IP protocol), portText
-  RunSystemCommand,        // text (one netsh command line of the legacy batch)
+  AddBlockRule,      // number (IP protocol), portText
+  RunSystemCommand,  // text (one netsh command line of the legacy batch)
   CloseLegacyProfile,
   OpenLegacyProfile,
   RefreshStatusAdvanced,
   RefreshStatusLegacy,
-  ShowCompletion,          // the completion or the failure text, as the run turned out
+  ShowCompletion,  // the completion or the failure text, as the run turned out
 };
 
 // The dialog's controls a run switches off while it works.

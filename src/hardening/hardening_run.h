@@ -20,8 +20,7 @@ class HardeningFront : public StepObserver {
   virtual void ShowProgress(const char* textCp936) = 0;
   // Shows a reading of the firewall just taken.
   virtual void ShowReading(const PanelReading& reading) = 0;
-  virtual void ShowCompletion(bool complete, const HardeningOutcome& outcome,
-                              const PanelReading& reading) = 0;
+  virtual void ShowCompletion(bool complete, const HardeningOutcome& outcome, const PanelReading& reading) = 0;
 };
 
 struct HardeningRunOptions {

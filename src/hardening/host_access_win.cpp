@@ -19,7 +19,9 @@ namespace {
 constexpr const char* kFirewallServices[] = {kAdvancedFirewallService, kLegacyFirewallService};
 constexpr DWORD kServiceStoppedState = SERVICE_STOPPED;
 
-bool Running(const ServiceState& state) { return state.currentState != 0 && state.currentState != kServiceStoppedState; }
+bool Running(const ServiceState& state) {
+  return state.currentState != 0 && state.currentState != kServiceStoppedState;
+}
 
 ServiceSnapshot SnapshotOfService(const char* name) {
   const ServiceState state = ReadServiceState(name);
@@ -29,7 +31,8 @@ ServiceSnapshot SnapshotOfService(const char* name) {
 void ReadAdvanced(HostSnapshot& snapshot) {
   CAdvancedFirewall policy;
   if (!policy.Initialize()) return;
-  for (std::size_t i = 0; i < kAdvancedProfiles.size(); ++i) snapshot.profileOn[i] = policy.ReadSwitch(kAdvancedProfiles[i]);
+  for (std::size_t i = 0; i < kAdvancedProfiles.size(); ++i)
+    snapshot.profileOn[i] = policy.ReadSwitch(kAdvancedProfiles[i]);
   const auto rules = policy.ReadRules();
   if (!rules) return;
   for (const qf::firewall::RuleRecord& rule : *rules) {
@@ -147,7 +150,6 @@ DWORD WriteValue(HKEY key, const StoredValue& value) {
                                            static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
 }
 
-
 }  // namespace
 
 HostSnapshot ReadHostSnapshot(int hostClass) {
@@ -221,9 +223,8 @@ std::uint32_t DeleteRestorePoint() {
   const auto deleteKeyEx =
       host::LookUpEntryPoint<RegDeleteKeyExFunction>(GetModuleHandleW(L"advapi32.dll"), "RegDeleteKeyExW");
   const REGSAM view = ViewFlag();
-  const LONG status = view != 0 && deleteKeyEx != nullptr
-                          ? deleteKeyEx(HKEY_LOCAL_MACHINE, kRestorePointKey, view, 0)
-                          : RegDeleteKeyW(HKEY_LOCAL_MACHINE, kRestorePointKey);
+  const LONG status = view != 0 && deleteKeyEx != nullptr ? deleteKeyEx(HKEY_LOCAL_MACHINE, kRestorePointKey, view, 0)
+                                                          : RegDeleteKeyW(HKEY_LOCAL_MACHINE, kRestorePointKey);
   return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? 0 : static_cast<std::uint32_t>(status);
 }
 

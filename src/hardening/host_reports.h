@@ -16,10 +16,10 @@ enum class FirewallPath { Advanced, Legacy };
 inline constexpr std::uint32_t kServiceDisabled = 4;  // SERVICE_DISABLED
 
 struct ServiceReport {
-  std::string name;                         // "MpsSvc" or "SharedAccess"
-  bool present = false;                     // known to the service manager
-  std::optional<std::uint32_t> startType;   // 2 automatic, 3 manual, 4 disabled; unset when unreadable
-  std::optional<std::uint32_t> state;       // SERVICE_STOPPED (1) .. SERVICE_PAUSED (7); unset when unreadable
+  std::string name;                        // "MpsSvc" or "SharedAccess"
+  bool present = false;                    // known to the service manager
+  std::optional<std::uint32_t> startType;  // 2 automatic, 3 manual, 4 disabled; unset when unreadable
+  std::optional<std::uint32_t> state;      // SERVICE_STOPPED (1) .. SERVICE_PAUSED (7); unset when unreadable
 };
 
 // One profile of the advanced policy: "domain", "private" or "public".
@@ -56,7 +56,7 @@ struct StatusReport {
 // A step of a run that failed, with what the firewall and service code
 // wrote while it ran.
 struct FailedStep {
-  std::string step;     // "AddBlockRule TCP 445"
+  std::string step;  // "AddBlockRule TCP 445"
   std::uint32_t code = 0;
   std::vector<std::string> diagnostics;
 };
@@ -65,7 +65,7 @@ struct HardenReport {
   bool changed = false;            // anything on the host was changed
   bool restorePointSaved = false;  // this run saved the restore point
   int rulesAdded = 0;
-  int rulesAlreadyPresent = 0;     // identical rules that were not added again
+  int rulesAlreadyPresent = 0;  // identical rules that were not added again
   std::vector<FailedStep> failedSteps;
   std::vector<std::string> stillExposed;  // "firewall off", "port 445"
   bool accessDenied = false;              // the first failure was an access-denied answer
@@ -76,7 +76,7 @@ struct RestoreReport {
   bool restorePointFound = false;
   bool changed = false;
   int rulesRemoved = 0;
-  int rulesPutBack = 0;            // rules of Quillfort's grouping the host had before
+  int rulesPutBack = 0;  // rules of Quillfort's grouping the host had before
   std::vector<std::string> servicesStopped;
   std::vector<FailedStep> failedSteps;
   bool accessDenied = false;

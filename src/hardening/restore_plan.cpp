@@ -119,11 +119,15 @@ std::vector<RestoreAction> PlanRestore(const HostSnapshot& saved, const HostSnap
 
 std::string RestoreActionName(const RestoreAction& action) {
   switch (action.kind) {
-    case RestoreActionKind::RemoveRulesNamed: return "RemoveRules " + Utf8(action.text);
-    case RestoreActionKind::AddRule: return "AddRule " + Utf8(action.rule.name);
+    case RestoreActionKind::RemoveRulesNamed:
+      return "RemoveRules " + Utf8(action.text);
+    case RestoreActionKind::AddRule:
+      return "AddRule " + Utf8(action.rule.name);
     case RestoreActionKind::SetProfileSwitch:
       return std::string("SetFirewall ") +
-             (action.profile == 1 ? "Domain" : action.profile == 2 ? "Private" : "Public") +
+             (action.profile == 1   ? "Domain"
+              : action.profile == 2 ? "Private"
+                                    : "Public") +
              (action.on ? " on" : " off");
     case RestoreActionKind::SetLegacyFirewall:
       return std::string("SetLegacyFirewall ") + LegacyProfileName(static_cast<std::size_t>(action.profile)) +
@@ -135,8 +139,10 @@ std::string RestoreActionName(const RestoreAction& action) {
     case RestoreActionKind::SetFileAndPrint:
       return std::string("SetFileAndPrint ") + LegacyProfileName(static_cast<std::size_t>(action.profile)) +
              (action.on ? " on" : " off");
-    case RestoreActionKind::SetStartType: return "SetServiceStartType " + action.service + " " + std::to_string(action.number);
-    case RestoreActionKind::StopService: return "StopService " + action.service;
+    case RestoreActionKind::SetStartType:
+      return "SetServiceStartType " + action.service + " " + std::to_string(action.number);
+    case RestoreActionKind::StopService:
+      return "StopService " + action.service;
   }
   return "step";
 }

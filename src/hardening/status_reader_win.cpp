@@ -34,7 +34,8 @@ StatusReport ReadStatus(const std::string& hostLabel, int hostClass) {
     CAdvancedFirewall policy;
     if (policy.Initialize()) {
       facts.currentProfiles = policy.ReadCurrentProfiles();
-      for (std::size_t i = 0; i < kAdvancedProfiles.size(); ++i) facts.profileOn[i] = policy.ReadSwitch(kAdvancedProfiles[i]);
+      for (std::size_t i = 0; i < kAdvancedProfiles.size(); ++i)
+        facts.profileOn[i] = policy.ReadSwitch(kAdvancedProfiles[i]);
       facts.rules = policy.ReadRules();
     }
     return ComposeAdvancedStatus(hostLabel, hostClass, facts, std::move(services));

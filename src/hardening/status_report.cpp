@@ -42,8 +42,7 @@ std::optional<qf::firewall::BlockTally> TallyOf(const AdvancedFacts& facts) {
   if (!facts.rules || !facts.currentProfiles || !qf::firewall::ProfilesInForceOn(SwitchesOf(facts))) {
     return std::nullopt;
   }
-  qf::firewall::BlockTally tally(std::vector<long>(kGuardedPorts.begin(), kGuardedPorts.end()),
-                                 *facts.currentProfiles);
+  qf::firewall::BlockTally tally(std::vector<long>(kGuardedPorts.begin(), kGuardedPorts.end()), *facts.currentProfiles);
   for (const RuleRecord& rule : *facts.rules) {
     RecordProperties properties(rule);
     tally.Examine(properties);
@@ -51,8 +50,7 @@ std::optional<qf::firewall::BlockTally> TallyOf(const AdvancedFacts& facts) {
   return tally;
 }
 
-StatusReport Base(const std::string& hostLabel, int hostClass, FirewallPath path,
-                  std::vector<ServiceReport> services) {
+StatusReport Base(const std::string& hostLabel, int hostClass, FirewallPath path, std::vector<ServiceReport> services) {
   StatusReport report;
   report.hostLabel = hostLabel;
   report.hostClass = hostClass;
@@ -63,9 +61,7 @@ StatusReport Base(const std::string& hostLabel, int hostClass, FirewallPath path
 
 }  // namespace
 
-bool ReadsHardened(int hostClass, const PanelReading& reading) {
-  return ExposedItems(hostClass, reading).empty();
-}
+bool ReadsHardened(int hostClass, const PanelReading& reading) { return ExposedItems(hostClass, reading).empty(); }
 
 PanelReading AdvancedReadingOf(const AdvancedFacts& facts) {
   PanelReading reading;

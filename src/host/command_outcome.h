@@ -8,7 +8,7 @@ struct CommandOutcome {
   bool ended = false;         // it was seen to end within the limit
   bool exitCodeRead = false;  // its exit code could be read once it ended
   std::uint32_t exitCode = 0;
-  std::uint32_t error = 0;    // system error of the creation or of the exit-code read
+  std::uint32_t error = 0;  // system error of the creation or of the exit-code read
 };
 
 inline constexpr std::uint32_t kErrorFileNotFound = 2;  // ERROR_FILE_NOT_FOUND

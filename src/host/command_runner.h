@@ -11,17 +11,15 @@ void PumpOneMessage();
 // pollLimit + 1 seconds, dispatching the thread's messages meanwhile. Returns 1
 // when the process was created and not waited for or has ended; 0 when it was
 // not created or still runs at the limit (it is left running).
-int RunCommandHidden(const char* commandLine, const char* currentDirectory, int wait,
-                     unsigned long pollLimit);
+int RunCommandHidden(const char* commandLine, const char* currentDirectory, int wait, unsigned long pollLimit);
 
 // As above, but runs the executable at applicationPath (no search of any
 // folder); commandLine is handed to it unchanged.
-int RunCommandHidden(const char* applicationPath, const char* commandLine,
-                     const char* currentDirectory, int wait, unsigned long pollLimit);
+int RunCommandHidden(const char* applicationPath, const char* commandLine, const char* currentDirectory, int wait,
+                     unsigned long pollLimit);
 
 // As RunCommandHidden with wait on, telling what became of the command.
-CommandOutcome RunCommandHiddenFor(const char* commandLine, const char* currentDirectory,
-                                   unsigned long pollLimit);
+CommandOutcome RunCommandHiddenFor(const char* commandLine, const char* currentDirectory, unsigned long pollLimit);
 
 // Switches the 32-bit-on-64-bit file-system redirection off for this thread;
 // returns the token for RevertFsRedirection, null where the switch is unavailable.

@@ -47,9 +47,8 @@ std::string SystemDirectory() {
 // Starts the process and, when asked, waits for it. Redirection, when it is
 // to be off, is off only while the process is created: messages dispatched
 // during the wait may load libraries, which fails while it is off.
-CommandOutcome RunHidden(const char* applicationPath, const char* commandLine,
-                         const char* currentDirectory, bool wait, unsigned long pollLimit,
-                         bool withoutRedirection) {
+CommandOutcome RunHidden(const char* applicationPath, const char* commandLine, const char* currentDirectory, bool wait,
+                         unsigned long pollLimit, bool withoutRedirection) {
   CommandOutcome outcome;
   if (commandLine == nullptr) {
     outcome.error = ERROR_INVALID_PARAMETER;
@@ -60,9 +59,9 @@ CommandOutcome RunHidden(const char* applicationPath, const char* commandLine,
   std::vector<char> mutableCommandLine(commandLine, commandLine + lstrlenA(commandLine) + 1);
   PROCESS_INFORMATION created = {};
   void* token = withoutRedirection ? DisableFsRedirection() : nullptr;
-  const BOOL started = CreateProcessA(applicationPath, mutableCommandLine.data(), nullptr, nullptr,
-                                      FALSE, CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS, nullptr,
-                                      currentDirectory, &startup, &created);
+  const BOOL started =
+      CreateProcessA(applicationPath, mutableCommandLine.data(), nullptr, nullptr, FALSE,
+                     CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS, nullptr, currentDirectory, &startup, &created);
   const DWORD creationError = started ? 0 : GetLastError();
   if (withoutRedirection) RevertFsRedirection(token);
   if (!started) {
@@ -100,8 +99,7 @@ CommandOutcome RunInSystemDirectory(const char* commandLine) {
     outcome.error = kErrorFileNotFound;
     return outcome;
   }
-  return RunHidden(toolPath.c_str(), commandLine, systemDirectory.c_str(), true,
-                   kSystemCommandPollLimit, true);
+  return RunHidden(toolPath.c_str(), commandLine, systemDirectory.c_str(), true, kSystemCommandPollLimit, true);
 }
 
 }  // namespace
@@ -114,28 +112,23 @@ void PumpOneMessage() {
   }
 }
 
-int RunCommandHidden(const char* applicationPath, const char* commandLine,
-                     const char* currentDirectory, int wait, unsigned long pollLimit) {
-  return RunnerResult(
-      RunHidden(applicationPath, commandLine, currentDirectory, wait != 0, pollLimit, false),
-      wait);
+int RunCommandHidden(const char* applicationPath, const char* commandLine, const char* currentDirectory, int wait,
+                     unsigned long pollLimit) {
+  return RunnerResult(RunHidden(applicationPath, commandLine, currentDirectory, wait != 0, pollLimit, false), wait);
 }
 
-int RunCommandHidden(const char* commandLine, const char* currentDirectory, int wait,
-                     unsigned long pollLimit) {
+int RunCommandHidden(const char* commandLine, const char* currentDirectory, int wait, unsigned long pollLimit) {
   return RunCommandHidden(nullptr, commandLine, currentDirectory, wait, pollLimit);
 }
 
-CommandOutcome RunCommandHiddenFor(const char* commandLine, const char* currentDirectory,
-                                   unsigned long pollLimit) {
+CommandOutcome RunCommandHiddenFor(const char* commandLine, const char* currentDirectory, unsigned long pollLimit) {
   return RunHidden(nullptr, commandLine, currentDirectory, true, pollLimit, false);
 }
 
 void* DisableFsRedirection() {
   host::UniqueModule kernel(LoadLibraryA("Kernel32.dll"));
   if (!kernel) return nullptr;
-  auto disable = host::LookUpEntryPoint<DisableRedirectionFunction>(
-      kernel.get(), "Wow64DisableWow64FsRedirection");
+  auto disable = host::LookUpEntryPoint<DisableRedirectionFunction>(kernel.get(), "Wow64DisableWow64FsRedirection");
   PVOID token = nullptr;
   if (disable != nullptr) disable(&token);
   return token;
@@ -144,19 +137,14 @@ void* DisableFsRedirection() {
 int RevertFsRedirection(void* token) {
   host::UniqueModule kernel(LoadLibraryA("Kernel32.dll"));
   if (!kernel) return 0;
-  auto revert = host::LookUpEntryPoint<RevertRedirectionFunction>(
-      kernel.get(), "Wow64RevertWow64FsRedirection");
+  auto revert = host::LookUpEntryPoint<RevertRedirectionFunction>(kernel.get(), "Wow64RevertWow64FsRedirection");
   if (revert == nullptr) return 0;
   return revert(token) ? 1 : 0;
 }
 
-int RunSystemCommand(const char* commandLine) {
-  return RunnerResult(RunInSystemDirectory(commandLine), 1);
-}
+int RunSystemCommand(const char* commandLine) { return RunnerResult(RunInSystemDirectory(commandLine), 1); }
 
-CommandOutcome RunSystemCommandFor(const char* commandLine) {
-  return RunInSystemDirectory(commandLine);
-}
+CommandOutcome RunSystemCommandFor(const char* commandLine) { return RunInSystemDirectory(commandLine); }
 
 int RunLegacyPortClosing() {
   int result = 0;

@@ -20,8 +20,7 @@ using GetNativeSystemInfoFunction = void(WINAPI*)(LPSYSTEM_INFO);
 int GetBitnessCode() {
   host::UniqueModule kernel(LoadLibraryA("kernel32.dll"));
   if (!kernel) return kBitnessCodeWhenUnqueryable;
-  auto getNativeSystemInfo =
-      host::LookUpEntryPoint<GetNativeSystemInfoFunction>(kernel.get(), "GetNativeSystemInfo");
+  auto getNativeSystemInfo = host::LookUpEntryPoint<GetNativeSystemInfoFunction>(kernel.get(), "GetNativeSystemInfo");
   if (getNativeSystemInfo == nullptr) return kBitnessCodeWhenUnqueryable;
   SYSTEM_INFO info = {};
   getNativeSystemInfo(&info);
@@ -48,8 +47,7 @@ std::string GetHostLabel() {
 #endif
   // An unanswered query leaves nothing to classify.
   if (!queried) return std::string();
-  return HostLabelFromVersion(version.dwPlatformId, version.dwMajorVersion,
-                              version.dwMinorVersion, g_bitnessCode);
+  return HostLabelFromVersion(version.dwPlatformId, version.dwMajorVersion, version.dwMinorVersion, g_bitnessCode);
 }
 
 bool ClassifyHost() {

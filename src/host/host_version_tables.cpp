@@ -17,9 +17,8 @@ struct ClassifiedLabel {
 
 // Compared in this order; the first equal label decides.
 constexpr ClassifiedLabel kClassifiedLabels[] = {
-    {"WIN2000", 1}, {"WINXP", 2},    {"WIN2003", 3}, {"WIN2003X64", 3},
-    {"VISTA", 4},   {"VISTAX64", 4}, {"WIN7", 5},    {"WIN7X64", 5},
-    {"WIN8", 6},    {"WIN8X64", 6},
+    {"WIN2000", 1},  {"WINXP", 2}, {"WIN2003", 3}, {"WIN2003X64", 3}, {"VISTA", 4},
+    {"VISTAX64", 4}, {"WIN7", 5},  {"WIN7X64", 5}, {"WIN8", 6},       {"WIN8X64", 6},
 };
 
 std::string PickForm(int bitnessCode, const char* label32, const char* label64) {
@@ -28,10 +27,14 @@ std::string PickForm(int bitnessCode, const char* label32, const char* label64) 
 
 std::string Windows9xLabel(std::uint32_t minor) {
   switch (minor) {
-    case 0: return "WIN95";
-    case 10: return "WIN98";
-    case 90: return "WINME";
-    default: return std::string();
+    case 0:
+      return "WIN95";
+    case 10:
+      return "WIN98";
+    case 90:
+      return "WINME";
+    default:
+      return std::string();
   }
 }
 
@@ -39,19 +42,27 @@ std::string WindowsNtLabel(std::uint32_t major, std::uint32_t minor, int bitness
   if (major <= 4) return "WINNT";
   if (major == 5) {
     switch (minor) {
-      case 0: return "WIN2000";
-      case 1: return "WINXP";
-      case 2: return PickForm(bitnessCode, "WIN2003", "WIN2003X64");
-      default: return std::string();
+      case 0:
+        return "WIN2000";
+      case 1:
+        return "WINXP";
+      case 2:
+        return PickForm(bitnessCode, "WIN2003", "WIN2003X64");
+      default:
+        return std::string();
     }
   }
   if (major == 6) {
     switch (minor) {
-      case 0: return PickForm(bitnessCode, "VISTA", "VISTAX64");
-      case 1: return PickForm(bitnessCode, "WIN7", "WIN7X64");
+      case 0:
+        return PickForm(bitnessCode, "VISTA", "VISTAX64");
+      case 1:
+        return PickForm(bitnessCode, "WIN7", "WIN7X64");
       case 2:
-      case 3: return PickForm(bitnessCode, "WIN8", "WIN8X64");
-      default: return std::string();
+      case 3:
+        return PickForm(bitnessCode, "WIN8", "WIN8X64");
+      default:
+        return std::string();
     }
   }
   return std::string();
@@ -61,20 +72,27 @@ std::string WindowsNtLabel(std::uint32_t major, std::uint32_t minor, int bitness
 
 int BitnessCodeFromArchitecture(std::uint16_t architecture) {
   switch (architecture) {
-    case kArchitectureIntel: return 1;
-    case kArchitectureAmd64: return 2;
-    case kArchitectureIa64: return 3;
-    default: return 0;
+    case kArchitectureIntel:
+      return 1;
+    case kArchitectureAmd64:
+      return 2;
+    case kArchitectureIa64:
+      return 3;
+    default:
+      return 0;
   }
 }
 
-std::string HostLabelFromVersion(std::uint32_t platformId, std::uint32_t major,
-                                 std::uint32_t minor, int bitnessCode) {
+std::string HostLabelFromVersion(std::uint32_t platformId, std::uint32_t major, std::uint32_t minor, int bitnessCode) {
   switch (platformId) {
-    case kPlatformWin32s: return "WIN31";
-    case kPlatformWin32Windows: return Windows9xLabel(minor);
-    case kPlatformWin32Nt: return WindowsNtLabel(major, minor, bitnessCode);
-    default: return std::string();
+    case kPlatformWin32s:
+      return "WIN31";
+    case kPlatformWin32Windows:
+      return Windows9xLabel(minor);
+    case kPlatformWin32Nt:
+      return WindowsNtLabel(major, minor, bitnessCode);
+    default:
+      return std::string();
   }
 }
 

@@ -15,8 +15,7 @@ int BitnessCodeFromArchitecture(std::uint16_t architecture);
 
 // Version label for the reported platform id, major and minor version.
 // Only bitness code 1 selects the 32-bit forms; every other code the X64 ones.
-std::string HostLabelFromVersion(std::uint32_t platformId, std::uint32_t major,
-                                 std::uint32_t minor, int bitnessCode);
+std::string HostLabelFromVersion(std::uint32_t platformId, std::uint32_t major, std::uint32_t minor, int bitnessCode);
 
 // Class number of a label (exact, case-sensitive): 1..6 for the ten classified
 // labels, 0 for anything else.

@@ -22,8 +22,8 @@ ServiceStartOutcome StartServiceUntilRunning(const char* serviceName);
 
 // What the service manager says about a service.
 struct ServiceState {
-  bool present = false;        // the service could be opened
-  std::uint32_t error = 0;     // the first call that failed, 0 if none
+  bool present = false;            // the service could be opened
+  std::uint32_t error = 0;         // the first call that failed, 0 if none
   std::uint32_t startType = 0;     // SERVICE_AUTO_START and so on, when read
   std::uint32_t currentState = 0;  // SERVICE_RUNNING and so on; 0 when unread
 };

@@ -27,12 +27,11 @@ void WaitUntilStartSettles(SC_HANDLE service, ServiceStartOutcome& outcome) {
     }
     outcome.stateRead = true;
     outcome.finalState = status.dwCurrentState;
-    const bool ownCode = status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR &&
-                         status.dwServiceSpecificExitCode != 0;
+    const bool ownCode =
+        status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR && status.dwServiceSpecificExitCode != 0;
     outcome.exitCode = ownCode ? status.dwServiceSpecificExitCode : status.dwWin32ExitCode;
     const DWORD elapsedMs = GetTickCount() - startTick;  // wraps correctly
-    const ServiceWaitStep step = wait.Next(
-        {status.dwCurrentState, status.dwCheckPoint, status.dwWaitHint}, elapsedMs);
+    const ServiceWaitStep step = wait.Next({status.dwCurrentState, status.dwCheckPoint, status.dwWaitHint}, elapsedMs);
     if (step.sleepMs > 0) WaitDispatchingMessages(nullptr, step.sleepMs);
     if (!step.queryAgain) return;
   }
@@ -68,8 +67,8 @@ unsigned long SetServiceStartTypeError(const char* serviceName, unsigned long st
   if (!manager) return GetLastError();
   host::UniqueServiceHandle service(OpenServiceA(manager.get(), serviceName, SERVICE_CHANGE_CONFIG));
   if (!service) return GetLastError();
-  if (!ChangeServiceConfigA(service.get(), SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE,
-                            nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)) {
+  if (!ChangeServiceConfigA(service.get(), SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
+                            nullptr, nullptr, nullptr, nullptr)) {
     const DWORD error = GetLastError();
     return error != 0 ? error : ERROR_GEN_FAILURE;
   }
@@ -80,9 +79,7 @@ int SetServiceStartType(const char* serviceName, unsigned long startType) {
   return SetServiceStartTypeError(serviceName, startType) == 0 ? 1 : 0;
 }
 
-ServiceStartOutcome StartServiceUntilRunning(const char* serviceName) {
-  return StartAndWatch(serviceName, true);
-}
+ServiceStartOutcome StartServiceUntilRunning(const char* serviceName) { return StartAndWatch(serviceName, true); }
 
 int StartServiceAndWait(const char* serviceName, int wait) {
   return StartAndWatch(serviceName, wait != 0).accepted ? 1 : 0;

@@ -11,8 +11,8 @@ constexpr std::uint32_t kStateContinuePending = 5;
 constexpr std::uint32_t kStatePausePending = 6;
 
 bool IsPending(std::uint32_t state) {
-  return state == kStateStartPending || state == kStateStopPending ||
-         state == kStateContinuePending || state == kStatePausePending;
+  return state == kStateStartPending || state == kStateStopPending || state == kStateContinuePending ||
+         state == kStatePausePending;
 }
 
 }  // namespace
@@ -20,12 +20,10 @@ bool IsPending(std::uint32_t state) {
 ServiceStartWait::ServiceStartWait(std::uint32_t limitMs) : limitMs_(limitMs) {}
 
 bool ServiceStartWait::MadeProgress(const ServiceStatusSample& status) const {
-  return !seenPending_ || status.currentState != lastState_ ||
-         status.checkPoint != lastCheckPoint_;
+  return !seenPending_ || status.currentState != lastState_ || status.checkPoint != lastCheckPoint_;
 }
 
-ServiceWaitStep ServiceStartWait::Next(const ServiceStatusSample& status,
-                                       std::uint32_t elapsedMs) {
+ServiceWaitStep ServiceStartWait::Next(const ServiceStatusSample& status, std::uint32_t elapsedMs) {
   const std::uint32_t remainingMs = elapsedMs >= limitMs_ ? 0 : limitMs_ - elapsedMs;
   if (status.currentState == kStateRunning) {
     return {std::min({status.waitHint, kServiceLongestSleepMs, remainingMs}), false};
@@ -41,15 +39,13 @@ ServiceWaitStep ServiceStartWait::Next(const ServiceStatusSample& status,
   }
   const std::uint32_t graceMs = std::max(status.waitHint, kServiceMinimumStallGraceMs);
   if (elapsedMs - lastProgressMs_ > graceMs) return {0, false};
-  const std::uint32_t sleepMs =
-      std::clamp(status.waitHint, kServiceShortestSleepMs, kServiceLongestSleepMs);
+  const std::uint32_t sleepMs = std::clamp(status.waitHint, kServiceShortestSleepMs, kServiceLongestSleepMs);
   return {std::min(sleepMs, remainingMs), true};
 }
 
 std::uint32_t ServiceStartFailureCode(const ServiceStartOutcome& outcome) {
   // Already running is what the start was for, once the status confirms it.
-  if (outcome.error != 0 &&
-      !(outcome.error == kErrorServiceAlreadyRunning && outcome.stateRead)) {
+  if (outcome.error != 0 && !(outcome.error == kErrorServiceAlreadyRunning && outcome.stateRead)) {
     return outcome.error;
   }
   if (!outcome.stateRead) return kErrorServiceRequestTimeout;

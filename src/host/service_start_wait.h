@@ -48,9 +48,9 @@ class ServiceStartWait {
 
 // What became of a start request, as far as the wait saw it.
 struct ServiceStartOutcome {
-  bool accepted = false;      // the start request was accepted
-  std::uint32_t error = 0;    // system error of the call that failed, 0 if none
-  bool stateRead = false;     // the status was read after the request
+  bool accepted = false;    // the start request was accepted
+  std::uint32_t error = 0;  // system error of the call that failed, 0 if none
+  bool stateRead = false;   // the status was read after the request
   std::uint32_t finalState = 0;
   std::uint32_t exitCode = 0;  // the service's own exit code with that state
 };

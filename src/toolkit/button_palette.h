@@ -9,27 +9,27 @@ namespace toolkit {
 using Colour = std::uint32_t;
 
 constexpr Colour MakeColour(unsigned red, unsigned green, unsigned blue) {
-    return static_cast<Colour>(red | (green << 8) | (blue << 16));
+  return static_cast<Colour>(red | (green << 8) | (blue << 16));
 }
 
 enum class ButtonVisualState { Normal, Hot, Pressed, Disabled };
 
 struct ButtonStateFlags {
-    bool disabled = false;
-    bool pressed = false;
-    bool hot = false;
-    bool focused = false;
-    bool isDefault = false;
+  bool disabled = false;
+  bool pressed = false;
+  bool hot = false;
+  bool focused = false;
+  bool isDefault = false;
 };
 
 // Disabled outranks pressed, pressed outranks hot.
 ButtonVisualState ResolveVisualState(const ButtonStateFlags& flags);
 
 struct ButtonColours {
-    Colour face;
-    Colour border;
-    Colour text;
-    Colour focusRing;
+  Colour face;
+  Colour border;
+  Colour text;
+  Colour focusRing;
 };
 
 // The resource-image theme: faces in the panel colour family.

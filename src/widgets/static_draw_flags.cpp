@@ -15,14 +15,14 @@ constexpr std::uint32_t kDtSingleLine = 0x20;
 }  // namespace
 
 std::uint32_t DrawFlagsFromStaticStyle(std::uint32_t style) {
-    std::uint32_t flags = 0;
-    if (style & kSsCenter) {
-        flags = kDtCenter;
-    } else if (style & kSsRight) {
-        flags = kDtRight;
-    }
-    flags |= (style & kSsCenterImage) ? (kDtVCenter | kDtSingleLine) : kDtWordBreak;
-    return flags;
+  std::uint32_t flags = 0;
+  if (style & kSsCenter) {
+    flags = kDtCenter;
+  } else if (style & kSsRight) {
+    flags = kDtRight;
+  }
+  flags |= (style & kSsCenterImage) ? (kDtVCenter | kDtSingleLine) : kDtWordBreak;
+  return flags;
 }
 
 }  // namespace widgets

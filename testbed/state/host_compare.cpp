@@ -32,9 +32,12 @@ class FirstDifference {
 
 const char* ProfileLabel(Profile p) {
   switch (p) {
-    case Profile::Domain: return "domain";
-    case Profile::Private: return "private";
-    default: return "public";
+    case Profile::Domain:
+      return "domain";
+    case Profile::Private:
+      return "private";
+    default:
+      return "public";
   }
 }
 const char* LegacyLabel(LegacyProfile p) { return p == LegacyProfile::Domain ? "domain" : "standard"; }
@@ -133,8 +136,7 @@ void CompareOpenPorts(const HostState& a, const HostState& b, FirstDifference& d
     if (diff.found()) return;
   }
   for (const OpenPort& y : b.openPorts)
-    if (!a.FindOpenPort(y.profile, y.port, y.protocol))
-      return diff.Note(OpenPortLabel(y) + ": absent vs present");
+    if (!a.FindOpenPort(y.profile, y.port, y.protocol)) return diff.Note(OpenPortLabel(y) + ": absent vs present");
 }
 
 const ServicePort* FindPort(const ServiceException& e, long port, long protocol) {
@@ -163,8 +165,7 @@ void CompareServiceExceptions(const HostState& a, const HostState& b, FirstDiffe
     if (diff.found()) return;
   }
   for (const ServiceException& y : b.serviceExceptions)
-    if (!a.FindServiceException(y.profile, y.type))
-      return diff.Note(label(y) + ": absent vs present");
+    if (!a.FindServiceException(y.profile, y.type)) return diff.Note(label(y) + ": absent vs present");
 }
 
 }  // namespace

@@ -16,11 +16,20 @@ std::string Escape(std::string_view value) {
   out.reserve(value.size());
   for (char c : value) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      default: out += c;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -37,11 +46,20 @@ std::optional<std::string> Unescape(std::string_view value) {
     }
     if (++i == value.size()) return std::nullopt;
     switch (value[i]) {
-      case '\\': out += '\\'; break;
-      case 't': out += '\t'; break;
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      default: return std::nullopt;
+      case '\\':
+        out += '\\';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      default:
+        return std::nullopt;
     }
   }
   return out;
@@ -69,9 +87,12 @@ const char* ProfileName(Profile p) { return kProfileNames[static_cast<int>(p)]; 
 const char* LegacyName(LegacyProfile p) { return p == LegacyProfile::Domain ? "domain" : "standard"; }
 const char* ModeName(NetshMode m) {
   switch (m) {
-    case NetshMode::Fail: return "fail";
-    case NetshMode::Hang: return "hang";
-    default: return "normal";
+    case NetshMode::Fail:
+      return "fail";
+    case NetshMode::Hang:
+      return "hang";
+    default:
+      return "normal";
   }
 }
 
@@ -126,8 +147,8 @@ class Record {
   // in the line.
   void RejectLeftovers() {
     if (fields.empty()) return;
-    auto first = std::min_element(fields.begin(), fields.end(),
-                                  [](const auto& a, const auto& b) { return a.first < b.first; });
+    auto first =
+        std::min_element(fields.begin(), fields.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     Fail("unknown field " + std::string(first->first));
   }
 
@@ -217,9 +238,12 @@ std::optional<std::vector<ServicePort>> ParseServicePorts(std::string_view text)
 void ReadServiceException(Record& r, HostState& s) {
   ServiceException exception;
   std::string profile = r.TakeText("profile", "standard");
-  if (profile == "domain") exception.profile = LegacyProfile::Domain;
-  else if (profile == "standard") exception.profile = LegacyProfile::Standard;
-  else return r.Fail("bad service-exception profile " + profile);
+  if (profile == "domain")
+    exception.profile = LegacyProfile::Domain;
+  else if (profile == "standard")
+    exception.profile = LegacyProfile::Standard;
+  else
+    return r.Fail("bad service-exception profile " + profile);
   auto type = ServiceTypeFromName(r.TakeText("type"));
   if (!type) return r.Fail("bad service-exception type");
   exception.type = *type;
@@ -248,10 +272,14 @@ void ReadFaults(Record& r, HostState& s) {
 
 void ReadNetsh(Record& r, HostState& s) {
   std::string mode = r.TakeText("mode", "normal");
-  if (mode == "normal") s.netsh.mode = NetshMode::Normal;
-  else if (mode == "fail") s.netsh.mode = NetshMode::Fail;
-  else if (mode == "hang") s.netsh.mode = NetshMode::Hang;
-  else return r.Fail("bad netsh mode " + mode);
+  if (mode == "normal")
+    s.netsh.mode = NetshMode::Normal;
+  else if (mode == "fail")
+    s.netsh.mode = NetshMode::Fail;
+  else if (mode == "hang")
+    s.netsh.mode = NetshMode::Hang;
+  else
+    return r.Fail("bad netsh mode " + mode);
   s.netsh.hangSeconds = static_cast<int>(r.TakeNumber("hang-seconds", 30));
   s.netsh.faultyCalls = static_cast<int>(r.TakeNumber("faulty-calls", 0));
 }
@@ -289,14 +317,20 @@ void ReadScm(Record& r, HostState& s) {
 void ReadOpenPort(Record& r, HostState& s) {
   OpenPort port;
   std::string profile = r.TakeText("profile", "standard");
-  if (profile == "domain") port.profile = LegacyProfile::Domain;
-  else if (profile == "standard") port.profile = LegacyProfile::Standard;
-  else return r.Fail("bad open-port profile " + profile);
+  if (profile == "domain")
+    port.profile = LegacyProfile::Domain;
+  else if (profile == "standard")
+    port.profile = LegacyProfile::Standard;
+  else
+    return r.Fail("bad open-port profile " + profile);
   port.port = r.TakeNumber("port", 0);
   std::string protocol = r.TakeText("protocol", "TCP");
-  if (protocol == "TCP") port.protocol = 6;
-  else if (protocol == "UDP") port.protocol = 17;
-  else return r.Fail("bad open-port protocol " + protocol);
+  if (protocol == "TCP")
+    port.protocol = 6;
+  else if (protocol == "UDP")
+    port.protocol = 17;
+  else
+    return r.Fail("bad open-port protocol " + protocol);
   port.name = r.TakeText("name");
   port.enabled = r.TakeFlag("enabled", true);
   port.scope = r.TakeText("scope", "ALL");
@@ -318,13 +352,19 @@ void ReadRule(Record& r, HostState& s) {
   rule.icmpTypesAndCodes = r.TakeText("icmp");
   rule.interfaceTypes = r.TakeText("interface-types", rule.interfaceTypes);
   std::string direction = r.TakeText("direction", "in");
-  if (direction == "in") rule.direction = 1;
-  else if (direction == "out") rule.direction = 2;
-  else return r.Fail("bad rule direction " + direction);
+  if (direction == "in")
+    rule.direction = 1;
+  else if (direction == "out")
+    rule.direction = 2;
+  else
+    return r.Fail("bad rule direction " + direction);
   std::string action = r.TakeText("action", "allow");
-  if (action == "block") rule.action = 0;
-  else if (action == "allow") rule.action = 1;
-  else return r.Fail("bad rule action " + action);
+  if (action == "block")
+    rule.action = 0;
+  else if (action == "allow")
+    rule.action = 1;
+  else
+    return r.Fail("bad rule action " + action);
   rule.profiles = r.TakeNumber("profiles", rule.profiles);
   rule.enabled = r.TakeFlag("enabled", rule.enabled);
   rule.edgeTraversal = r.TakeFlag("edge-traversal", rule.edgeTraversal);
@@ -384,24 +424,32 @@ std::vector<ServicePort> DefaultServicePorts(ServiceType type, bool enabled) {
   switch (type) {
     case ServiceType::FileAndPrint:
       return {{139, 6, enabled}, {445, 6, enabled}, {137, 17, enabled}, {138, 17, enabled}};
-    case ServiceType::Upnp: return {{2869, 6, enabled}, {1900, 17, enabled}};
-    default: return {{3389, 6, enabled}};
+    case ServiceType::Upnp:
+      return {{2869, 6, enabled}, {1900, 17, enabled}};
+    default:
+      return {{3389, 6, enabled}};
   }
 }
 
 const char* ServiceTypeName(ServiceType type) {
   switch (type) {
-    case ServiceType::FileAndPrint: return "FILEANDPRINT";
-    case ServiceType::Upnp: return "UPNP";
-    default: return "REMOTEDESKTOP";
+    case ServiceType::FileAndPrint:
+      return "FILEANDPRINT";
+    case ServiceType::Upnp:
+      return "UPNP";
+    default:
+      return "REMOTEDESKTOP";
   }
 }
 
 const char* ServiceDisplayName(ServiceType type) {
   switch (type) {
-    case ServiceType::FileAndPrint: return "File and Printer Sharing";
-    case ServiceType::Upnp: return "UPnP Framework";
-    default: return "Remote Desktop";
+    case ServiceType::FileAndPrint:
+      return "File and Printer Sharing";
+    case ServiceType::Upnp:
+      return "UPnP Framework";
+    default:
+      return "Remote Desktop";
   }
 }
 
@@ -428,17 +476,22 @@ Profile AdvancedProfileOf(LegacyProfile legacy, const HostState& state) {
 
 const char* BehaviourName(StartBehaviour behaviour) {
   switch (behaviour) {
-    case StartBehaviour::Pending: return "pending";
-    case StartBehaviour::Stuck: return "stuck";
-    case StartBehaviour::Refusing: return "refusing";
-    case StartBehaviour::Missing: return "missing";
-    default: return "immediate";
+    case StartBehaviour::Pending:
+      return "pending";
+    case StartBehaviour::Stuck:
+      return "stuck";
+    case StartBehaviour::Refusing:
+      return "refusing";
+    case StartBehaviour::Missing:
+      return "missing";
+    default:
+      return "immediate";
   }
 }
 
 std::optional<StartBehaviour> BehaviourFromName(std::string_view name) {
-  for (auto b : {StartBehaviour::Immediate, StartBehaviour::Pending, StartBehaviour::Stuck,
-                 StartBehaviour::Refusing, StartBehaviour::Missing})
+  for (auto b : {StartBehaviour::Immediate, StartBehaviour::Pending, StartBehaviour::Stuck, StartBehaviour::Refusing,
+                 StartBehaviour::Missing})
     if (name == BehaviourName(b)) return b;
   return std::nullopt;
 }
@@ -447,12 +500,18 @@ constexpr unsigned long kUnknownStartType = 0xFFFFFFFF;
 
 const char* StartTypeName(unsigned long startType) {
   switch (startType) {
-    case 0: return "boot";
-    case 1: return "system";
-    case 2: return "auto";
-    case 3: return "demand";
-    case 4: return "disabled";
-    default: return "unknown";
+    case 0:
+      return "boot";
+    case 1:
+      return "system";
+    case 2:
+      return "auto";
+    case 3:
+      return "demand";
+    case 4:
+      return "disabled";
+    default:
+      return "unknown";
   }
 }
 
@@ -568,19 +627,32 @@ ParseResult ParseState(std::string_view text) {
       continue;
     }
     Record r = SplitRecord(line);
-    if (r.kind == "host") ReadHost(r, state);
-    else if (r.kind == "firewall") ReadFirewall(r, state);
-    else if (r.kind == "faults") ReadFaults(r, state);
-    else if (r.kind == "netsh") ReadNetsh(r, state);
-    else if (r.kind == "service") ReadService(r, state);
-    else if (r.kind == "legacy-exceptions") ReadLegacyExceptions(r, state);
-    else if (r.kind == "open-port") ReadOpenPort(r, state);
-    else if (r.kind == "service-exception") ReadServiceException(r, state);
-    else if (r.kind == "rule") ReadRule(r, state);
-    else if (r.kind == "netsh-log") state.netshLog.push_back(r.TakeText("line"));
-    else if (r.kind == "scm") ReadScm(r, state);
-    else if (r.kind == "windows-version") state.windowsVersion = r.TakeText("quillfort");
-    else r.Fail("unknown line kind " + r.kind);
+    if (r.kind == "host")
+      ReadHost(r, state);
+    else if (r.kind == "firewall")
+      ReadFirewall(r, state);
+    else if (r.kind == "faults")
+      ReadFaults(r, state);
+    else if (r.kind == "netsh")
+      ReadNetsh(r, state);
+    else if (r.kind == "service")
+      ReadService(r, state);
+    else if (r.kind == "legacy-exceptions")
+      ReadLegacyExceptions(r, state);
+    else if (r.kind == "open-port")
+      ReadOpenPort(r, state);
+    else if (r.kind == "service-exception")
+      ReadServiceException(r, state);
+    else if (r.kind == "rule")
+      ReadRule(r, state);
+    else if (r.kind == "netsh-log")
+      state.netshLog.push_back(r.TakeText("line"));
+    else if (r.kind == "scm")
+      ReadScm(r, state);
+    else if (r.kind == "windows-version")
+      state.windowsVersion = r.TakeText("quillfort");
+    else
+      r.Fail("unknown line kind " + r.kind);
     r.RejectLeftovers();
     if (!r.error.empty()) return {std::nullopt, "line " + std::to_string(lineNumber) + ": " + r.error};
   }

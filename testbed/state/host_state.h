@@ -38,12 +38,11 @@ struct FirewallRule {
   std::string remoteAddresses = "*";
   std::string icmpTypesAndCodes;
   std::string interfaceTypes = "All";
-  long direction = 1;   // 1 in, 2 out
-  long action = 1;      // 0 block, 1 allow
+  long direction = 1;  // 1 in, 2 out
+  long action = 1;     // 0 block, 1 allow
   long profiles = 0x7FFFFFFF;
   bool enabled = false;
   bool edgeTraversal = false;
-
 };
 
 // An entry of a legacy profile's globally open ports.
@@ -54,7 +53,6 @@ struct OpenPort {
   std::string name;
   bool enabled = true;
   std::string scope = "ALL";
-
 };
 
 // A predefined service exception of a legacy profile (File and Printer
@@ -105,11 +103,10 @@ struct ServiceSetup {
   std::string name;
   StartBehaviour behaviour = StartBehaviour::Immediate;
   int pendingRounds = 0;
-  unsigned long initialStartType = 3;  // SERVICE_DEMAND_START
+  unsigned long initialStartType = 3;     // SERVICE_DEMAND_START
   std::string recordedState = "stopped";  // written by the service double
-  int starts = 0;                          // start requests it has served
+  int starts = 0;                         // start requests it has served
   std::optional<ScmReport> scm;
-
 };
 
 enum class NetshMode { Normal, Fail, Hang };
@@ -119,7 +116,6 @@ struct NetshSetup {
   int hangSeconds = 30;
   // Fail or Hang apply to the first faultyCalls invocations only; 0: all.
   int faultyCalls = 0;
-
 };
 
 struct HostState {

@@ -116,9 +116,12 @@ NetshOutcome SetService(HostState& state, const std::vector<std::string>& words)
   if (!params->count("TYPE")) return Reject("type is required");
   std::vector<ServiceType> types;
   std::string type = Upper(params->at("TYPE"));
-  if (type == "ALL") types = {ServiceType::FileAndPrint, ServiceType::Upnp, ServiceType::RemoteDesktop};
-  else if (auto known = ServiceTypeFromName(type)) types = {*known};
-  else return Reject("bad type " + type);
+  if (type == "ALL")
+    types = {ServiceType::FileAndPrint, ServiceType::Upnp, ServiceType::RemoteDesktop};
+  else if (auto known = ServiceTypeFromName(type))
+    types = {*known};
+  else
+    return Reject("bad type " + type);
 
   bool enable = true;
   if (params->count("MODE")) {
@@ -151,17 +154,21 @@ NetshOutcome SetService(HostState& state, const std::vector<std::string>& words)
 
 NetshOutcome SetPortopening(HostState& state, const std::vector<std::string>& words) {
   std::string error;
-  auto params = ReadParameters(words, 3, {"PROTOCOL", "PORT", "NAME", "MODE", "SCOPE", "ADDRESSES", "PROFILE", "INTERFACE"},
-                               error);
+  auto params = ReadParameters(
+      words, 3, {"PROTOCOL", "PORT", "NAME", "MODE", "SCOPE", "ADDRESSES", "PROFILE", "INTERFACE"}, error);
   if (!params) return Reject(error);
   if (!params->count("PROTOCOL") || !params->count("PORT")) return Reject("protocol and port are required");
 
   std::vector<long> protocols;
   std::string protocol = Upper(params->at("PROTOCOL"));
-  if (protocol == "TCP") protocols = {6};
-  else if (protocol == "UDP") protocols = {17};
-  else if (protocol == "ALL") protocols = {6, 17};
-  else return Reject("bad protocol " + protocol);
+  if (protocol == "TCP")
+    protocols = {6};
+  else if (protocol == "UDP")
+    protocols = {17};
+  else if (protocol == "ALL")
+    protocols = {6, 17};
+  else
+    return Reject("bad protocol " + protocol);
 
   const std::string& portText = params->at("PORT");
   long port = 0;
@@ -226,10 +233,14 @@ NetshOutcome ApplyNetshCommand(HostState& state, const std::vector<std::string>&
   std::string what = Upper(words[2]);
   HostState changed = state;
   NetshOutcome outcome;
-  if (what == "OPMODE") outcome = SetOpmode(changed, words);
-  else if (what == "PORTOPENING") outcome = SetPortopening(changed, words);
-  else if (what == "SERVICE") outcome = SetService(changed, words);
-  else return Reject("The following command was not found");
+  if (what == "OPMODE")
+    outcome = SetOpmode(changed, words);
+  else if (what == "PORTOPENING")
+    outcome = SetPortopening(changed, words);
+  else if (what == "SERVICE")
+    outcome = SetService(changed, words);
+  else
+    return Reject("The following command was not found");
   // A standard user's netsh understands the command and refuses to carry it out.
   if (outcome.exitCode == 0 && state.denyChanges) return NetshOutcome{1, "The requested operation requires elevation."};
   if (outcome.exitCode == 0) state = std::move(changed);

@@ -30,8 +30,7 @@ HostState UnprotectedHost(std::string scenario) {
   for (LegacyProfile profile : {LegacyProfile::Standard, LegacyProfile::Domain}) {
     for (long port : {445, 135, 136, 137, 138, 139})
       s.openPorts.push_back(OpenPort{profile, port, 6, std::to_string(port), true, "ALL"});
-    for (long port : {137, 138})
-      s.openPorts.push_back(OpenPort{profile, port, 17, std::to_string(port), true, "ALL"});
+    for (long port : {137, 138}) s.openPorts.push_back(OpenPort{profile, port, 17, std::to_string(port), true, "ALL"});
     s.serviceExceptions.push_back(ServiceException{profile, ServiceType::FileAndPrint, "ALL",
                                                    DefaultServicePorts(ServiceType::FileAndPrint, false)});
   }
@@ -66,12 +65,12 @@ std::vector<Scenario> BuildScenarios() {
                        s.FindService("MpsSvc")->pendingRounds = 3;
                      }));
   all.push_back(Make("vista", "Windows Vista: firewall off, ports open", "vista", 4));
-  all.push_back(With(Make("win2003", "Windows Server 2003 x64: firewall off, ports open, SharedAccess starts slowly",
-                          "win2003", 3),
-                     [](HostState& s) {
-                       s.FindService("SharedAccess")->behaviour = StartBehaviour::Pending;
-                       s.FindService("SharedAccess")->pendingRounds = 2;
-                     }));
+  all.push_back(With(
+      Make("win2003", "Windows Server 2003 x64: firewall off, ports open, SharedAccess starts slowly", "win2003", 3),
+      [](HostState& s) {
+        s.FindService("SharedAccess")->behaviour = StartBehaviour::Pending;
+        s.FindService("SharedAccess")->pendingRounds = 2;
+      }));
   // Without a compatibility manifest Windows 10 (and Wine) report 6.2.
   all.push_back(Make("win10", "Windows 10: reported to Quillfort as version 6.2", "win10", 6));
   all.push_back(Make("nt4", "Windows NT 4.0: a version Quillfort does not classify", "nt40", 0));
@@ -83,22 +82,24 @@ std::vector<Scenario> BuildScenarios() {
                      [](HostState& s) { s.FindService("MpsSvc")->behaviour = StartBehaviour::Stuck; }));
   all.push_back(With(Make("win7-service-refusing", "Windows 7: MpsSvc stops at once when started", "win7", 5),
                      [](HostState& s) { s.FindService("MpsSvc")->behaviour = StartBehaviour::Refusing; }));
-  all.push_back(With(Make("win2003-netsh-hang", "Server 2003 x64: the first netsh command hangs for 40 s", "win2003", 3),
-                     [](HostState& s) {
-                       s.netsh.mode = NetshMode::Hang;
-                       s.netsh.hangSeconds = 40;
-                       s.netsh.faultyCalls = 1;
-                     }));
+  all.push_back(
+      With(Make("win2003-netsh-hang", "Server 2003 x64: the first netsh command hangs for 40 s", "win2003", 3),
+           [](HostState& s) {
+             s.netsh.mode = NetshMode::Hang;
+             s.netsh.hangSeconds = 40;
+             s.netsh.faultyCalls = 1;
+           }));
   all.push_back(With(Make("win2003-netsh-fail", "Server 2003 x64: netsh rejects every command", "win2003", 3),
                      [](HostState& s) { s.netsh.mode = NetshMode::Fail; }));
-  all.push_back(With(Make("winxp-fps", "Windows XP: firewall on, File and Printer Sharing on, no port openings", "winxp", 2),
-                     [](HostState& s) {
-                       s.openPorts.clear();
-                       s.SetOn(Profile::Domain, true);
-                       s.SetOn(Profile::Private, true);
-                       for (ServiceException& e : s.serviceExceptions) e.SetEnabled(true);
-                       s.FindService("SharedAccess")->initialStartType = kAutoStart;
-                     }));
+  all.push_back(
+      With(Make("winxp-fps", "Windows XP: firewall on, File and Printer Sharing on, no port openings", "winxp", 2),
+           [](HostState& s) {
+             s.openPorts.clear();
+             s.SetOn(Profile::Domain, true);
+             s.SetOn(Profile::Private, true);
+             for (ServiceException& e : s.serviceExceptions) e.SetEnabled(true);
+             s.FindService("SharedAccess")->initialStartType = kAutoStart;
+           }));
   all.push_back(With(Make("win7-domain-off",
                           "Windows 7 on a domain network: group policy holds the domain firewall off; private and "
                           "public on",
@@ -109,22 +110,22 @@ std::vector<Scenario> BuildScenarios() {
                        s.SetOn(Profile::Private, true);
                        s.SetOn(Profile::Public, true);
                      }));
-  all.push_back(With(Make("win7-udp-445", "Windows 7: firewall on, only a UDP block rule for 445", "win7", 5),
-                     [](HostState& s) {
-                       s.SetOn(Profile::Private, true);
-                       s.SetOn(Profile::Public, true);
-                       s.rules.push_back(SeededBlockRule("Seeded block UDP 445", "445", 17));
-                     }));
-  all.push_back(With(Make("win7-domain-rules", "Windows 7 on a public network: block rules for the domain profile only",
-                          "win7", 5),
-                     [](HostState& s) {
-                       s.currentProfile = Profile::Public;
-                       s.SetOn(Profile::Private, true);
-                       s.SetOn(Profile::Public, true);
-                       for (long protocol : {6L, 17L})
-                         s.rules.push_back(SeededBlockRule("Seeded domain block " + std::to_string(protocol),
-                                                           "445,135-139", protocol, 1));
-                     }));
+  all.push_back(
+      With(Make("win7-udp-445", "Windows 7: firewall on, only a UDP block rule for 445", "win7", 5), [](HostState& s) {
+        s.SetOn(Profile::Private, true);
+        s.SetOn(Profile::Public, true);
+        s.rules.push_back(SeededBlockRule("Seeded block UDP 445", "445", 17));
+      }));
+  all.push_back(With(
+      Make("win7-domain-rules", "Windows 7 on a public network: block rules for the domain profile only", "win7", 5),
+      [](HostState& s) {
+        s.currentProfile = Profile::Public;
+        s.SetOn(Profile::Private, true);
+        s.SetOn(Profile::Public, true);
+        for (long protocol : {6L, 17L})
+          s.rules.push_back(
+              SeededBlockRule("Seeded domain block " + std::to_string(protocol), "445,135-139", protocol, 1));
+      }));
   all.push_back(With(Make("win7-add-refused", "Windows 7: the policy refuses the third rule added", "win7", 5),
                      [](HostState& s) { s.refuseAddNumber = 3; }));
   all.push_back(With(Make("win7-not-admin",

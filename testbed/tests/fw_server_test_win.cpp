@@ -480,7 +480,8 @@ TEST_F(ServiceExceptionTest, FileAndPrinterSharingShowsItsFourPortsInItsProfileO
   ComPtr<INetFwOpenPorts> ports;
   ASSERT_EQ(fps->get_GloballyOpenPorts(&ports), S_OK);
   using Entry = std::tuple<long, long, bool>;
-  EXPECT_EQ(WalkPorts(ports.Get()), (std::vector<Entry>{{139, 6, true}, {445, 6, true}, {137, 17, true}, {138, 17, true}}));
+  EXPECT_EQ(WalkPorts(ports.Get()),
+            (std::vector<Entry>{{139, 6, true}, {445, 6, true}, {137, 17, true}, {138, 17, true}}));
   ComPtr<INetFwService> absent;
   EXPECT_TRUE(FAILED(services->Item(NET_FW_SERVICE_REMOTE_DESKTOP, &absent)));
   EXPECT_EQ(absent, nullptr);

@@ -145,8 +145,7 @@ DWORD RunInSystemDirectory(std::wstring line, std::string& output) {
   startup.hStdOutput = writer.get();
   startup.hStdError = writer.get();
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, system, &startup,
-                      &info))
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, system, &startup, &info))
     return static_cast<DWORD>(-1);
   UniqueHandle process(info.hProcess), thread(info.hThread);
   writer.reset();  // the child holds the only write end: reading ends when it does

@@ -27,8 +27,8 @@ HostState RichState() {
   s.SetExceptionsNotAllowed(LegacyProfile::Domain, true);
   s.refuseAddNumber = 7;
   s.addsSeen = 3;
-  s.serviceExceptions.push_back(ServiceException{LegacyProfile::Domain, ServiceType::FileAndPrint, "SUBNET",
-                                                 {{139, 6, true}, {445, 6, false}, {137, 17, true}}});
+  s.serviceExceptions.push_back(ServiceException{
+      LegacyProfile::Domain, ServiceType::FileAndPrint, "SUBNET", {{139, 6, true}, {445, 6, false}, {137, 17, true}}});
   FirewallRule rule;
   rule.name = "@QXRuleOptions.exe, TCP-445";
   rule.description = "line one\nline two\\ with backslash";

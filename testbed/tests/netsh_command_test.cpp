@@ -56,8 +56,9 @@ TEST(NetshPortopening, DisablesTcpAndUdpInBothProfilesForProtocolAll) {
   HostState s;
   s.openPorts.push_back(OpenPort{LegacyProfile::Standard, 445, 6, "SMB", true, "ALL"});
   s.openPorts.push_back(OpenPort{LegacyProfile::Standard, 136, 6, "136", true, "ALL"});
-  auto out = RunNetsh(s, "netsh firewall set portopening protocol = ALL port = 445 name = 445 mode = DISABLE scope = ALL "
-                    "profile = ALL");
+  auto out = RunNetsh(s,
+                      "netsh firewall set portopening protocol = ALL port = 445 name = 445 mode = DISABLE scope = ALL "
+                      "profile = ALL");
   ASSERT_EQ(out.exitCode, 0) << out.message;
   for (LegacyProfile p : {LegacyProfile::Standard, LegacyProfile::Domain}) {
     for (long proto : {6L, 17L}) {
@@ -88,19 +89,17 @@ TEST(NetshPortopening, RejectedCommandsChangeNothing) {
   HostState s;
   s.openPorts.push_back(OpenPort{LegacyProfile::Standard, 445, 6, "SMB", true, "ALL"});
   const std::string before = SerializeState(s);
-  for (const char* line : {"netsh firewall set portopening protocol=ICMP port=445",
-                           "netsh firewall set portopening protocol=TCP port=0",
-                           "netsh firewall set portopening protocol=TCP port=70000",
-                           "netsh firewall set portopening protocol=TCP port=44x",
-                           "netsh firewall set portopening port=445",
-                           "netsh firewall set portopening protocol=TCP port=445 mode=maybe",
-                           "netsh firewall set portopening protocol=TCP port=445 scope=PLANET",
-                           "netsh firewall set portopening protocol=TCP port=445 colour=red",
-                           "netsh firewall set portopening protocol=TCP protocol=UDP port=445",
-                           "netsh firewall set portopening TCP 445 a ENABLE ALL x CURRENT y z",
-                           "netsh firewall set portopening protocol= port=445",
-                           "netsh firewall delete portopening TCP 445",
-                           "netsh interface ip show config", "netsh"}) {
+  for (const char* line :
+       {"netsh firewall set portopening protocol=ICMP port=445", "netsh firewall set portopening protocol=TCP port=0",
+        "netsh firewall set portopening protocol=TCP port=70000",
+        "netsh firewall set portopening protocol=TCP port=44x", "netsh firewall set portopening port=445",
+        "netsh firewall set portopening protocol=TCP port=445 mode=maybe",
+        "netsh firewall set portopening protocol=TCP port=445 scope=PLANET",
+        "netsh firewall set portopening protocol=TCP port=445 colour=red",
+        "netsh firewall set portopening protocol=TCP protocol=UDP port=445",
+        "netsh firewall set portopening TCP 445 a ENABLE ALL x CURRENT y z",
+        "netsh firewall set portopening protocol= port=445", "netsh firewall delete portopening TCP 445",
+        "netsh interface ip show config", "netsh"}) {
     EXPECT_NE(RunNetsh(s, line).exitCode, 0) << line;
     EXPECT_EQ(SerializeState(s), before) << line;
   }
@@ -121,8 +120,8 @@ TEST(NetshOpmode, ExceptionsSwitchTheNoExceptionsSettingOfTheNamedProfiles) {
 TEST(NetshService, FileAndPrintDisabledInBothProfilesWithEveryPort) {
   HostState s;
   for (LegacyProfile p : {LegacyProfile::Standard, LegacyProfile::Domain})
-    s.serviceExceptions.push_back(ServiceException{p, ServiceType::FileAndPrint, "SUBNET",
-                                                   DefaultServicePorts(ServiceType::FileAndPrint, true)});
+    s.serviceExceptions.push_back(
+        ServiceException{p, ServiceType::FileAndPrint, "SUBNET", DefaultServicePorts(ServiceType::FileAndPrint, true)});
   s.openPorts.push_back(OpenPort{LegacyProfile::Standard, 445, 6, "445", true, "ALL"});
   auto out = RunNetsh(s, "netsh firewall set service type = FILEANDPRINT mode = DISABLE scope = ALL profile = ALL");
   ASSERT_EQ(out.exitCode, 0) << out.message;

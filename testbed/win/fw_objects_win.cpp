@@ -244,8 +244,8 @@ class Rule final : public DispatchObject<INetFwRule> {
     HRESULT hr = ChangeState([&](HostState& s) {
       // Rules removed before it move it up: follow it by its name.
       if (index >= s.rules.size() || s.rules[index].name != rule_.name) {
-        auto it = std::find_if(s.rules.begin(), s.rules.end(),
-                               [&](const FirewallRule& r) { return r.name == rule_.name; });
+        auto it =
+            std::find_if(s.rules.begin(), s.rules.end(), [&](const FirewallRule& r) { return r.name == rule_.name; });
         if (it == s.rules.end()) return kNotFound;
         index = static_cast<size_t>(it - s.rules.begin());
       }
@@ -353,9 +353,9 @@ class Rules final : public DispatchObject<INetFwRules> {
   STDMETHODIMP Remove(BSTR name) override {
     std::string wanted = TextOf(name);
     return ChangeState([&](HostState& s) {
-      s.rules.erase(std::remove_if(s.rules.begin(), s.rules.end(),
-                                   [&](const FirewallRule& r) { return r.name == wanted; }),
-                    s.rules.end());
+      s.rules.erase(
+          std::remove_if(s.rules.begin(), s.rules.end(), [&](const FirewallRule& r) { return r.name == wanted; }),
+          s.rules.end());
       return S_OK;
     });
   }
@@ -365,7 +365,8 @@ class Rules final : public DispatchObject<INetFwRules> {
     std::string wanted = TextOf(name);
     return WithState([&](const HostState& s) {
       for (size_t i = 0; i < s.rules.size(); ++i)
-        if (s.rules[i].name == wanted) return HandOut(new (std::nothrow) Rule(s.rules[i], i), IID_INetFwRule, reinterpret_cast<void**>(out));
+        if (s.rules[i].name == wanted)
+          return HandOut(new (std::nothrow) Rule(s.rules[i], i), IID_INetFwRule, reinterpret_cast<void**>(out));
       return kNotFound;
     });
   }
@@ -374,9 +375,10 @@ class Rules final : public DispatchObject<INetFwRules> {
     if (!out) return E_POINTER;
     *out = nullptr;
     return WithState([&](const HostState& s) {
-      return HandOutEnumerator(s.rules, [](const FirewallRule& rule, size_t index) -> IDispatch* {
-        return new (std::nothrow) Rule(rule, index);
-      }, out);
+      return HandOutEnumerator(
+          s.rules,
+          [](const FirewallRule& rule, size_t index) -> IDispatch* { return new (std::nothrow) Rule(rule, index); },
+          out);
     });
   }
 };
@@ -403,7 +405,9 @@ class Policy2 final : public DispatchObject<INetFwPolicy2> {
       return S_OK;
     });
   }
-  STDMETHODIMP get_Rules(INetFwRules** out) override { return HandOut(new (std::nothrow) Rules(), IID_INetFwRules, reinterpret_cast<void**>(out)); }
+  STDMETHODIMP get_Rules(INetFwRules** out) override {
+    return HandOut(new (std::nothrow) Rules(), IID_INetFwRules, reinterpret_cast<void**>(out));
+  }
   STDMETHODIMP get_LocalPolicyModifyState(NET_FW_MODIFY_STATE* v) override {
     if (!v) return E_POINTER;
     return WithState([&](const HostState& s) {
@@ -440,7 +444,8 @@ class Policy2 final : public DispatchObject<INetFwPolicy2> {
 
 class OpenPortEntry final : public DispatchObject<INetFwOpenPort> {
  public:
-  OpenPortEntry(LegacyProfile profile, long port, long protocol) : profile_(profile), port_(port), protocol_(protocol) {}
+  OpenPortEntry(LegacyProfile profile, long port, long protocol)
+      : profile_(profile), port_(port), protocol_(protocol) {}
 
   STDMETHODIMP get_Name(BSTR* v) override {
     return Read([&](const OpenPort& p) { return HandOutText(p.name, v); });
@@ -522,8 +527,10 @@ class OpenPorts final : public DispatchObject<INetFwOpenPorts> {
     entry.name = name.Utf8();
     entry.enabled = enabled != VARIANT_FALSE;
     return ChangeState([&](HostState& s) {
-      if (OpenPort* existing = s.FindOpenPort(profile_, entry.port, entry.protocol)) *existing = entry;
-      else s.openPorts.push_back(entry);
+      if (OpenPort* existing = s.FindOpenPort(profile_, entry.port, entry.protocol))
+        *existing = entry;
+      else
+        s.openPorts.push_back(entry);
       return S_OK;
     });
   }
@@ -544,7 +551,8 @@ class OpenPorts final : public DispatchObject<INetFwOpenPorts> {
     *out = nullptr;
     return WithState([&](HostState& s) {
       if (!s.FindOpenPort(profile_, port, protocol)) return kNotFound;
-      return HandOut(new (std::nothrow) OpenPortEntry(profile_, port, protocol), IID_INetFwOpenPort, reinterpret_cast<void**>(out));
+      return HandOut(new (std::nothrow) OpenPortEntry(profile_, port, protocol), IID_INetFwOpenPort,
+                     reinterpret_cast<void**>(out));
     });
   }
   STDMETHODIMP get__NewEnum(IUnknown** out) override {
@@ -555,9 +563,12 @@ class OpenPorts final : public DispatchObject<INetFwOpenPorts> {
       for (const auto& p : s.openPorts)
         if (p.profile == profile_) keys.emplace_back(p.port, p.protocol);
       LegacyProfile profile = profile_;
-      return HandOutEnumerator(std::move(keys), [profile](const std::pair<long, long>& key, size_t) -> IDispatch* {
-        return new (std::nothrow) OpenPortEntry(profile, key.first, key.second);
-      }, out);
+      return HandOutEnumerator(
+          std::move(keys),
+          [profile](const std::pair<long, long>& key, size_t) -> IDispatch* {
+            return new (std::nothrow) OpenPortEntry(profile, key.first, key.second);
+          },
+          out);
     });
   }
 
@@ -574,9 +585,9 @@ class ServicePortEntry final : public DispatchObject<INetFwOpenPort> {
       : profile_(profile), type_(type), port_(port), protocol_(protocol) {}
 
   STDMETHODIMP get_Name(BSTR* v) override {
-    return HandOutText(std::string(ServiceDisplayName(type_)) + (protocol_ == 17 ? " (UDP " : " (TCP ") +
-                           std::to_string(port_) + ")",
-                       v);
+    return HandOutText(
+        std::string(ServiceDisplayName(type_)) + (protocol_ == 17 ? " (UDP " : " (TCP ") + std::to_string(port_) + ")",
+        v);
   }
   STDMETHODIMP put_Name(BSTR) override { return E_ACCESSDENIED; }
   STDMETHODIMP get_IpVersion(NET_FW_IP_VERSION* v) override { return HandOutValue(NET_FW_IP_VERSION_ANY, v); }
@@ -656,9 +667,12 @@ class ServicePorts final : public DispatchObject<INetFwOpenPorts> {
       for (const auto& p : e.ports) keys.emplace_back(p.port, p.protocol);
       LegacyProfile profile = profile_;
       ServiceType type = type_;
-      return HandOutEnumerator(std::move(keys), [profile, type](const std::pair<long, long>& key, size_t) -> IDispatch* {
-        return new (std::nothrow) ServicePortEntry(profile, type, key.first, key.second);
-      }, out);
+      return HandOutEnumerator(
+          std::move(keys),
+          [profile, type](const std::pair<long, long>& key, size_t) -> IDispatch* {
+            return new (std::nothrow) ServicePortEntry(profile, type, key.first, key.second);
+          },
+          out);
     });
   }
 
@@ -711,7 +725,8 @@ class ServiceEntry final : public DispatchObject<INetFwService> {
     return Write([&](ServiceException& e) { e.SetEnabled(v != VARIANT_FALSE); });
   }
   STDMETHODIMP get_GloballyOpenPorts(INetFwOpenPorts** out) override {
-    return HandOut(new (std::nothrow) ServicePorts(profile_, type_), IID_INetFwOpenPorts, reinterpret_cast<void**>(out));
+    return HandOut(new (std::nothrow) ServicePorts(profile_, type_), IID_INetFwOpenPorts,
+                   reinterpret_cast<void**>(out));
   }
 
  private:
@@ -750,7 +765,8 @@ class Services final : public DispatchObject<INetFwServices> {
     return WithState([&](const HostState& s) {
       for (ServiceType t : Types(s))
         if (static_cast<long>(t) == type)
-          return HandOut(new (std::nothrow) ServiceEntry(profile_, t), IID_INetFwService, reinterpret_cast<void**>(out));
+          return HandOut(new (std::nothrow) ServiceEntry(profile_, t), IID_INetFwService,
+                         reinterpret_cast<void**>(out));
       return kNotFound;
     });
   }
@@ -759,9 +775,10 @@ class Services final : public DispatchObject<INetFwServices> {
     *out = nullptr;
     return WithState([&](const HostState& s) {
       LegacyProfile profile = profile_;
-      return HandOutEnumerator(Types(s), [profile](ServiceType type, size_t) -> IDispatch* {
-        return new (std::nothrow) ServiceEntry(profile, type);
-      }, out);
+      return HandOutEnumerator(
+          Types(s),
+          [profile](ServiceType type, size_t) -> IDispatch* { return new (std::nothrow) ServiceEntry(profile, type); },
+          out);
     });
   }
 
@@ -786,7 +803,8 @@ class LegacyProfileObject final : public DispatchObject<INetFwProfile> {
   // The switch is that of the advanced profile this one stands for.
   STDMETHODIMP get_FirewallEnabled(VARIANT_BOOL* v) override {
     if (!v) return E_POINTER;
-    return WithState([&](const HostState& s) { return HandOutValue(VariantBool(s.IsOn(AdvancedProfileOf(profile_, s))), v); });
+    return WithState(
+        [&](const HostState& s) { return HandOutValue(VariantBool(s.IsOn(AdvancedProfileOf(profile_, s))), v); });
   }
   STDMETHODIMP put_FirewallEnabled(VARIANT_BOOL v) override {
     return ChangeState([&](HostState& s) {
@@ -800,7 +818,8 @@ class LegacyProfileObject final : public DispatchObject<INetFwProfile> {
 
   STDMETHODIMP get_ExceptionsNotAllowed(VARIANT_BOOL* v) override {
     if (!v) return E_POINTER;
-    return WithState([&](const HostState& s) { return HandOutValue(VariantBool(s.ExceptionsNotAllowed(profile_)), v); });
+    return WithState(
+        [&](const HostState& s) { return HandOutValue(VariantBool(s.ExceptionsNotAllowed(profile_)), v); });
   }
   STDMETHODIMP put_ExceptionsNotAllowed(VARIANT_BOOL v) override {
     return ChangeState([&](HostState& s) {
@@ -831,7 +850,8 @@ class LocalPolicy final : public DispatchObject<INetFwPolicy> {
     if (!out) return E_POINTER;
     *out = nullptr;
     return WithState([&](const HostState& s) {
-      return HandOut(new (std::nothrow) LegacyProfileObject(CurrentLegacyProfile(s)), IID_INetFwProfile, reinterpret_cast<void**>(out));
+      return HandOut(new (std::nothrow) LegacyProfileObject(CurrentLegacyProfile(s)), IID_INetFwProfile,
+                     reinterpret_cast<void**>(out));
     });
   }
   STDMETHODIMP GetProfileByType(NET_FW_PROFILE_TYPE type, INetFwProfile** out) override {
@@ -849,7 +869,8 @@ class Manager final : public DispatchObject<INetFwMgr> {
   STDMETHODIMP get_CurrentProfileType(NET_FW_PROFILE_TYPE* v) override {
     if (!v) return E_POINTER;
     return WithState([&](const HostState& s) {
-      return HandOutValue(CurrentLegacyProfile(s) == LegacyProfile::Domain ? NET_FW_PROFILE_DOMAIN : NET_FW_PROFILE_STANDARD, v);
+      return HandOutValue(
+          CurrentLegacyProfile(s) == LegacyProfile::Domain ? NET_FW_PROFILE_DOMAIN : NET_FW_PROFILE_STANDARD, v);
     });
   }
   STDMETHODIMP RestoreDefaults() override { return E_NOTIMPL; }

@@ -27,8 +27,10 @@ class ClassFactory final : public CountedObject<IClassFactory> {
     return create_(iid, out);
   }
   STDMETHODIMP LockServer(BOOL lock) override {
-    if (lock) AddModuleLock();
-    else RemoveModuleLock();
+    if (lock)
+      AddModuleLock();
+    else
+      RemoveModuleLock();
     return S_OK;
   }
 

@@ -42,7 +42,8 @@ bool CopyIfChanged(const std::wstring& from, const std::wstring& to, std::string
   const std::string wanted = FileBytes(from);
   if (wanted.empty()) return Fail(error, "cannot read " + Utf8FromWide(from));
   if (FileBytes(to) == wanted) return true;
-  if (!CopyFileW(from.c_str(), to.c_str(), FALSE)) return Fail(error, "cannot copy " + Utf8FromWide(from) + " to " + Utf8FromWide(to));
+  if (!CopyFileW(from.c_str(), to.c_str(), FALSE))
+    return Fail(error, "cannot copy " + Utf8FromWide(from) + " to " + Utf8FromWide(to));
   return true;
 }
 
@@ -171,7 +172,8 @@ void StopService(const std::wstring& name) {
   if (!service) return;
   SERVICE_STATUS status{};
   if (QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_STOPPED) return;
-  if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status) && WaitForState(service.get(), SERVICE_STOPPED, 5000))
+  if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status) &&
+      WaitForState(service.get(), SERVICE_STOPPED, 5000))
     return;
   // A service stuck in start-pending may not take the request: end it.
   SERVICE_STATUS_PROCESS process{};
@@ -205,14 +207,22 @@ ServiceReport QueryService(const std::wstring& name) {
 
 const char* ServiceStateName(DWORD state) {
   switch (state) {
-    case SERVICE_STOPPED: return "stopped";
-    case SERVICE_START_PENDING: return "start-pending";
-    case SERVICE_STOP_PENDING: return "stop-pending";
-    case SERVICE_RUNNING: return "running";
-    case SERVICE_CONTINUE_PENDING: return "continue-pending";
-    case SERVICE_PAUSE_PENDING: return "pause-pending";
-    case SERVICE_PAUSED: return "paused";
-    default: return "unknown";
+    case SERVICE_STOPPED:
+      return "stopped";
+    case SERVICE_START_PENDING:
+      return "start-pending";
+    case SERVICE_STOP_PENDING:
+      return "stop-pending";
+    case SERVICE_RUNNING:
+      return "running";
+    case SERVICE_CONTINUE_PENDING:
+      return "continue-pending";
+    case SERVICE_PAUSE_PENDING:
+      return "pause-pending";
+    case SERVICE_PAUSED:
+      return "paused";
+    default:
+      return "unknown";
   }
 }
 
@@ -232,7 +242,8 @@ std::string DumpHost() {
   }
   wchar_t version[64] = L"";
   DWORD size = sizeof version;
-  if (RegGetValueW(HKEY_CURRENT_USER, kVersionKeys[0], L"Version", RRF_RT_REG_SZ, nullptr, version, &size) != ERROR_SUCCESS)
+  if (RegGetValueW(HKEY_CURRENT_USER, kVersionKeys[0], L"Version", RRF_RT_REG_SZ, nullptr, version, &size) !=
+      ERROR_SUCCESS)
     version[0] = L'\0';
   state.windowsVersion = Utf8FromWide(version);
   return SerializeState(state);

@@ -38,8 +38,10 @@ int Seed(int argc, wchar_t** argv) {
     return 2;
   }
   int extraRules = 0;
-  if (argc == 5 && std::wstring(argv[3]) == L"--extra-rules") extraRules = _wtoi(argv[4]);
-  else if (argc != 3) return Usage();
+  if (argc == 5 && std::wstring(argv[3]) == L"--extra-rules")
+    extraRules = _wtoi(argv[4]);
+  else if (argc != 3)
+    return Usage();
   std::string error;
   return Report(SeedScenario(*scenario, extraRules, error), error);
 }

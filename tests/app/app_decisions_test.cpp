@@ -64,8 +64,8 @@ TEST(StatusPanel, PortLinesPairAllowedWithGreenAndBlockedWithRedOnBothPaths) {
 }
 
 TEST(StatusPanel, PortLinesRunInGuardedOrderWith136And137IdsSwapped) {
-  const std::vector<std::pair<int, int>> expected{
-      {445, 1001}, {135, 1002}, {136, 1004}, {137, 1003}, {138, 1005}, {139, 1006}};
+  const std::vector<std::pair<int, int>> expected{{445, 1001}, {135, 1002}, {136, 1004},
+                                                  {137, 1003}, {138, 1005}, {139, 1006}};
   std::vector<std::pair<int, int>> actual;
   for (const PortLine& line : kPortLines) actual.emplace_back(line.port, line.controlId);
   EXPECT_EQ(actual, expected);
@@ -73,10 +73,10 @@ TEST(StatusPanel, PortLinesRunInGuardedOrderWith136And137IdsSwapped) {
 
 TEST(StatusPanel, FirewallAndProgressLinesWriteTextFirstPortLinesColourFirst) {
   using Op = LineOperation;
-  const std::array<Op, 5> textFirst{Op::SetText, Op::SetTextColourRedraw, Op::SetBoldNoRedraw,
-                                    Op::SetFontNoRedraw, Op::SetBackgroundRedraw};
-  const std::array<Op, 5> colourFirst{Op::SetTextColourRedraw, Op::SetText, Op::SetBoldNoRedraw,
-                                      Op::SetFontNoRedraw, Op::SetBackgroundRedraw};
+  const std::array<Op, 5> textFirst{Op::SetText, Op::SetTextColourRedraw, Op::SetBoldNoRedraw, Op::SetFontNoRedraw,
+                                    Op::SetBackgroundRedraw};
+  const std::array<Op, 5> colourFirst{Op::SetTextColourRedraw, Op::SetText, Op::SetBoldNoRedraw, Op::SetFontNoRedraw,
+                                      Op::SetBackgroundRedraw};
   EXPECT_EQ(LineWriteOrder(LineKind::Firewall), textFirst);
   EXPECT_EQ(LineWriteOrder(LineKind::Progress), textFirst);
   EXPECT_EQ(LineWriteOrder(LineKind::Port), colourFirst);
@@ -109,25 +109,43 @@ std::vector<std::string> Describe(const std::vector<HardeningStep>& plan) {
       case HardeningAction::ShowProgress:
         line = "progress " + Utf8FromCp936(step.text);
         break;
-      case HardeningAction::TurnOnLegacyFirewall: line = "legacy on"; break;
+      case HardeningAction::TurnOnLegacyFirewall:
+        line = "legacy on";
+        break;
       case HardeningAction::SetServiceStartType:
         line = "start type " + std::string(step.text) + " " + std::to_string(step.number);
         break;
       case HardeningAction::StartServiceAndWait:
         line = "start " + std::string(step.text) + " " + std::to_string(step.number);
         break;
-      case HardeningAction::ReopenAdvancedPolicy: line = "reopen advanced"; break;
-      case HardeningAction::EnableAdvancedFirewall: line = "advanced on"; break;
+      case HardeningAction::ReopenAdvancedPolicy:
+        line = "reopen advanced";
+        break;
+      case HardeningAction::EnableAdvancedFirewall:
+        line = "advanced on";
+        break;
       case HardeningAction::AddBlockRule:
         line = "rule " + std::to_string(step.number) + " " +
                std::string(step.portText, step.portText + std::wcslen(step.portText));
         break;
-      case HardeningAction::RunSystemCommand: line = "run " + std::string(step.text); break;
-      case HardeningAction::CloseLegacyProfile: line = "legacy close"; break;
-      case HardeningAction::OpenLegacyProfile: line = "legacy open"; break;
-      case HardeningAction::RefreshStatusAdvanced: line = "refresh advanced"; break;
-      case HardeningAction::RefreshStatusLegacy: line = "refresh legacy"; break;
-      case HardeningAction::ShowCompletion: line = "completion"; break;
+      case HardeningAction::RunSystemCommand:
+        line = "run " + std::string(step.text);
+        break;
+      case HardeningAction::CloseLegacyProfile:
+        line = "legacy close";
+        break;
+      case HardeningAction::OpenLegacyProfile:
+        line = "legacy open";
+        break;
+      case HardeningAction::RefreshStatusAdvanced:
+        line = "refresh advanced";
+        break;
+      case HardeningAction::RefreshStatusLegacy:
+        line = "refresh legacy";
+        break;
+      case HardeningAction::ShowCompletion:
+        line = "completion";
+        break;
     }
     lines.push_back(line + need);
   }
@@ -139,13 +157,11 @@ std::vector<std::string> Start() {
 }
 
 std::vector<std::string> End(const std::string& refresh) {
-  return {"legacy close", "legacy open", "refresh " + refresh,
-          "completion", "enable 1007 on", "enable 1 on"};
+  return {"legacy close", "legacy open", "refresh " + refresh, "completion", "enable 1007 on", "enable 1 on"};
 }
 
 std::vector<std::string> AdvancedMiddle() {
-  std::vector<std::string> middle{"start type MpsSvc 2", "start MpsSvc 1", "reopen advanced",
-                                  "advanced on [policy]"};
+  std::vector<std::string> middle{"start type MpsSvc 2", "start MpsSvc 1", "reopen advanced", "advanced on [policy]"};
   for (const char* port : {"445", "135", "136", "137", "138", "139"}) {
     middle.push_back(std::string("rule 6 ") + port + " [policy]");
     middle.push_back(std::string("rule 17 ") + port + " [policy]");
@@ -194,13 +210,11 @@ TEST(HardeningPlan, ClassTestsSplitAtFour) {
 TEST(HardeningPlan, OnlyStepsThatChangeOrReopenTheHostAreChecked) {
   for (int hostClass : {0, 4, 6}) {
     for (const HardeningStep& step : HardeningPlan(hostClass)) {
-      const bool expected = step.action == HardeningAction::SetServiceStartType ||
-                            step.action == HardeningAction::StartServiceAndWait ||
-                            step.action == HardeningAction::ReopenAdvancedPolicy ||
-                            step.action == HardeningAction::EnableAdvancedFirewall ||
-                            step.action == HardeningAction::AddBlockRule ||
-                            step.action == HardeningAction::RunSystemCommand ||
-                            step.action == HardeningAction::OpenLegacyProfile;
+      const bool expected =
+          step.action == HardeningAction::SetServiceStartType || step.action == HardeningAction::StartServiceAndWait ||
+          step.action == HardeningAction::ReopenAdvancedPolicy ||
+          step.action == HardeningAction::EnableAdvancedFirewall || step.action == HardeningAction::AddBlockRule ||
+          step.action == HardeningAction::RunSystemCommand || step.action == HardeningAction::OpenLegacyProfile;
       EXPECT_EQ(IsCheckedStep(step.action), expected) << StepName(step);
     }
   }
@@ -255,10 +269,9 @@ TEST(HardeningOutcome, FailureLinesNameEachFailedStepWithItsCodeInRunOrder) {
   EXPECT_FALSE(outcome.AllStepsSucceeded());
   EXPECT_EQ(outcome.Steps().size(), 5u);
   EXPECT_EQ(outcome.FailureLines(),
-            (std::vector<std::string>{
-                "Step failed: StartServiceAndWait SharedAccess: 0x00000424",
-                "Step failed: AddBlockRule UDP 445: 0x80004005",
-                "Step failed: RunSystemCommand netsh firewall set opmode enable: 0xFFFFFFFF"}));
+            (std::vector<std::string>{"Step failed: StartServiceAndWait SharedAccess: 0x00000424",
+                                      "Step failed: AddBlockRule UDP 445: 0x80004005",
+                                      "Step failed: RunSystemCommand netsh firewall set opmode enable: 0xFFFFFFFF"}));
 }
 
 TEST(HardeningOutcome, AdvancedPathIsCompleteOnlyWithAllSixPortsBlockedAndTheFirewallOn) {
@@ -292,8 +305,7 @@ TEST(HardeningOutcome, NetshPathLeaves136OutOfTheCompletionRule) {
       EXPECT_EQ(blocks[i], kPortLines[i].port != 136) << kPortLines[i].port;
       PanelReading reading = Protected();
       reading.portBlocked[i] = false;
-      EXPECT_EQ(IsRunComplete(hostClass, ok, reading), kPortLines[i].port == 136)
-          << kPortLines[i].port;
+      EXPECT_EQ(IsRunComplete(hostClass, ok, reading), kPortLines[i].port == 136) << kPortLines[i].port;
     }
   }
 }

@@ -249,10 +249,10 @@ TEST_F(CommandLine, FailedStepsExitTwoAndNameTheStep) {
     const char* scenario;
     const char* step;
   };
-  for (const Case& c : {Case{"win7-service-missing", "StartServiceAndWait MpsSvc"},
-                        Case{"win7-policy-refused", "CAdvancedFirewall::Initialize"},
-                        Case{"win7-add-refused", "AddBlockRule"},
-                        Case{"win2003-netsh-fail", "RunSystemCommand netsh firewall"}}) {
+  for (const Case& c :
+       {Case{"win7-service-missing", "StartServiceAndWait MpsSvc"},
+        Case{"win7-policy-refused", "CAdvancedFirewall::Initialize"}, Case{"win7-add-refused", "AddBlockRule"},
+        Case{"win2003-netsh-fail", "RunSystemCommand netsh firewall"}}) {
     SCOPED_TRACE(c.scenario);
     Seed(c.scenario);
     const Result harden = Run(L"harden --json", std::string(c.scenario) + "-harden");

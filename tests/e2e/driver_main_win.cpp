@@ -36,8 +36,9 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (argc < 2) {
-    std::fputs("usage: quillfort-driver <Quillfort.exe> [--press] [--shots <host folder>] [--quillfort-output <file>]\n",
-               stderr);
+    std::fputs(
+        "usage: quillfort-driver <Quillfort.exe> [--press] [--shots <host folder>] [--quillfort-output <file>]\n",
+        stderr);
     return 2;
   }
   bool press = false;
@@ -45,10 +46,14 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring quillfortOutput = L"NUL";
   for (int i = 2; i < argc; ++i) {
     std::wstring arg = argv[i];
-    if (arg == L"--press") press = true;
-    else if (arg == L"--shots" && i + 1 < argc) shots = testbed::Utf8FromWide(argv[++i]);
-    else if (arg == L"--quillfort-output" && i + 1 < argc) quillfortOutput = argv[++i];
-    else return 2;
+    if (arg == L"--press")
+      press = true;
+    else if (arg == L"--shots" && i + 1 < argc)
+      shots = testbed::Utf8FromWide(argv[++i]);
+    else if (arg == L"--quillfort-output" && i + 1 < argc)
+      quillfortOutput = argv[++i];
+    else
+      return 2;
   }
   QuillfortProcess quillfort;
   std::string error;
@@ -65,7 +70,7 @@ int wmain(int argc, wchar_t** argv) {
     bool ended = HardenAndWait(quillfort.dialog, 300000, elapsed);
     Sleep(300);
     Panel after = ReadPanel(quillfort.dialog);
-    const char* outcome = !ended ? "did not end in time"
+    const char* outcome = !ended                                         ? "did not end in time"
                           : after.Text(kProgressLine) == kCompletionText ? "complete"
                                                                          : "incomplete";
     Print("harden-ms\t" + std::to_string(elapsed) + "\t" + outcome + "\n");

@@ -34,8 +34,10 @@ bool WithoutRedirection(Work work) {
   using Disable = BOOL(WINAPI*)(PVOID*);
   using Revert = BOOL(WINAPI*)(PVOID);
   HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  auto disable = reinterpret_cast<Disable>(reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64DisableWow64FsRedirection")));
-  auto revert = reinterpret_cast<Revert>(reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64RevertWow64FsRedirection")));
+  auto disable =
+      reinterpret_cast<Disable>(reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64DisableWow64FsRedirection")));
+  auto revert =
+      reinterpret_cast<Revert>(reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64RevertWow64FsRedirection")));
   PVOID token = nullptr;
   if (!disable || !revert || !disable(&token)) return false;
   work();
@@ -70,11 +72,11 @@ int BinaryKind(const std::wstring& path) {
 
 struct Outcome {
   Panel before;
-  std::vector<Panel> after;             // one per press
-  std::vector<DWORD> hardenMs;          // one per press
-  std::vector<bool> ended;              // one per press
+  std::vector<Panel> after;                  // one per press
+  std::vector<DWORD> hardenMs;               // one per press
+  std::vector<bool> ended;                   // one per press
   std::vector<TextColours> progressColours;  // one per press
-  std::string stdoutText;               // all Quillfort wrote to standard output
+  std::string stdoutText;                    // all Quillfort wrote to standard output
   HostState host;
   ServiceReport mpsSvc, sharedAccess;
 
@@ -190,7 +192,8 @@ void ExpectIncomplete(const Outcome& o, const std::vector<std::string>& printed)
     EXPECT_GT(c.red, 20) << "failure text not red";
     EXPECT_EQ(c.blue, 0);
   }
-  for (const std::string& line : printed) EXPECT_TRUE(o.Printed(line)) << "missing \"" << line << "\" in:\n" << o.stdoutText;
+  for (const std::string& line : printed)
+    EXPECT_TRUE(o.Printed(line)) << "missing \"" << line << "\" in:\n" << o.stdoutText;
 }
 
 // The twelve rules of one run, starting at rules[from].

@@ -115,8 +115,10 @@ DWORD RunInSystemDirectory(std::wstring line, DWORD timeoutMs, DWORD& tookMs) {
     return static_cast<DWORD>(-1);
   UniqueHandle process(info.hProcess), thread(info.hThread);
   DWORD code = STILL_ACTIVE;
-  if (WaitForSingleObject(process.get(), timeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(process.get(), &code);
-  else TerminateProcess(process.get(), 1);
+  if (WaitForSingleObject(process.get(), timeoutMs) == WAIT_OBJECT_0)
+    GetExitCodeProcess(process.get(), &code);
+  else
+    TerminateProcess(process.get(), 1);
   tookMs = GetTickCount() - start;
   return code;
 }
@@ -125,9 +127,9 @@ TEST_F(HostDouble, NetshOfTheSystemDirectoryIsTheDouble) {
   Seed("win2003");
   DWORD took = 0;
   EXPECT_EQ(RunInSystemDirectory(L"netsh firewall set opmode enable", 10000, took), 0u);
-  EXPECT_EQ(RunInSystemDirectory(L"netsh firewall set service type = FILEANDPRINT mode = DISABLE profile = ALL", 10000,
-                                 took),
-            0u);
+  EXPECT_EQ(
+      RunInSystemDirectory(L"netsh firewall set service type = FILEANDPRINT mode = DISABLE profile = ALL", 10000, took),
+      0u);
   HostState s = Read();
   EXPECT_EQ(s.netshLog.size(), 2u);
   EXPECT_EQ(s.netshLog.at(0), "netsh firewall set opmode enable");

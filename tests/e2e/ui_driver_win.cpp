@@ -146,7 +146,8 @@ bool ImportScreen(const std::string& options, const std::string& unixPath) {
   DeleteFileW(windowsPath.c_str());
   // Wine starts host programs given by their absolute host path, but cannot
   // report how they ended: the picture file tells.
-  std::string command = "/usr/bin/import -window root -display " + std::string(display) + " " + options + " " + unixPath;
+  std::string command =
+      "/usr/bin/import -window root -display " + std::string(display) + " " + options + " " + unixPath;
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
@@ -186,7 +187,8 @@ TextColours CountTextColours(HWND control) {
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
   // The temporary folder of the prefix, as the host system names it.
-  const std::wstring windowsPath = std::wstring(temp) + L"qf-e2e-colours-" + std::to_wstring(GetCurrentProcessId()) + L".ppm";
+  const std::wstring windowsPath =
+      std::wstring(temp) + L"qf-e2e-colours-" + std::to_wstring(GetCurrentProcessId()) + L".ppm";
   char* unix = nullptr;
   using ToUnix = char*(CDECL*)(const WCHAR*);
   auto toUnix = reinterpret_cast<ToUnix>(
@@ -203,12 +205,15 @@ TextColours CountTextColours(HWND control) {
   size_t pos = 0;
   auto number = [&]() -> long {
     while (pos < ppm.size() && (isspace(static_cast<unsigned char>(ppm[pos])) || ppm[pos] == '#')) {
-      if (ppm[pos] == '#') pos = ppm.find('\n', pos);
-      else ++pos;
+      if (ppm[pos] == '#')
+        pos = ppm.find('\n', pos);
+      else
+        ++pos;
     }
     long n = 0;
     bool any = false;
-    for (; pos < ppm.size() && isdigit(static_cast<unsigned char>(ppm[pos])); ++pos, any = true) n = n * 10 + (ppm[pos] - '0');
+    for (; pos < ppm.size() && isdigit(static_cast<unsigned char>(ppm[pos])); ++pos, any = true)
+      n = n * 10 + (ppm[pos] - '0');
     return any ? n : -1;
   };
   if (ppm.compare(0, 2, "P6") != 0) return colours;
@@ -230,7 +235,8 @@ TextColours CountTextColours(HWND control) {
 
 std::string Utf8Lines(const std::string& label, const Panel& panel) {
   std::string out;
-  for (const auto& [id, text] : panel.texts) out += label + "\t" + std::to_string(id) + "\t" + Utf8FromWide(text) + "\n";
+  for (const auto& [id, text] : panel.texts)
+    out += label + "\t" + std::to_string(id) + "\t" + Utf8FromWide(text) + "\n";
   out += label + "\tbuttons\t" + (panel.hardenEnabled ? "harden-enabled" : "harden-disabled") + "," +
          (panel.exitEnabled ? "exit-enabled" : "exit-disabled") + "\n";
   return out;

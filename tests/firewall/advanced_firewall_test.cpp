@@ -115,14 +115,14 @@ TEST_F(AdvancedFirewallTest, AddBlockRuleSetsExactlyTheRuleProperties) {
   EXPECT_EQ(rule.localPorts, std::wstring(L"445"));
   EXPECT_EQ(rule.profiles, 7);
   EXPECT_EQ(rule.enabled, VARIANT_TRUE);
-  const std::set<Call> setters = {Call::RulePutName,      Call::RulePutGrouping, Call::RulePutDescription,
-                                  Call::RulePutDirection, Call::RulePutAction,   Call::RulePutProtocol,
+  const std::set<Call> setters = {Call::RulePutName,       Call::RulePutGrouping, Call::RulePutDescription,
+                                  Call::RulePutDirection,  Call::RulePutAction,   Call::RulePutProtocol,
                                   Call::RulePutLocalPorts, Call::RulePutProfiles, Call::RulePutEnabled};
   EXPECT_EQ(rule.written, setters);
-  const std::vector<Call> order = {Call::Policy2GetRules,    Call::CreateRule,       Call::RulePutName,
-                                   Call::RulePutGrouping,    Call::RulePutDescription, Call::RulePutDirection,
-                                   Call::RulePutAction,      Call::RulePutProtocol,  Call::RulePutLocalPorts,
-                                   Call::RulePutProfiles,    Call::RulePutEnabled,   Call::RulesAdd};
+  const std::vector<Call> order = {Call::Policy2GetRules, Call::CreateRule,         Call::RulePutName,
+                                   Call::RulePutGrouping, Call::RulePutDescription, Call::RulePutDirection,
+                                   Call::RulePutAction,   Call::RulePutProtocol,    Call::RulePutLocalPorts,
+                                   Call::RulePutProfiles, Call::RulePutEnabled,     Call::RulesAdd};
   std::vector<Call> log = host().CallLog();
   log.erase(log.begin());  // the policy's creation
   EXPECT_EQ(log, order);
@@ -341,8 +341,8 @@ TEST_F(PortLookupTest, OneWalkReadsEveryRulePropertyOnceForAllSixPorts) {
 // Generated policies: one walk answers exactly as six single questions.
 TEST_F(PortLookupTest, RandomPoliciesOneWalkEqualsSixSingleQuestions) {
   std::mt19937 random(9);
-  const wchar_t* const texts[] = {L"445", L"135-139", L"137,138", L"*", L"RPC-EPMap", L"1445", L"139-135",
-                                  L"",    L"136, 445", L"RPC",     L"1-200", L"138"};
+  const wchar_t* const texts[] = {L"445",     L"135-139", L"137,138",  L"*",   L"RPC-EPMap", L"1445",
+                                  L"139-135", L"",        L"136, 445", L"RPC", L"1-200",     L"138"};
   const long protocols[] = {6, 17, 256, 256, 1};
   const long profileSets[] = {1, 2, 4, 5, 6, 7, NET_FW_PROFILE2_ALL, NET_FW_PROFILE2_ALL};
   const Call getters[] = {Call::RuleGetEnabled,  Call::RuleGetDirection, Call::RuleGetAction,

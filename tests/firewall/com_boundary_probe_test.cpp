@@ -10,7 +10,8 @@ namespace {
 TEST_F(FirewallDoublesTest, ProbeCreateReachesDoublesAndSpySeesStrings) {
   INetFwPolicy2* policy = nullptr;
   ASSERT_EQ(CoCreateInstance(CLSID_NetFwPolicy2, nullptr, CLSCTX_INPROC_SERVER, IID_INetFwPolicy2,
-                             reinterpret_cast<void**>(&policy)), S_OK);
+                             reinterpret_cast<void**>(&policy)),
+            S_OK);
   EXPECT_EQ(host().LiveReferences(), 1);
   policy->Release();
   const long before = spy().Allocations();

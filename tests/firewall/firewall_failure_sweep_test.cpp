@@ -99,11 +99,21 @@ TEST_P(AdvancedSweep, FailingStepGivesResultMessageAndLeavesNothing) {
     const bool opened = firewall.Initialize();
     ASSERT_EQ(opened, c.operation != Operation::Initialize);
     switch (c.operation) {
-      case Operation::Initialize: result = opened; break;
-      case Operation::Enable: result = firewall.EnableFirewall(); break;
-      case Operation::IsEnabled: result = firewall.IsFirewallEnabled(); break;
-      case Operation::AddRule: result = firewall.AddBlockRule(6, L"139"); break;
-      case Operation::IsPortBlocked: result = firewall.IsPortBlocked(445); break;
+      case Operation::Initialize:
+        result = opened;
+        break;
+      case Operation::Enable:
+        result = firewall.EnableFirewall();
+        break;
+      case Operation::IsEnabled:
+        result = firewall.IsFirewallEnabled();
+        break;
+      case Operation::AddRule:
+        result = firewall.AddBlockRule(6, L"139");
+        break;
+      case Operation::IsPortBlocked:
+        result = firewall.IsPortBlocked(445);
+        break;
     }
     output = out.Take();
   }
@@ -177,10 +187,17 @@ TEST_P(LegacySweep, FailingStepGivesItsCodeFalseAndNoOutput) {
   BOOL flag = TRUE;
   FW_ERROR_CODE code = opened;
   switch (c.operation) {
-    case LegacyOperation::Initialize: break;
-    case LegacyOperation::IsFirewallOn: code = firewall.IsFirewallOn(flag); break;
-    case LegacyOperation::TurnOn: code = firewall.TurnOnFirewall(); break;
-    case LegacyOperation::IsPortOpen: code = firewall.IsPortOpen(445, NET_FW_IP_PROTOCOL_TCP, flag); break;
+    case LegacyOperation::Initialize:
+      break;
+    case LegacyOperation::IsFirewallOn:
+      code = firewall.IsFirewallOn(flag);
+      break;
+    case LegacyOperation::TurnOn:
+      code = firewall.TurnOnFirewall();
+      break;
+    case LegacyOperation::IsPortOpen:
+      code = firewall.IsPortOpen(445, NET_FW_IP_PROTOCOL_TCP, flag);
+      break;
   }
   EXPECT_EQ(code, c.code);
   if (c.operation == LegacyOperation::IsFirewallOn || c.operation == LegacyOperation::IsPortOpen) {

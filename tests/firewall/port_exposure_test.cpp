@@ -90,8 +90,8 @@ class CountingProperties : public RuleProperties {
 
 // The rule stated plainly: it counts for this port and protocol.
 bool Counts(const FakeRule& rule, long port, long protocol, long current) {
-  return rule.enabled == true && rule.direction == kDirectionInbound && rule.action == kActionBlock &&
-         rule.protocol && (*rule.protocol == protocol || *rule.protocol == kProtocolAny) && rule.profiles &&
+  return rule.enabled == true && rule.direction == kDirectionInbound && rule.action == kActionBlock && rule.protocol &&
+         (*rule.protocol == protocol || *rule.protocol == kProtocolAny) && rule.profiles &&
          (*rule.profiles & current) == current && rule.localPorts && LocalPortsCoverPort(*rule.localPorts, port);
 }
 
@@ -193,12 +193,24 @@ TEST(BlockTallyTest, EveryUnreadablePropertyKeepsTheRuleFromCounting) {
   for (int property = 0; property < 6; ++property) {
     FakeRule rule = Rule(kProtocolAny, L"445");
     switch (property) {
-      case 0: rule.enabled.reset(); break;
-      case 1: rule.direction.reset(); break;
-      case 2: rule.action.reset(); break;
-      case 3: rule.protocol.reset(); break;
-      case 4: rule.profiles.reset(); break;
-      case 5: rule.localPorts.reset(); break;
+      case 0:
+        rule.enabled.reset();
+        break;
+      case 1:
+        rule.direction.reset();
+        break;
+      case 2:
+        rule.action.reset();
+        break;
+      case 3:
+        rule.protocol.reset();
+        break;
+      case 4:
+        rule.profiles.reset();
+        break;
+      case 5:
+        rule.localPorts.reset();
+        break;
     }
     EXPECT_FALSE(Walk({rule}, {445}, kProfilePublic).blocked[0]) << property;
   }
@@ -212,8 +224,8 @@ TEST(BlockTallyTest, RulesThatCannotMatchAreDroppedAfterTheirFirstFailingRead) {
   outbound.direction = 2;
   FakeRule allow = Rule(kProtocolAny, L"445");
   allow.action = 1;
-  const Walked walked = Walk({disabled, outbound, allow, Rule(47, L"445"), Rule(kProtocolAny, L"445", 1)},
-                             kGuarded, kProfilePublic);
+  const Walked walked =
+      Walk({disabled, outbound, allow, Rule(47, L"445"), Rule(kProtocolAny, L"445", 1)}, kGuarded, kProfilePublic);
   EXPECT_EQ(walked.reads, (std::vector<int>{1, 2, 3, 4, 5}));
 }
 
@@ -229,8 +241,8 @@ TEST(BlockTallyTest, NothingIsReadOnceAProtocolIsDoneAndTheWalkEndsWhenAllAre) {
 // the plain statement of the rule.
 TEST(BlockTallyTest, RandomPoliciesOneWalkEqualsSixSingleWalksAndThePlainRule) {
   std::mt19937 random(20261209);
-  const std::vector<std::wstring> portTexts = {L"445", L"135-139", L"137,138", L"*", L"RPC-EPMap", L"1445",
-                                               L"139-135", L"", L"136, 445", L"RPC", L"1-200", L"138"};
+  const std::vector<std::wstring> portTexts = {L"445",     L"135-139", L"137,138",  L"*",   L"RPC-EPMap", L"1445",
+                                               L"139-135", L"",        L"136, 445", L"RPC", L"1-200",     L"138"};
   const std::vector<long> protocols = {kProtocolTcp, kProtocolUdp, kProtocolAny, 1, 47};
   const std::vector<long> profileSets = {1, 2, 4, 3, 5, 6, 7, 0x7FFFFFFF, 0};
   const std::vector<long> currents = {1, 2, 4, 5, 6, 0};
@@ -285,10 +297,8 @@ std::vector<bool> LegacyPorts(const LegacyProfileReading& reading) {
 }
 
 TEST(LegacyExposureTest, OpeningsOfEitherProtocolExposeTheirPortOnly) {
-  const LegacyProfileReading fileAndPrint = OnAndRead({{139, kProtocolTcp, true},
-                                                       {445, kProtocolTcp, true},
-                                                       {137, kProtocolUdp, true},
-                                                       {138, kProtocolUdp, true}});
+  const LegacyProfileReading fileAndPrint = OnAndRead(
+      {{139, kProtocolTcp, true}, {445, kProtocolTcp, true}, {137, kProtocolUdp, true}, {138, kProtocolUdp, true}});
   EXPECT_EQ(LegacyPorts(fileAndPrint), (std::vector<bool>{false, true, true, false, false, false}));
   EXPECT_TRUE(LegacyFirewallOn(fileAndPrint));
   EXPECT_EQ(LegacyPorts(OnAndRead({})), std::vector<bool>(6, true));

@@ -61,13 +61,27 @@ TEST(SameBlockRuleTest, EachOfTheSevenPropertiesMakesARuleDifferent) {
   for (int property = 0; property < 7; ++property) {
     RuleRecord other = intended;
     switch (property) {
-      case 0: other.name = L"@QXRuleOptions.exe, TCP-4450"; break;
-      case 1: other.protocol = kProtocolAny; break;
-      case 2: other.localPorts = L"445,139"; break;
-      case 3: other.direction = 2; break;
-      case 4: other.action = 1; break;
-      case 5: other.enabled = false; break;
-      case 6: other.profiles = 0x7FFFFFFF; break;
+      case 0:
+        other.name = L"@QXRuleOptions.exe, TCP-4450";
+        break;
+      case 1:
+        other.protocol = kProtocolAny;
+        break;
+      case 2:
+        other.localPorts = L"445,139";
+        break;
+      case 3:
+        other.direction = 2;
+        break;
+      case 4:
+        other.action = 1;
+        break;
+      case 5:
+        other.enabled = false;
+        break;
+      case 6:
+        other.profiles = 0x7FFFFFFF;
+        break;
     }
     EXPECT_FALSE(SameBlockRule(intended, other)) << property;
     EXPECT_FALSE(SameBlockRule(other, intended)) << property;

@@ -16,46 +16,46 @@ constexpr INT_PTR kWatchdogResult = -2;
 // initialised and its loop is running. A watchdog ends a stuck dialog.
 template <class Base>
 class ScriptedDialog : public Base {
-public:
-    template <class... Args>
-    explicit ScriptedDialog(Args&&... args) : Base(std::forward<Args>(args)...) {}
+ public:
+  template <class... Args>
+  explicit ScriptedDialog(Args&&... args) : Base(std::forward<Args>(args)...) {}
 
-    std::function<void(ScriptedDialog&)> onShown;
-    int initCount = 0;
+  std::function<void(ScriptedDialog&)> onShown;
+  int initCount = 0;
 
-    using Base::EndDialog;
+  using Base::EndDialog;
 
-protected:
-    BOOL OnInitDialog() override {
-        ++initCount;
-        const BOOL result = Base::OnInitDialog();
-        ::SetTimer(this->m_hWnd, kWatchdogTimer, 15000, nullptr);
-        ::PostMessageW(this->m_hWnd, kShownMessage, 0, 0);
-        return result;
+ protected:
+  BOOL OnInitDialog() override {
+    ++initCount;
+    const BOOL result = Base::OnInitDialog();
+    ::SetTimer(this->m_hWnd, kWatchdogTimer, 15000, nullptr);
+    ::PostMessageW(this->m_hWnd, kShownMessage, 0, 0);
+    return result;
+  }
+
+  LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override {
+    if (msg == kShownMessage) {
+      if (onShown) onShown(*this);
+      return 0;
     }
-
-    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override {
-        if (msg == kShownMessage) {
-            if (onShown) onShown(*this);
-            return 0;
-        }
-        if (msg == WM_TIMER && wParam == kWatchdogTimer) {
-            ::KillTimer(this->m_hWnd, kWatchdogTimer);
-            ::EndDialog(this->m_hWnd, kWatchdogResult);
-            return 0;
-        }
-        return Base::WindowProc(msg, wParam, lParam);
+    if (msg == WM_TIMER && wParam == kWatchdogTimer) {
+      ::KillTimer(this->m_hWnd, kWatchdogTimer);
+      ::EndDialog(this->m_hWnd, kWatchdogResult);
+      return 0;
     }
+    return Base::WindowProc(msg, wParam, lParam);
+  }
 };
 
 // Lets queued input and paint messages through before a check.
 inline void PumpPending() {
-    MSG msg;
-    for (int round = 0; round < 5; ++round) {
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
-        ::Sleep(20);
+  MSG msg;
+  for (int round = 0; round < 5; ++round) {
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageW(&msg);
     }
+    ::Sleep(20);
+  }
 }

@@ -332,16 +332,36 @@ TEST(SnapshotEqualityTest, RulesAreComparedWholeAndInOrder) {
     HostSnapshot other = busy;
     RuleRecord& rule = other.quillfortRules[3];
     switch (field) {
-      case 0: rule.name += L" "; break;
-      case 1: rule.description = L"changed"; break;
-      case 2: rule.grouping += L"0"; break;
-      case 3: rule.localPorts = L"445,139"; break;
-      case 4: rule.protocol = 256; break;
-      case 5: rule.direction = 2; break;
-      case 6: rule.action = 1; break;
-      case 7: rule.profiles = 4; break;
-      case 8: rule.enabled = !rule.enabled; break;
-      case 9: rule.complete = false; break;
+      case 0:
+        rule.name += L" ";
+        break;
+      case 1:
+        rule.description = L"changed";
+        break;
+      case 2:
+        rule.grouping += L"0";
+        break;
+      case 3:
+        rule.localPorts = L"445,139";
+        break;
+      case 4:
+        rule.protocol = 256;
+        break;
+      case 5:
+        rule.direction = 2;
+        break;
+      case 6:
+        rule.action = 1;
+        break;
+      case 7:
+        rule.profiles = 4;
+        break;
+      case 8:
+        rule.enabled = !rule.enabled;
+        break;
+      case 9:
+        rule.complete = false;
+        break;
     }
     EXPECT_NE(other, busy) << field;
     EXPECT_FALSE(SameRules(other.quillfortRules, busy.quillfortRules)) << field;

@@ -97,8 +97,8 @@ TEST_F(CommandRunner, ChildInheritsNoHandleAndGetsAHiddenWindowRecord) {
   SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
   const host::UniqueKernelHandle event(CreateEventA(&inheritable, TRUE, TRUE, nullptr));
   ASSERT_TRUE(event);
-  const std::string probe = Quoted(HelperPath(kChild)) + " handle " +
-                            std::to_string(reinterpret_cast<ULONG_PTR>(event.get()));
+  const std::string probe =
+      Quoted(HelperPath(kChild)) + " handle " + std::to_string(reinterpret_cast<ULONG_PTR>(event.get()));
   // The probe sees the handle when it is inherited, so its answer means something.
   ASSERT_EQ(hosttest::RunInheritingHandles(probe), 1);
   const CommandOutcome outcome = RunCommandHiddenFor(probe.c_str(), nullptr, 15);
@@ -107,9 +107,7 @@ TEST_F(CommandRunner, ChildInheritsNoHandleAndGetsAHiddenWindowRecord) {
 
   hosttest::ScratchFolder folder("startup");
   const std::string report = folder.File("startup.txt");
-  ASSERT_EQ(RunCommandHidden((Quoted(HelperPath(kChild)) + " startup " + Quoted(report)).c_str(),
-                             nullptr, 1, 15),
-            1);
+  ASSERT_EQ(RunCommandHidden((Quoted(HelperPath(kChild)) + " startup " + Quoted(report)).c_str(), nullptr, 1, 15), 1);
   unsigned long flags = 0;
   unsigned show = 99;
   ASSERT_EQ(std::sscanf(hosttest::ReadText(report).c_str(), "%lu %u", &flags, &show), 2);

@@ -70,8 +70,8 @@ ProbeResult ProbeAs(const char* wineVersion, bool declaresModernSupport) {
   if (!CopyFileA(hosttest::HelperPath(probe).c_str(), exe.c_str(), FALSE)) return result;
   const std::string key = "Software\\Wine\\AppDefaults\\" + exeName;
   HKEY appKey = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &appKey,
-                      nullptr) != ERROR_SUCCESS) {
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &appKey, nullptr) !=
+      ERROR_SUCCESS) {
     return result;
   }
   RegSetValueExA(appKey, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(wineVersion),
@@ -112,14 +112,14 @@ TEST_P(IdentificationPerVersion, ProbeReportsTheExpectedLabelAndClass) {
 
 INSTANTIATE_TEST_SUITE_P(
     WineVersions, IdentificationPerVersion,
-    ::testing::Values(
-        VersionCase{"win8", false, 6, 2, "WIN8X64", 6}, VersionCase{"vista", false, 6, 0, "VISTAX64", 4},
-        VersionCase{"win2003", false, 5, 2, "WIN2003X64", 3}, VersionCase{"winxp64", false, 5, 2, "WIN2003X64", 3},
-        VersionCase{"nt40", false, 4, 0, "WINNT", 0}, VersionCase{"win2k", false, 5, 0, "WIN2000", 1},
-        // Like the program itself, a probe without a supported-OS list sees
-        // Windows 8.1 and 10 as 6.2; one that declares them sees 6.3 and 10.0.
-        VersionCase{"win81", false, 6, 2, "WIN8X64", 6}, VersionCase{"win10", false, 6, 2, "WIN8X64", 6},
-        VersionCase{"win81", true, 6, 3, "WIN8X64", 6}, VersionCase{"win10", true, 10, 0, "-", 0}),
+    ::testing::Values(VersionCase{"win8", false, 6, 2, "WIN8X64", 6}, VersionCase{"vista", false, 6, 0, "VISTAX64", 4},
+                      VersionCase{"win2003", false, 5, 2, "WIN2003X64", 3},
+                      VersionCase{"winxp64", false, 5, 2, "WIN2003X64", 3},
+                      VersionCase{"nt40", false, 4, 0, "WINNT", 0}, VersionCase{"win2k", false, 5, 0, "WIN2000", 1},
+                      // Like the program itself, a probe without a supported-OS list sees
+                      // Windows 8.1 and 10 as 6.2; one that declares them sees 6.3 and 10.0.
+                      VersionCase{"win81", false, 6, 2, "WIN8X64", 6}, VersionCase{"win10", false, 6, 2, "WIN8X64", 6},
+                      VersionCase{"win81", true, 6, 3, "WIN8X64", 6}, VersionCase{"win10", true, 10, 0, "-", 0}),
     [](const ::testing::TestParamInfo<VersionCase>& info) {
       return std::string(info.param.wineVersion) + (info.param.declaresModernSupport ? "_declared" : "");
     });

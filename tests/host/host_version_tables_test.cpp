@@ -33,11 +33,15 @@ TEST(HostLabel, OlderPlatforms) {
 }
 
 TEST(HostLabel, NtVersionsTakeTheirBitnessForm) {
-  struct Row { std::uint32_t major, minor; const char* x86; const char* wide; };
+  struct Row {
+    std::uint32_t major, minor;
+    const char* x86;
+    const char* wide;
+  };
   const Row rows[] = {
-      {5, 0, "WIN2000", "WIN2000"}, {5, 1, "WINXP", "WINXP"},
-      {5, 2, "WIN2003", "WIN2003X64"}, {6, 0, "VISTA", "VISTAX64"},
-      {6, 1, "WIN7", "WIN7X64"}, {6, 2, "WIN8", "WIN8X64"}, {6, 3, "WIN8", "WIN8X64"},
+      {5, 0, "WIN2000", "WIN2000"}, {5, 1, "WINXP", "WINXP"},  {5, 2, "WIN2003", "WIN2003X64"},
+      {6, 0, "VISTA", "VISTAX64"},  {6, 1, "WIN7", "WIN7X64"}, {6, 2, "WIN8", "WIN8X64"},
+      {6, 3, "WIN8", "WIN8X64"},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(HostLabelFromVersion(kNt, row.major, row.minor, kX86), row.x86) << row.major << "." << row.minor;
@@ -62,9 +66,9 @@ TEST(HostLabel, VersionsOutsideTheTableAreEmpty) {
 
 TEST(HostClass, EveryLabelHasItsGeneration) {
   const std::pair<const char*, int> rows[] = {
-      {"WIN2000", 1}, {"WINXP", 2}, {"WIN2003", 3}, {"WIN2003X64", 3},
-      {"VISTA", 4}, {"VISTAX64", 4}, {"WIN7", 5}, {"WIN7X64", 5}, {"WIN8", 6}, {"WIN8X64", 6},
-      {"", 0}, {"WIN31", 0}, {"WIN95", 0}, {"WIN98", 0}, {"WINME", 0}, {"WINNT", 0},
+      {"WIN2000", 1}, {"WINXP", 2},   {"WIN2003", 3}, {"WIN2003X64", 3}, {"VISTA", 4}, {"VISTAX64", 4},
+      {"WIN7", 5},    {"WIN7X64", 5}, {"WIN8", 6},    {"WIN8X64", 6},    {"", 0},      {"WIN31", 0},
+      {"WIN95", 0},   {"WIN98", 0},   {"WINME", 0},   {"WINNT", 0},
   };
   for (const auto& [label, hostClass] : rows) EXPECT_EQ(HostClassFromLabel(label), hostClass) << label;
 }
@@ -78,9 +82,14 @@ TEST(HostClass, MatchesWholeLabelsCaseSensitively) {
 
 TEST(HostIdentification, EdgeCasesFromVersionToClass) {
   // Itanium reporting 6.0, another architecture reporting 6.2, an x64 5.2.
-  const struct { std::uint16_t arch; std::uint32_t major, minor; const char* label; int hostClass; } cases[] = {
-      {6, 6, 0, "VISTAX64", 4}, {12, 6, 2, "WIN8X64", 6}, {9, 5, 2, "WIN2003X64", 3},
-      {9, 6, 1, "WIN7X64", 5}, {0, 6, 1, "WIN7", 5}, {0, 5, 0, "WIN2000", 1}, {9, 10, 0, "", 0},
+  const struct {
+    std::uint16_t arch;
+    std::uint32_t major, minor;
+    const char* label;
+    int hostClass;
+  } cases[] = {
+      {6, 6, 0, "VISTAX64", 4}, {12, 6, 2, "WIN8X64", 6}, {9, 5, 2, "WIN2003X64", 3}, {9, 6, 1, "WIN7X64", 5},
+      {0, 6, 1, "WIN7", 5},     {0, 5, 0, "WIN2000", 1},  {9, 10, 0, "", 0},
   };
   for (const auto& c : cases) {
     const std::string label = HostLabelFromVersion(kNt, c.major, c.minor, BitnessCodeFromArchitecture(c.arch));

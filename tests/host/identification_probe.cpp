@@ -20,9 +20,8 @@ int main(int argc, char** argv) {
 #pragma GCC diagnostic pop
   FILE* report = std::fopen(argv[1], "w");
   if (report == nullptr) return 3;
-  std::fprintf(report, "%d %s %d %d %lu %lu %lu", g_bitnessCode,
-               g_hostLabel.empty() ? "-" : g_hostLabel.c_str(), classified ? 1 : 0, g_hostClass,
-               version.dwPlatformId, version.dwMajorVersion, version.dwMinorVersion);
+  std::fprintf(report, "%d %s %d %d %lu %lu %lu", g_bitnessCode, g_hostLabel.empty() ? "-" : g_hostLabel.c_str(),
+               classified ? 1 : 0, g_hostClass, version.dwPlatformId, version.dwMajorVersion, version.dwMinorVersion);
   std::fclose(report);
   return 0;
 }

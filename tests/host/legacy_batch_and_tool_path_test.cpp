@@ -14,14 +14,12 @@ TEST(LegacyPortClosingBatch, SevenLinesWordForWordWith138Before137AndNo136) {
   EXPECT_STREQ(commands[0], "netsh firewall set opmode enable");
   const char* ports[] = {"445", "135", "138", "137", "139"};
   for (int i = 0; i < 5; ++i) {
-    const std::string expected = std::string("netsh firewall set portopening protocol = ALL port = ") +
-                                 ports[i] + " name = " + ports[i] +
-                                 " mode = DISABLE scope = ALL profile = ALL";
+    const std::string expected = std::string("netsh firewall set portopening protocol = ALL port = ") + ports[i] +
+                                 " name = " + ports[i] + " mode = DISABLE scope = ALL profile = ALL";
     EXPECT_EQ(commands[i + 1], expected) << i + 1;
   }
   // File and Printer Sharing last, once the port openings are closed.
-  EXPECT_STREQ(commands[6],
-               "netsh firewall set service type = FILEANDPRINT mode = DISABLE scope = ALL profile = ALL");
+  EXPECT_STREQ(commands[6], "netsh firewall set service type = FILEANDPRINT mode = DISABLE scope = ALL profile = ALL");
   for (const char* line : commands) EXPECT_EQ(std::string(line).find("136"), std::string::npos);
 }
 
@@ -66,8 +64,8 @@ TEST(SystemToolPath, NamesTheToolInsideTheSystemDirectory) {
 TEST(SystemToolPath, RefusesWhatCouldEscapeTheSystemDirectory) {
   EXPECT_EQ(SystemToolPath("", "netsh firewall"), "");
   EXPECT_EQ(SystemToolPath("C:\\W", nullptr), "");
-  for (const char* line : {"", "   ", "\"\" x", "..\\netsh x", "C:\\Downloads\\netsh.exe x", "sub/netsh",
-                           "\"D:netsh\"", "..", ". x"}) {
+  for (const char* line :
+       {"", "   ", "\"\" x", "..\\netsh x", "C:\\Downloads\\netsh.exe x", "sub/netsh", "\"D:netsh\"", "..", ". x"}) {
     EXPECT_EQ(SystemToolPath("C:\\W", line), "") << line;
   }
 }

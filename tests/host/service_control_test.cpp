@@ -9,8 +9,8 @@
 
 namespace {
 
-using hosttest::ElapsedMsSince;
 using host::UniqueServiceHandle;
+using hosttest::ElapsedMsSince;
 
 // The service program built beside the tests, unless the service manager is
 // of the other bitness and cannot start it (QF_HOST_SERVICE_PROGRAM).
@@ -30,9 +30,8 @@ class TestService {
     binaryPath_ = hosttest::Quoted(ServiceProgram()) + " " + arguments;
     if (!manager_) return;
     service_.reset(CreateServiceA(manager_.get(), name_.c_str(), ("Quillfort test " + name_).c_str(),
-                                  SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, startType,
-                                  SERVICE_ERROR_IGNORE, binaryPath_.c_str(), nullptr, nullptr, nullptr,
-                                  nullptr, nullptr));
+                                  SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_IGNORE,
+                                  binaryPath_.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
   }
   ~TestService() {
     if (!service_) return;
@@ -70,8 +69,8 @@ class TestService {
   void EndProcess() {
     SERVICE_STATUS_PROCESS status = {};
     DWORD needed = 0;
-    if (!QueryServiceStatusEx(service_.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                              sizeof(status), &needed) ||
+    if (!QueryServiceStatusEx(service_.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
+                              &needed) ||
         status.dwProcessId == 0) {
       return;
     }
@@ -174,8 +173,7 @@ TEST(ServiceControl, ServiceThatStopsInsteadOfRunningEndsTheWait) {
 TEST(ServiceOutcome, MissingServiceNamesTheSystemError) {
   EXPECT_EQ(SetServiceStartTypeError("qfhost_no_such_service", SERVICE_AUTO_START),
             static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
-  EXPECT_EQ(SetServiceStartTypeError(nullptr, SERVICE_AUTO_START),
-            static_cast<unsigned long>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(SetServiceStartTypeError(nullptr, SERVICE_AUTO_START), static_cast<unsigned long>(ERROR_INVALID_PARAMETER));
   const ServiceStartOutcome outcome = StartServiceUntilRunning("qfhost_no_such_service");
   EXPECT_FALSE(outcome.accepted);
   EXPECT_EQ(ServiceStartFailureCode(outcome), static_cast<std::uint32_t>(ERROR_SERVICE_DOES_NOT_EXIST));

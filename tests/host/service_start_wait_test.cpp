@@ -4,8 +4,7 @@
 
 namespace {
 
-constexpr std::uint32_t kStopped = 1, kStartPending = 2, kStopPending = 3, kRunning = 4,
-                        kPaused = 7;
+constexpr std::uint32_t kStopped = 1, kStartPending = 2, kStopPending = 3, kRunning = 4, kPaused = 7;
 
 // Plays a service's reports through the wait, advancing time by each sleep
 // plus queryCostMs, and returns how many queries it took and the time spent.
@@ -76,17 +75,13 @@ TEST(ServiceStartWait, StoppingServiceEndsWhenStopped) {
 }
 
 TEST(ServiceStartWait, FrozenCheckpointGivesUpOnceTheHintHasPassed) {
-  const Outcome outcome = Play([](int, std::uint32_t) -> ServiceStatusSample {
-    return {kStartPending, 3, 1500};
-  });
+  const Outcome outcome = Play([](int, std::uint32_t) -> ServiceStatusSample { return {kStartPending, 3, 1500}; });
   EXPECT_EQ(outcome.queries, 3);  // at 0, 1500 (not yet longer), 3000
   EXPECT_EQ(outcome.elapsedMs, 3000u);
 }
 
 TEST(ServiceStartWait, ZeroHintStallStillGetsAGraceAndEndsWithoutSpinning) {
-  const Outcome outcome = Play([](int, std::uint32_t) -> ServiceStatusSample {
-    return {kStartPending, 0, 0};
-  }, 10);
+  const Outcome outcome = Play([](int, std::uint32_t) -> ServiceStatusSample { return {kStartPending, 0, 0}; }, 10);
   ASSERT_GT(outcome.queries, 0);
   EXPECT_LE(outcome.queries, 12);  // about one query per 100 ms, not thousands
   EXPECT_GT(outcome.elapsedMs, kServiceMinimumStallGraceMs);

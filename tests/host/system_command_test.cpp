@@ -29,9 +29,7 @@ class PlantedNetsh : public ::testing::Test {
       DeleteFileA((planted + ".ran").c_str());
     }
   }
-  bool PlantedRan() const {
-    return FileExists(besideProgram_ + ".ran") || FileExists(inCurrentDirectory_ + ".ran");
-  }
+  bool PlantedRan() const { return FileExists(besideProgram_ + ".ran") || FileExists(inCurrentDirectory_ + ".ran"); }
 
   hosttest::ScratchFolder folder_{"planted"};
   std::string besideProgram_;

@@ -37,9 +37,7 @@ DWORD WINAPI Control(DWORD control, DWORD, void*, void*) {
   return NO_ERROR;
 }
 
-DWORD Argument(int index) {
-  return index < g_argc ? std::strtoul(g_argv[index], nullptr, 10) : 0;
-}
+DWORD Argument(int index) { return index < g_argc ? std::strtoul(g_argv[index], nullptr, 10) : 0; }
 
 void RunUntilStopped() {
   Report(SERVICE_RUNNING, 0, 0);

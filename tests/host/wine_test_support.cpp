@@ -41,9 +41,7 @@ ScratchFolder::~ScratchFolder() {
   RemoveDirectoryA(path_.c_str());
 }
 
-bool FileExists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -59,8 +57,8 @@ long RunAndWait(const std::string& commandLine, DWORD timeoutMs, BOOL inheritHan
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION created = {};
   std::string mutableLine = commandLine;
-  if (!CreateProcessA(nullptr, &mutableLine[0], nullptr, nullptr, inheritHandles, CREATE_NO_WINDOW,
-                      nullptr, nullptr, &startup, &created)) {
+  if (!CreateProcessA(nullptr, &mutableLine[0], nullptr, nullptr, inheritHandles, CREATE_NO_WINDOW, nullptr, nullptr,
+                      &startup, &created)) {
     return -1;
   }
   const host::UniqueKernelHandle process(created.hProcess);
@@ -76,9 +74,7 @@ long RunAndWait(const std::string& commandLine, DWORD timeoutMs, BOOL inheritHan
 
 }  // namespace
 
-long RunToEnd(const std::string& commandLine, DWORD timeoutMs) {
-  return RunAndWait(commandLine, timeoutMs, FALSE);
-}
+long RunToEnd(const std::string& commandLine, DWORD timeoutMs) { return RunAndWait(commandLine, timeoutMs, FALSE); }
 
 long RunInheritingHandles(const std::string& commandLine, DWORD timeoutMs) {
   return RunAndWait(commandLine, timeoutMs, TRUE);
@@ -93,8 +89,7 @@ std::vector<DWORD> ChildProcesses(const char* exeName) {
   PROCESSENTRY32W entry = {};
   entry.dwSize = sizeof(entry);
   for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-    if (entry.th32ParentProcessID == GetCurrentProcessId() &&
-        lstrcmpiW(entry.szExeFile, wideName) == 0) {
+    if (entry.th32ParentProcessID == GetCurrentProcessId() && lstrcmpiW(entry.szExeFile, wideName) == 0) {
       ids.push_back(entry.th32ProcessID);
     }
   }
@@ -137,16 +132,17 @@ void StartDesktopProcessDetached() {
   if (ProcessRunning(L"explorer.exe")) return;
   // Null standard handles are not enough: Wine then hands down our own.
   SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-  const host::UniqueKernelHandle nul(CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                                 &inheritable, OPEN_EXISTING, 0, nullptr));
+  const host::UniqueKernelHandle nul(CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
+                                                 nullptr));
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = startup.hStdOutput = startup.hStdError = nul.get();
   char commandLine[] = "explorer.exe /desktop";
   PROCESS_INFORMATION created = {};
-  if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, nullptr,
-                      &startup, &created)) {
+  if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, nullptr, &startup,
+                      &created)) {
     return;
   }
   const host::UniqueKernelHandle process(created.hProcess);
@@ -163,8 +159,8 @@ MessageCounter::MessageCounter() {
   windowClass.hInstance = GetModuleHandleA(nullptr);
   windowClass.lpszClassName = kCounterClass;
   RegisterClassA(&windowClass);  // fails harmlessly when already registered
-  window_ = CreateWindowA(kCounterClass, "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
-                          GetModuleHandleA(nullptr), nullptr);
+  window_ = CreateWindowA(kCounterClass, "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr),
+                          nullptr);
   SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   // Drop whatever creating the window queued, so only our messages count.
   MSG message;

@@ -16,27 +16,46 @@ namespace qf::fwdouble {
 namespace {
 
 constexpr const char* kCallNames[] = {
-    "CreatePolicy2",          "CreateRule",
-    "CreateMgr",              "Policy2GetFirewallEnabled",
-    "Policy2PutFirewallEnabled", "Policy2GetRules",
+    "CreatePolicy2",
+    "CreateRule",
+    "CreateMgr",
+    "Policy2GetFirewallEnabled",
+    "Policy2PutFirewallEnabled",
+    "Policy2GetRules",
     "Policy2GetCurrentProfileTypes",
-    "RulesAdd",               "RulesGetNewEnum",
-    "EnumQueryEnumVariant",   "EnumNext",
-    "RulePutName",            "RulePutGrouping",
-    "RulePutDescription",     "RulePutDirection",
-    "RulePutAction",          "RulePutProtocol",
-    "RulePutLocalPorts",      "RulePutProfiles",
-    "RulePutEnabled",         "RuleGetEnabled",
-    "RuleGetAction",          "RuleGetDirection",
-    "RuleGetProtocol",        "RuleGetLocalPorts",
+    "RulesAdd",
+    "RulesGetNewEnum",
+    "EnumQueryEnumVariant",
+    "EnumNext",
+    "RulePutName",
+    "RulePutGrouping",
+    "RulePutDescription",
+    "RulePutDirection",
+    "RulePutAction",
+    "RulePutProtocol",
+    "RulePutLocalPorts",
+    "RulePutProfiles",
+    "RulePutEnabled",
+    "RuleGetEnabled",
+    "RuleGetAction",
+    "RuleGetDirection",
+    "RuleGetProtocol",
+    "RuleGetLocalPorts",
     "RuleGetProfiles",
-    "MgrGetLocalPolicy",      "PolicyGetCurrentProfile",
-    "ProfileGetFirewallEnabled", "ProfilePutFirewallEnabled",
-    "ProfileGetGloballyOpenPorts", "OpenPortsItem",
-    "OpenPortGetEnabled",     "ProfileGetExceptionsNotAllowed",
-    "ProfileGetServices",     "ServicesGetNewEnum",
-    "ServiceGetEnabled",      "ServiceGetGloballyOpenPorts",
-    "ServicePortsItem",       "ServicePortGetEnabled",
+    "MgrGetLocalPolicy",
+    "PolicyGetCurrentProfile",
+    "ProfileGetFirewallEnabled",
+    "ProfilePutFirewallEnabled",
+    "ProfileGetGloballyOpenPorts",
+    "OpenPortsItem",
+    "OpenPortGetEnabled",
+    "ProfileGetExceptionsNotAllowed",
+    "ProfileGetServices",
+    "ServicesGetNewEnum",
+    "ServiceGetEnabled",
+    "ServiceGetGloballyOpenPorts",
+    "ServicePortsItem",
+    "ServicePortGetEnabled",
 };
 static_assert(sizeof(kCallNames) / sizeof(kCallNames[0]) == static_cast<size_t>(Call::Count));
 
@@ -78,11 +97,8 @@ class DispatchDouble : public Interface {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                   UINT*) override {
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
     return E_NOTIMPL;
   }
 
@@ -386,9 +402,7 @@ class Policy2Double : public DispatchDouble<INetFwPolicy2> {
   HRESULT STDMETHODCALLTYPE get_NotificationsDisabled(NET_FW_PROFILE_TYPE2, VARIANT_BOOL*) override {
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE put_NotificationsDisabled(NET_FW_PROFILE_TYPE2, VARIANT_BOOL) override {
-    return E_NOTIMPL;
-  }
+  HRESULT STDMETHODCALLTYPE put_NotificationsDisabled(NET_FW_PROFILE_TYPE2, VARIANT_BOOL) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_UnicastResponsesToMulticastBroadcastDisabled(NET_FW_PROFILE_TYPE2,
                                                                              VARIANT_BOOL*) override {
     return E_NOTIMPL;
@@ -412,9 +426,7 @@ class Policy2Double : public DispatchDouble<INetFwPolicy2> {
   HRESULT STDMETHODCALLTYPE get_DefaultInboundAction(NET_FW_PROFILE_TYPE2, NET_FW_ACTION*) override {
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE put_DefaultInboundAction(NET_FW_PROFILE_TYPE2, NET_FW_ACTION) override {
-    return E_NOTIMPL;
-  }
+  HRESULT STDMETHODCALLTYPE put_DefaultInboundAction(NET_FW_PROFILE_TYPE2, NET_FW_ACTION) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_DefaultOutboundAction(NET_FW_PROFILE_TYPE2, NET_FW_ACTION*) override {
     return E_NOTIMPL;
   }
@@ -426,8 +438,7 @@ class Policy2Double : public DispatchDouble<INetFwPolicy2> {
 
  private:
   static bool IsSingleProfile(NET_FW_PROFILE_TYPE2 profile) {
-    return profile == NET_FW_PROFILE2_DOMAIN || profile == NET_FW_PROFILE2_PRIVATE ||
-           profile == NET_FW_PROFILE2_PUBLIC;
+    return profile == NET_FW_PROFILE2_DOMAIN || profile == NET_FW_PROFILE2_PRIVATE || profile == NET_FW_PROFILE2_PUBLIC;
   }
 };
 
@@ -667,9 +678,7 @@ class ProfileDouble : public DispatchDouble<INetFwProfile> {
       return S_OK;
     });
   }
-  HRESULT STDMETHODCALLTYPE get_AuthorizedApplications(INetFwAuthorizedApplications**) override {
-    return E_NOTIMPL;
-  }
+  HRESULT STDMETHODCALLTYPE get_AuthorizedApplications(INetFwAuthorizedApplications**) override { return E_NOTIMPL; }
 };
 
 class PolicyDouble : public DispatchDouble<INetFwPolicy> {
@@ -758,9 +767,12 @@ IUnknown* MakeMgr(const HostPtr& host) { return static_cast<INetFwMgr*>(new MgrD
 
 size_t ProfileIndex(NET_FW_PROFILE_TYPE2 profile) {
   switch (profile) {
-    case NET_FW_PROFILE2_DOMAIN: return 0;
-    case NET_FW_PROFILE2_PRIVATE: return 1;
-    default: return 2;
+    case NET_FW_PROFILE2_DOMAIN:
+      return 0;
+    case NET_FW_PROFILE2_PRIVATE:
+      return 1;
+    default:
+      return 2;
   }
 }
 
@@ -841,8 +853,7 @@ FirewallDoubles::FirewallDoubles() : host_(std::make_shared<FirewallHost>()) {
   for (const auto& entry : classes) {
     auto* factory = new ClassFactoryDouble(host_, entry.call, entry.maker);
     DWORD cookie = 0;
-    if (SUCCEEDED(CoRegisterClassObject(entry.clsid, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
-                                        &cookie))) {
+    if (SUCCEEDED(CoRegisterClassObject(entry.clsid, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie))) {
       cookies_.push_back(cookie);
     }
     factory->Release();
@@ -931,9 +942,7 @@ class AllocationSpy::Spy : public IMallocSpy {
   bool reallocating_ = false;
 };
 
-AllocationSpy::AllocationSpy() : spy_(new Spy) {
-  registered_ = SUCCEEDED(CoRegisterMallocSpy(spy_));
-}
+AllocationSpy::AllocationSpy() : spy_(new Spy) { registered_ = SUCCEEDED(CoRegisterMallocSpy(spy_)); }
 
 AllocationSpy::~AllocationSpy() {
   if (registered_) CoRevokeMallocSpy();

@@ -89,9 +89,9 @@ const char* CallName(Call call);
 
 // What an item of the rule enumeration is.
 enum class ItemKind {
-  Rule,            // a VT_DISPATCH rule object
-  NonRuleObject,   // a VT_DISPATCH object that has no INetFwRule
-  NonObject,       // a VT_I4 value that cannot become VT_DISPATCH
+  Rule,           // a VT_DISPATCH rule object
+  NonRuleObject,  // a VT_DISPATCH object that has no INetFwRule
+  NonObject,      // a VT_I4 value that cannot become VT_DISPATCH
 };
 
 // One rule of the host's policy, with every property the product touches.
@@ -218,9 +218,9 @@ class AllocationSpy {
   AllocationSpy& operator=(const AllocationSpy&) = delete;
 
   bool active() const;
-  long Live() const;          // blocks allocated while active and not freed
-  long Allocations() const;   // blocks allocated while active
-  long DoubleFrees() const;   // frees of spied blocks that were already freed
+  long Live() const;         // blocks allocated while active and not freed
+  long Allocations() const;  // blocks allocated while active
+  long DoubleFrees() const;  // frees of spied blocks that were already freed
 
  private:
   class Spy;
