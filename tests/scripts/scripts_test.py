@@ -2,6 +2,7 @@
 """summarize-tests counts a run as scripts/test leaves it; wine32-root check
 refuses a lane it cannot run."""
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -94,6 +95,31 @@ class Wine32Check(unittest.TestCase):
             # One line saying why: it becomes the skipped lane's reason.
             self.assertEqual(len(p.stdout.strip().splitlines()), 1, p.stdout)
             self.assertTrue(p.stdout.strip())
+
+
+class FormatCheck(unittest.TestCase):
+    """check-format names a misformatted file under src/, tests/ or testbed/ and fails."""
+
+    def check(self, files):
+        with tempfile.TemporaryDirectory() as root:
+            with open(os.path.join(SCRIPTS, "..", ".clang-format")) as style:
+                files = dict(files, **{".clang-format": style.read()})
+            for rel, text in files.items():
+                os.makedirs(os.path.dirname(os.path.join(root, rel)) or root, exist_ok=True)
+                with open(os.path.join(root, rel), "w") as f:
+                    f.write(text)
+            return subprocess.run([os.path.join(SCRIPTS, "check-format"), root], capture_output=True, text=True)
+
+    @unittest.skipUnless(shutil.which("clang-format-14"), "clang-format-14 not installed")
+    def test_names_each_misformatted_file(self):
+        good = "int F() { return 1; }\n"
+        bad = "int  F( ){return 1;}\n"
+        for folder in ("src", "tests", "testbed"):
+            result = self.check({f"{folder}/a.cpp": good, f"{folder}/b.h": bad})
+            self.assertEqual(result.returncode, 1, result.stdout)
+            self.assertIn(f"not formatted: {folder}/b.h", result.stdout)
+            self.assertNotIn("a.cpp", result.stdout)
+        self.assertEqual(self.check({"src/a.cpp": good, "docs/b.cpp": bad}).returncode, 0)
 
 
 if __name__ == "__main__":
