@@ -41,6 +41,18 @@ constexpr COLORREF kRed = 0x0000FF;
 const int kPortIds[] = {1001, 1002, 1004, 1003, 1005, 1006};  // 445 135 136 137 138 139
 const wchar_t* const kPortTexts[] = {L"445", L"135", L"136", L"137", L"138", L"139"};
 
+// The host tests' service program, unless the service manager is of the
+// other bitness and cannot start it (QF_HOST_SERVICE_PROGRAM).
+std::string ServiceProgram() {
+  char value[MAX_PATH];
+  const DWORD n = GetEnvironmentVariableA("QF_HOST_SERVICE_PROGRAM", value, MAX_PATH);
+  if (n > 0 && n < MAX_PATH) return std::string(value, n);
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string folder(path);
+  return folder.substr(0, folder.find_last_of('\\') + 1) + "..\\host\\qf_host_service.exe";
+}
+
 // A firewall service of the tests' own under the real name (MpsSvc or
 // SharedAccess), played by the host tests' service program; removed, process
 // and all, when the test ends.
@@ -48,11 +60,7 @@ class FirewallService {
  public:
   FirewallService(const char* name, const std::string& behaviour)
       : m_manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path);
-    folder = folder.substr(0, folder.find_last_of('\\') + 1);
-    const std::string command = "\"" + folder + "..\\host\\qf_host_service.exe\" " + behaviour;
+    const std::string command = "\"" + ServiceProgram() + "\" " + behaviour;
     if (m_manager == nullptr) return;
     // One left behind by a test that did not end cleanly goes first.
     if ((m_service = OpenServiceA(m_manager, name, SERVICE_ALL_ACCESS)) != nullptr) Remove();
