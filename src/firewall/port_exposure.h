@@ -101,12 +101,18 @@ class BlockTally {
 
 // ---- legacy profile --------------------------------------------------------
 
+constexpr long kNoServiceException = -1;
+constexpr long kFileAndPrintService = 0;
+
 // An opening of the current profile for a guarded port: a globally open
 // port or a port of a service exception. enabled nullopt: unreadable.
 struct LegacyOpening {
   long port = 0;
   long protocol = kProtocolTcp;
   std::optional<bool> enabled;
+  // The service exception it belongs to (NET_FW_SERVICE_TYPE: 0 File and
+  // Printer Sharing, 1 UPnP, 2 Remote Desktop), or none: a globally open port.
+  long serviceType = kNoServiceException;
 };
 
 struct LegacyProfileReading {
