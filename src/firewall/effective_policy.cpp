@@ -204,13 +204,17 @@ EffectivePolicy ComposeAdvancedPolicy(const AdvancedPolicyInput& input, const st
   switches.domainOn = merge.on[0];
   switches.privateOn = merge.on[1];
   switches.publicOn = merge.on[2];
-  const std::optional<std::size_t> excludedProfile =
-      inForceKnown ? FirstInForce(inForce, [&](std::size_t i) { return merge.excluded[i] != false; }) : std::nullopt;
-  if (excludedProfile && merge.excluded[*excludedProfile]) {
+  // An excluded interface, or excluded interfaces that could not be read.
+  const std::size_t excludedProfile =
+      inForceKnown
+          ? FirstInForce(inForce, [&](std::size_t i) { return merge.excluded[i] != false; }).value_or(kProfileCount)
+          : kProfileCount;
+  const bool excluding = excludedProfile < kProfileCount;
+  if (excluding && merge.excluded[excludedProfile]) {
     AddCause(policy,
-             std::string("Interfaces excluded from the firewall: ") + ProfileName(*excludedProfile) + " profile");
+             std::string("Interfaces excluded from the firewall: ") + ProfileName(excludedProfile) + " profile");
   }
-  policy.firewallOn = input.serviceRunning == true && AdvancedFirewallOn(switches) && !excludedProfile;
+  policy.firewallOn = input.serviceRunning == true && AdvancedFirewallOn(switches) && !excluding;
 
   // Nothing filters: every port reads open for the same reason.
   if (input.serviceRunning != true) {
@@ -231,10 +235,10 @@ EffectivePolicy ComposeAdvancedPolicy(const AdvancedPolicyInput& input, const st
     FillAll(policy, ports, verdict);
     return policy;
   }
-  if (excludedProfile) {
+  if (excluding) {
     PortVerdict verdict = Verdict(0, 0, false, Reason::InterfaceExcluded);
-    if (!merge.excluded[*excludedProfile].has_value()) verdict.reason = Reason::NotRead;
-    verdict.profile = ProfileName(*excludedProfile);
+    if (!merge.excluded[excludedProfile].has_value()) verdict.reason = Reason::NotRead;
+    verdict.profile = ProfileName(excludedProfile);
     FillAll(policy, ports, verdict);
     return policy;
   }
