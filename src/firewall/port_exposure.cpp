@@ -47,11 +47,11 @@ bool ProfilesInForceOn(const ProfileSwitches& switches) {
 }
 
 BlockTally::BlockTally(std::vector<long> ports, long currentProfiles)
-    : ports_(std::move(ports)), currentProfiles_(currentProfiles), blocked_(ports_.size(), {false, false}) {}
+    : ports_(std::move(ports)), currentProfiles_(currentProfiles), found_(ports_.size()) {}
 
 bool BlockTally::Needs(std::size_t slot) const {
-  for (const auto& port : blocked_) {
-    if (!port[slot]) return true;
+  for (const auto& port : found_) {
+    if (!port[slot].blocked) return true;
   }
   return false;
 }
@@ -59,17 +59,23 @@ bool BlockTally::Needs(std::size_t slot) const {
 bool BlockTally::Complete() const { return !Needs(kTcpSlot) && !Needs(kUdpSlot); }
 
 bool BlockTally::PortBlocked(std::size_t index) const {
-  return index < blocked_.size() && blocked_[index][kTcpSlot] && blocked_[index][kUdpSlot];
+  return index < found_.size() && found_[index][kTcpSlot].blocked && found_[index][kUdpSlot].blocked;
 }
 
-bool BlockTally::ProtocolBlocked(std::size_t index, long protocol) const {
-  if (index >= blocked_.size()) return false;
-  if (protocol == kProtocolTcp) return blocked_[index][kTcpSlot];
-  if (protocol == kProtocolUdp) return blocked_[index][kUdpSlot];
-  return false;
+bool BlockTally::ProtocolBlocked(std::size_t index, long protocol) const { return Finding(index, protocol).blocked; }
+
+SlotFinding BlockTally::Finding(std::size_t index, long protocol) const {
+  if (index >= found_.size()) return {};
+  if (protocol == kProtocolTcp) return found_[index][kTcpSlot];
+  if (protocol == kProtocolUdp) return found_[index][kUdpSlot];
+  return {};
 }
 
-void BlockTally::Examine(RuleProperties& rule) {
+void BlockTally::Examine(RuleProperties& rule, RuleReach& reach) { ExamineWith(rule, &reach); }
+
+void BlockTally::Examine(RuleProperties& rule) { ExamineWith(rule, nullptr); }
+
+void BlockTally::ExamineWith(RuleProperties& rule, RuleReach* reach) {
   if (!UsableProfiles(currentProfiles_) || Complete()) return;
   if (rule.Enabled() != std::optional<bool>(true)) return;
   if (rule.Direction() != kDirectionInbound) return;
@@ -86,11 +92,30 @@ void BlockTally::Examine(RuleProperties& rule) {
 
   const std::optional<std::wstring> localPorts = rule.LocalPorts();
   if (!localPorts) return;
+  std::vector<SlotFinding*> covered;
   for (std::size_t i = 0; i < ports_.size(); ++i) {
-    const bool wanted = (tcp && !blocked_[i][kTcpSlot]) || (udp && !blocked_[i][kUdpSlot]);
-    if (!wanted || !LocalPortsCoverPort(*localPorts, ports_[i])) continue;
-    if (tcp) blocked_[i][kTcpSlot] = true;
-    if (udp) blocked_[i][kUdpSlot] = true;
+    const bool tcpWanted = tcp && !found_[i][kTcpSlot].blocked;
+    const bool udpWanted = udp && !found_[i][kUdpSlot].blocked;
+    if ((!tcpWanted && !udpWanted) || !LocalPortsCoverPort(*localPorts, ports_[i])) continue;
+    if (tcpWanted) covered.push_back(&found_[i][kTcpSlot]);
+    if (udpWanted) covered.push_back(&found_[i][kUdpSlot]);
+  }
+  if (covered.empty() || !reach) {
+    for (SlotFinding* slot : covered) *slot = {true, {}, Narrowing::None};
+    return;
+  }
+
+  const Narrowing narrowing = FirstNarrowing(*reach);
+  bool named = false;
+  std::wstring name;
+  for (SlotFinding* slot : covered) {
+    // A narrowed rule is kept as the reason only where no earlier one is.
+    if (narrowing != Narrowing::None && slot->narrowing != Narrowing::None) continue;
+    if (!named) {
+      name = reach->Name().value_or(std::wstring());
+      named = true;
+    }
+    *slot = {narrowing == Narrowing::None, name, narrowing};
   }
 }
 

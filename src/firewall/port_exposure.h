@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "firewall/rule_reach.h"
+
 namespace qf::firewall {
 
 constexpr long kProtocolTcp = 6;
@@ -55,15 +57,29 @@ class RuleProperties {
   ~RuleProperties() = default;
 };
 
+// What the walk found for one port and protocol: the rule that blocks it, or
+// else the first rule that would have but for its reach (narrowing says how).
+struct SlotFinding {
+  bool blocked = false;
+  std::wstring rule;  // empty when no rule was found, or its name was not read
+  Narrowing narrowing = Narrowing::None;
+};
+
 // Collects, over a walk of the rules, which ports some rule blocks for TCP
 // and which for UDP. A rule counts for a port and protocol only when it is
-// enabled, inbound, block, for that protocol or any, covers the port and
-// applies to every profile in force. Properties are read cheapest first and
-// the rule is dropped as soon as it can add nothing.
+// enabled, inbound, block, for that protocol or any, covers the port,
+// applies to every profile in force and reaches every peer on every path.
+// Properties are read cheapest first and the rule is dropped as soon as it
+// can add nothing; the reach is read only for a rule that would otherwise
+// count.
 class BlockTally {
  public:
   BlockTally(std::vector<long> ports, long currentProfiles);
 
+  // The whole test, reach included.
+  void Examine(RuleProperties& rule, RuleReach& reach);
+  // Without the reach: for readers that cannot see it yet. Such a rule
+  // counts whatever its addresses, program or interfaces.
   void Examine(RuleProperties& rule);
   // Every port blocked for both protocols: no later rule can change a thing.
   bool Complete() const;
@@ -71,16 +87,22 @@ class BlockTally {
   bool PortBlocked(std::size_t index) const;
   // Blocked for the one protocol (6 or 17) by the rules examined so far.
   bool ProtocolBlocked(std::size_t index, long protocol) const;
+  // The finding for the one protocol (6 or 17); an empty finding otherwise.
+  SlotFinding Finding(std::size_t index, long protocol) const;
   std::size_t size() const { return ports_.size(); }
 
  private:
   bool Needs(std::size_t slot) const;
+  void ExamineWith(RuleProperties& rule, RuleReach* reach);
   std::vector<long> ports_;
   long currentProfiles_;
-  std::vector<std::array<bool, 2>> blocked_;  // [port][0 TCP, 1 UDP]
+  std::vector<std::array<SlotFinding, 2>> found_;  // [port][0 TCP, 1 UDP]
 };
 
 // ---- legacy profile --------------------------------------------------------
+
+constexpr long kNoServiceException = -1;
+constexpr long kFileAndPrintService = 0;
 
 // An opening of the current profile for a guarded port: a globally open
 // port or a port of a service exception. enabled nullopt: unreadable.
@@ -88,6 +110,9 @@ struct LegacyOpening {
   long port = 0;
   long protocol = kProtocolTcp;
   std::optional<bool> enabled;
+  // The service exception it belongs to (NET_FW_SERVICE_TYPE: 0 File and
+  // Printer Sharing, 1 UPnP, 2 Remote Desktop), or none: a globally open port.
+  long serviceType = kNoServiceException;
 };
 
 struct LegacyProfileReading {
