@@ -1,24 +1,29 @@
 // Reference counting, QueryInterface and the IDispatch members for the
-// testbed's COM objects. The objects are reached through their vtables
-// only, so IDispatch offers no type information and no late binding.
+// simulated firewall objects. The objects are reached through their vtables
+// only, so IDispatch offers no type information and no late binding. Each
+// object counts itself and its references on its host.
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
 #include <new>
+#include <utility>
 
-#include "fw_objects_win.h"
+#include "host_access_win.h"
 
 namespace testbed {
 
 // IUnknown for an object that offers one interface (and what AlsoAnswers
-// adds), holding a lock on the module while it lives.
+// adds).
 template <typename Interface>
 class CountedObject : public Interface {
  public:
-  CountedObject() { AddModuleLock(); }
-  virtual ~CountedObject() { RemoveModuleLock(); }
+  explicit CountedObject(HostPtr host) : host_(std::move(host)) {
+    host_->CountObject(1);
+    host_->CountReference(1);
+  }
+  virtual ~CountedObject() { host_->CountObject(-1); }
   CountedObject(const CountedObject&) = delete;
   CountedObject& operator=(const CountedObject&) = delete;
 
@@ -32,8 +37,12 @@ class CountedObject : public Interface {
     *out = nullptr;
     return E_NOINTERFACE;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) AddRef() override {
+    host_->CountReference(1);
+    return ++refs_;
+  }
   STDMETHODIMP_(ULONG) Release() override {
+    host_->CountReference(-1);
     ULONG left = --refs_;
     if (left == 0) delete this;
     return left;
@@ -41,14 +50,18 @@ class CountedObject : public Interface {
 
  protected:
   virtual bool AlsoAnswers(REFIID) const { return false; }
+  HostAccess& host() const { return *host_; }
+  const HostPtr& hostPtr() const { return host_; }
 
  private:
+  HostPtr host_;
   std::atomic<ULONG> refs_{1};
 };
 
 template <typename Interface>
 class DispatchObject : public CountedObject<Interface> {
  public:
+  using CountedObject<Interface>::CountedObject;
   STDMETHODIMP GetTypeInfoCount(UINT* count) override {
     if (!count) return E_POINTER;
     *count = 0;

@@ -5,37 +5,63 @@
 #include <netfw.h>
 #include <olectl.h>
 
+#include <atomic>
+#include <new>
 #include <string>
 
 #include "com_object_win.h"
-#include "fw_objects_win.h"
+#include "file_host_win.h"
 #include "win_util.h"
 
 namespace testbed {
 namespace {
 
 HMODULE g_module = nullptr;
+// Class objects alive and LockServer locks; the firewall objects count
+// themselves on the host.
+std::atomic<long> g_locks{0};
 
-using Creator = HRESULT (*)(REFIID, void**);
+using Creator = HRESULT (*)(const HostPtr&, REFIID, void**);
 
-class ClassFactory final : public CountedObject<IClassFactory> {
+class ClassFactory final : public IClassFactory {
  public:
-  explicit ClassFactory(Creator create) : create_(create) {}
+  explicit ClassFactory(Creator create) : create_(create) { ++g_locks; }
+  ~ClassFactory() { --g_locks; }
+  ClassFactory(const ClassFactory&) = delete;
+  ClassFactory& operator=(const ClassFactory&) = delete;
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
+      *out = static_cast<IClassFactory*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
     if (out) *out = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    return create_(iid, out);
+    return create_(FileHost(), iid, out);
   }
   STDMETHODIMP LockServer(BOOL lock) override {
     if (lock)
-      AddModuleLock();
+      ++g_locks;
     else
-      RemoveModuleLock();
+      --g_locks;
     return S_OK;
   }
 
  private:
   Creator create_;
+  std::atomic<ULONG> refs_{1};
 };
 
 struct ServedClass {
@@ -77,7 +103,7 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
   return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-STDAPI DllCanUnloadNow() { return LiveObjectCount() == 0 ? S_OK : S_FALSE; }
+STDAPI DllCanUnloadNow() { return g_locks == 0 && FileHost()->LiveObjects() == 0 ? S_OK : S_FALSE; }
 
 // Points the three classes at this DLL, replacing Wine's own registration.
 STDAPI DllRegisterServer() {
