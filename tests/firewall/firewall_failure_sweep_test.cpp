@@ -169,7 +169,7 @@ TEST_F(FirewallDoublesTest, PolicyWithoutItsServiceFailsEveryStepAndSaysSo) {
     EXPECT_FALSE(firewall.AddBlockRule(6, L"139"));
     EXPECT_EQ(out.Take(),
               "put_FirewallEnabled failed for Public: 0x800706d9\n"
-              "get_CurrentProfileTypes failed: 0x800706d9\n"
+              "get_FirewallEnabled failed for Public: 0x800706d9\n"
               "Failed to add firewall rule to the firewall rules collection : 0x800706d9\n");
     EXPECT_EQ(host().rules.size(), 1u);
     EXPECT_FALSE(host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC));
