@@ -80,6 +80,56 @@ class DispatchObject : public CountedObject<Interface> {
   bool AlsoAnswers(REFIID iid) const override { return IsEqualIID(iid, IID_IDispatch) != FALSE; }
 };
 
+// The class object of one firewall class over a host. Its own references
+// are COM's business and stay out of the host's count; where locks is given
+// (a server module), it holds one while it lives, as LockServer does.
+class ClassFactory final : public IClassFactory {
+ public:
+  using Creator = HRESULT (*)(const HostPtr&, REFIID, void**);
+  ClassFactory(HostPtr host, Creator create, std::atomic<long>* locks = nullptr)
+      : host_(std::move(host)), create_(create), locks_(locks) {
+    if (locks_) ++*locks_;
+  }
+  ~ClassFactory() {
+    if (locks_) --*locks_;
+  }
+  ClassFactory(const ClassFactory&) = delete;
+  ClassFactory& operator=(const ClassFactory&) = delete;
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
+      *out = static_cast<IClassFactory*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (outer) return CLASS_E_NOAGGREGATION;
+    return create_(host_, iid, out);
+  }
+  STDMETHODIMP LockServer(BOOL lock) override {
+    if (locks_) lock ? ++*locks_ : --*locks_;
+    return S_OK;
+  }
+
+ private:
+  HostPtr host_;
+  Creator create_;
+  std::atomic<long>* locks_;
+  std::atomic<ULONG> refs_{1};
+};
+
 // Hands a new object (holding one reference) out as the requested interface.
 template <typename Object>
 HRESULT HandOut(Object* object, REFIID iid, void** out) {

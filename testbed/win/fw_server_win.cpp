@@ -21,48 +21,7 @@ HMODULE g_module = nullptr;
 // themselves on the host.
 std::atomic<long> g_locks{0};
 
-using Creator = HRESULT (*)(const HostPtr&, REFIID, void**);
-
-class ClassFactory final : public IClassFactory {
- public:
-  explicit ClassFactory(Creator create) : create_(create) { ++g_locks; }
-  ~ClassFactory() { --g_locks; }
-  ClassFactory(const ClassFactory&) = delete;
-  ClassFactory& operator=(const ClassFactory&) = delete;
-
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-      *out = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-    if (out) *out = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    return create_(FileHost(), iid, out);
-  }
-  STDMETHODIMP LockServer(BOOL lock) override {
-    if (lock)
-      ++g_locks;
-    else
-      --g_locks;
-    return S_OK;
-  }
-
- private:
-  Creator create_;
-  std::atomic<ULONG> refs_{1};
-};
+using Creator = ClassFactory::Creator;
 
 struct ServedClass {
   const CLSID* clsid;
@@ -99,7 +58,8 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
   for (const auto& c : kClasses)
-    if (IsEqualCLSID(clsid, *c.clsid)) return HandOut(new (std::nothrow) ClassFactory(c.create), iid, out);
+    if (IsEqualCLSID(clsid, *c.clsid))
+      return HandOut(new (std::nothrow) ClassFactory(FileHost(), c.create, &g_locks), iid, out);
   return CLASS_E_CLASSNOTAVAILABLE;
 }
 

@@ -2,47 +2,10 @@
 
 #include <utility>
 
+#include "com_object_win.h"
+
 namespace testbed {
 namespace {
-
-// Class object; its own references are the COM registration's business and
-// stay out of the host's count.
-class ClassFactory final : public IClassFactory {
- public:
-  using Creator = HRESULT (*)(const HostPtr&, REFIID, void**);
-  ClassFactory(HostPtr host, Creator create) : host_(std::move(host)), create_(create) {}
-  ClassFactory(const ClassFactory&) = delete;
-  ClassFactory& operator=(const ClassFactory&) = delete;
-
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-      *out = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-  STDMETHODIMP_(ULONG) Release() override {
-    const LONG left = InterlockedDecrement(&refs_);
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
-  }
-  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    return create_(host_, iid, out);
-  }
-  STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-
- private:
-  HostPtr host_;
-  Creator create_;
-  LONG refs_ = 1;
-};
 
 std::string StateName(Call call) { return CallName(call); }
 
