@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 
 namespace testbed {
 namespace {
@@ -256,6 +257,7 @@ void ReadServiceException(Record& r, HostState& s) {
 
 void ReadFirewall(Record& r, HostState& s) {
   for (int i = 0; i < kProfileCount; ++i) s.firewallOn[i] = r.TakeFlag(kProfileNames[i], false);
+  s.firewallNeedsService = r.TakeFlag("needs-service", false);
   s.heldByGroupPolicy = r.TakeNumber("group-policy", 0);
   if (s.heldByGroupPolicy < 0 || s.heldByGroupPolicy > 7) r.Fail("bad group-policy");
 }
@@ -268,6 +270,46 @@ void ReadFaults(Record& r, HostState& s) {
   std::string changes = r.TakeText("changes", "allow");
   if (changes != "allow" && changes != "deny") return r.Fail("bad changes setting " + changes);
   s.denyChanges = changes == "deny";
+}
+
+// Hexadecimal with 0x (as HRESULTs are written) or decimal.
+std::optional<long> ParseCode(std::string_view text) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  unsigned long value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value > 0xFFFFFFFFUL)
+    return std::nullopt;
+  return static_cast<long>(static_cast<int32_t>(static_cast<uint32_t>(value)));
+}
+
+std::string CodeText(long code) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text = "0x";
+  const auto value = static_cast<uint32_t>(code);
+  for (int shift = 28; shift >= 0; shift -= 4) text += kDigits[(value >> shift) & 0xF];
+  return text;
+}
+
+void ReadPlannedFault(Record& r, HostState& s) {
+  PlannedFault fault;
+  fault.call = r.TakeText("call");
+  if (fault.call.empty()) return r.Fail("fault without call");
+  fault.nth = static_cast<int>(r.TakeNumber("nth", 0));
+  auto hr = ParseCode(r.TakeText("hr", "0"));
+  if (!hr) return r.Fail("bad fault hr");
+  fault.hr = *hr;
+  if (auto value = r.Take("value")) {
+    fault.value = ParseCode(*value);
+    if (!fault.value) return r.Fail("bad fault value");
+  }
+  fault.rule = r.TakeText("rule");
+  fault.seen = static_cast<int>(r.TakeNumber("seen", 0));
+  if (fault.nth < 0 || fault.seen < 0) return r.Fail("bad fault count");
+  s.faultPlan.push_back(std::move(fault));
 }
 
 void ReadNetsh(Record& r, HostState& s) {
@@ -339,6 +381,13 @@ void ReadOpenPort(Record& r, HostState& s) {
 
 void ReadRule(Record& r, HostState& s) {
   FirewallRule rule;
+  const std::string item = r.TakeText("item", "rule");
+  if (item == "object")
+    rule.item = RuleItem::Object;
+  else if (item == "value")
+    rule.item = RuleItem::Value;
+  else if (item != "rule")
+    return r.Fail("bad rule item " + item);
   rule.name = r.TakeText("name");
   rule.description = r.TakeText("description");
   rule.grouping = r.TakeText("grouping");
@@ -403,6 +452,28 @@ const ServiceException* HostState::FindServiceException(LegacyProfile profile, S
 
 const OpenPort* HostState::FindOpenPort(LegacyProfile profile, long port, long protocol) const {
   return const_cast<HostState*>(this)->FindOpenPort(profile, port, protocol);
+}
+
+bool HostState::ServiceRunning(std::string_view name) const {
+  const ServiceSetup* service = FindService(name);
+  return service && service->recordedState == "running";
+}
+
+bool PlansFor(const std::vector<PlannedFault>& plan, std::string_view call) {
+  return std::any_of(plan.begin(), plan.end(), [&](const PlannedFault& f) { return f.call == call; });
+}
+
+PlannedAnswer TakePlannedAnswer(std::vector<PlannedFault>& plan, std::string_view call, std::string_view rule) {
+  PlannedAnswer answer;
+  bool answered = false;
+  for (PlannedFault& fault : plan) {
+    if (fault.call != call || (!fault.rule.empty() && fault.rule != rule)) continue;
+    ++fault.seen;
+    if (answered || (fault.nth != 0 && fault.nth != fault.seen)) continue;
+    answer = {fault.hr, fault.value};
+    answered = true;
+  }
+  return answer;
 }
 
 long HostState::CurrentProfileTypes() const {
@@ -535,6 +606,7 @@ std::string SerializeState(const HostState& s) {
     LineWriter line(out, "firewall");
     for (int i = 0; i < kProfileCount; ++i) line.Field(kProfileNames[i], s.firewallOn[i] ? "on" : "off");
     if (s.heldByGroupPolicy) line.Field("group-policy", s.heldByGroupPolicy);
+    if (s.firewallNeedsService) line.Flag("needs-service", true);
   }
   {
     LineWriter line(out, "faults");
@@ -543,6 +615,13 @@ std::string SerializeState(const HostState& s) {
         .Field("refuse-add", s.refuseAddNumber)
         .Field("adds", s.addsSeen);
     if (s.denyChanges) line.Field("changes", "deny");
+  }
+  for (const auto& f : s.faultPlan) {
+    LineWriter line(out, "fault");
+    line.Field("call", f.call).Field("nth", f.nth).Field("hr", CodeText(f.hr));
+    if (f.value) line.Field("value", CodeText(*f.value));
+    if (!f.rule.empty()) line.Field("rule", f.rule);
+    line.Field("seen", f.seen);
   }
   LineWriter(out, "legacy-exceptions")
       .Field("domain", s.ExceptionsNotAllowed(LegacyProfile::Domain) ? "none" : "allowed")
@@ -579,9 +658,10 @@ std::string SerializeState(const HostState& s) {
         .Field("scope", e.scope)
         .Field("ports", ports);
   }
-  for (const auto& r : s.rules)
-    LineWriter(out, "rule")
-        .Field("name", r.name)
+  for (const auto& r : s.rules) {
+    LineWriter line(out, "rule");
+    if (r.item != RuleItem::Rule) line.Field("item", r.item == RuleItem::Object ? "object" : "value");
+    line.Field("name", r.name)
         .Field("description", r.description)
         .Field("grouping", r.grouping)
         .Field("application", r.applicationName)
@@ -598,6 +678,7 @@ std::string SerializeState(const HostState& s) {
         .Field("profiles", r.profiles)
         .Flag("enabled", r.enabled)
         .Flag("edge-traversal", r.edgeTraversal);
+  }
   for (const auto& line : s.netshLog) LineWriter(out, "netsh-log").Field("line", line);
   for (const auto& v : s.services) {
     if (!v.scm) continue;
@@ -635,6 +716,8 @@ ParseResult ParseState(std::string_view text) {
       ReadFaults(r, state);
     else if (r.kind == "netsh")
       ReadNetsh(r, state);
+    else if (r.kind == "fault")
+      ReadPlannedFault(r, state);
     else if (r.kind == "service")
       ReadService(r, state);
     else if (r.kind == "legacy-exceptions")

@@ -23,9 +23,15 @@ enum class LegacyProfile { Domain = 0, Standard = 1 };
 long ProfileBit(Profile profile);
 std::optional<Profile> ProfileFromBit(long bit);
 
+// What an entry of the rule collection's enumeration is: a rule, or (a
+// damaged store, a third-party provider) an object without INetFwRule, or
+// a value that is no object at all.
+enum class RuleItem { Rule, Object, Value };
+
 // A rule of the advanced policy. Defaults are those of a freshly created
 // rule object on Windows: inbound, allow, any protocol, all profiles, disabled.
 struct FirewallRule {
+  RuleItem item = RuleItem::Rule;
   std::string name;
   std::string description;
   std::string grouping;
@@ -111,6 +117,32 @@ struct ServiceSetup {
 
 enum class NetshMode { Normal, Fail, Hang };
 
+// A planned answer of the firewall objects. The nth call (1-based, counted
+// in seen since it was planned; 0: every call) of the named method answers
+// hr: a failure at once, without doing anything; a success code after doing
+// the work. Where value is set, the method hands out that value instead of
+// the state's (a VARIANT_BOOL of 1, say). With rule set, only calls on the
+// rule of that name count and answer.
+struct PlannedFault {
+  std::string call;  // the method as the objects name it, e.g. "RulesAdd"
+  int nth = 0;
+  long hr = 0;  // an HRESULT
+  std::optional<long> value;
+  std::string rule;
+  int seen = 0;
+};
+
+struct PlannedAnswer {
+  long hr = 0;
+  std::optional<long> value;
+};
+
+// True when some fault is planned for the method.
+bool PlansFor(const std::vector<PlannedFault>& plan, std::string_view call);
+// Counts a call of the method (on the named rule, if any) against the plan
+// and gives the first planned answer it meets; hr 0 where none applies.
+PlannedAnswer TakePlannedAnswer(std::vector<PlannedFault>& plan, std::string_view call, std::string_view rule);
+
 struct NetshSetup {
   NetshMode mode = NetshMode::Normal;
   int hangSeconds = 30;
@@ -139,6 +171,12 @@ struct HostState {
   // A standard user's view: everything reads, every firewall change (COM
   // puts, rule adds and removals, netsh commands) is refused.
   bool denyChanges = false;
+  // Faults planned for single methods of the firewall objects.
+  std::vector<PlannedFault> faultPlan;
+  // The firewall objects answer only while their service runs (MpsSvc for
+  // the advanced policy, SharedAccess for the legacy manager), as Windows
+  // does; off, they answer whatever the services do.
+  bool firewallNeedsService = false;
   NetshSetup netsh;
   std::vector<ServiceSetup> services;
   std::vector<OpenPort> openPorts;
@@ -161,6 +199,8 @@ struct HostState {
   const OpenPort* FindOpenPort(LegacyProfile profile, long port, long protocol) const;
   ServiceException* FindServiceException(LegacyProfile profile, ServiceType type);
   const ServiceException* FindServiceException(LegacyProfile profile, ServiceType type) const;
+  // A service the state lists whose double recorded it running.
+  bool ServiceRunning(std::string_view name) const;
   // NET_FW_PROFILE_TYPE2 bits of every profile in force.
   long CurrentProfileTypes() const;
   bool ExceptionsNotAllowed(LegacyProfile p) const { return exceptionsNotAllowed[static_cast<int>(p)]; }

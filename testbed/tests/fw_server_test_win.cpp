@@ -10,6 +10,7 @@
 #include <string>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -617,6 +618,85 @@ TEST_F(ServerTest, PolicyRefusesExactlyTheConfiguredAdd) {
   EXPECT_EQ(s.rules[0].name, "one");
   EXPECT_EQ(s.rules[1].name, "three");
   EXPECT_EQ(s.addsSeen, 3);
+}
+
+// A fault planned in the host file: counted only by the method it names,
+// from its planning on, in every process; a success code still does the work.
+TEST_F(ServerTest, FaultsPlannedInTheFileAnswerTheirCallAndAreCountedThere) {
+  HostState s = Read();
+  s.faultPlan.push_back(PlannedFault{"RulesAdd", 2, E_ACCESSDENIED, std::nullopt, "", 0});
+  s.faultPlan.push_back(PlannedFault{"Policy2GetFirewallEnabled", 0, S_FALSE, VARIANT_TRUE, "", 0});
+  ASSERT_TRUE(WriteState(s));
+  ComPtr<INetFwPolicy2> policy;
+  ComPtr<INetFwRules> rules;
+  ASSERT_EQ(Create(CLSID_NetFwPolicy2, policy), S_OK);
+  ASSERT_EQ(policy->get_Rules(&rules), S_OK);
+  EXPECT_EQ(rules->Add(NewBlockRule(L"one", 6, L"445").Get()), S_OK);
+  EXPECT_EQ(rules->Add(NewBlockRule(L"two", 17, L"445").Get()), E_ACCESSDENIED);
+  EXPECT_EQ(rules->Add(NewBlockRule(L"three", 6, L"135").Get()), S_OK);
+  VARIANT_BOOL on = VARIANT_FALSE;
+  EXPECT_EQ(policy->get_FirewallEnabled(NET_FW_PROFILE2_PUBLIC, &on), S_FALSE);
+  EXPECT_EQ(on, VARIANT_TRUE);  // the planned value, not the state's
+  s = Read();
+  ASSERT_EQ(s.rules.size(), 2u);
+  EXPECT_EQ(s.rules[1].name, "three");
+  ASSERT_EQ(s.faultPlan.size(), 2u);
+  EXPECT_EQ(s.faultPlan[0].seen, 3);
+  EXPECT_EQ(s.faultPlan[1].seen, 1);
+}
+
+// The policy answers while its service runs, and fails as Windows does
+// (EPT_S_NOT_REGISTERED) while it is stopped or missing; creation and new
+// rule objects do not need it.
+TEST_F(ServerTest, PolicyCallsFailWhileTheFirewallServiceIsStoppedOrMissing) {
+  for (const char* state : {"stopped", "missing", "running"}) {
+    SCOPED_TRACE(state);
+    HostState s = Read();
+    s.firewallNeedsService = true;
+    s.services.clear();
+    if (std::string(state) != "missing") {
+      s.services.push_back(ServiceSetup{});
+      s.services.back().name = "MpsSvc";
+      s.services.back().recordedState = state;
+    }
+    ASSERT_TRUE(WriteState(s));
+    const HRESULT expected = std::string(state) == "running" ? S_OK : HRESULT_FROM_WIN32(EPT_S_NOT_REGISTERED);
+    ComPtr<INetFwPolicy2> policy;
+    ComPtr<INetFwRules> rules;
+    ASSERT_EQ(Create(CLSID_NetFwPolicy2, policy), S_OK);
+    VARIANT_BOOL on = VARIANT_FALSE;
+    EXPECT_EQ(policy->get_FirewallEnabled(NET_FW_PROFILE2_PUBLIC, &on), expected);
+    EXPECT_EQ(policy->put_FirewallEnabled(NET_FW_PROFILE2_PUBLIC, VARIANT_TRUE), expected);
+    ASSERT_EQ(policy->get_Rules(&rules), S_OK);
+    EXPECT_EQ(rules->Add(NewBlockRule(L"one", 6, L"445").Get()), expected);
+    ComPtr<IUnknown> walk;
+    EXPECT_EQ(rules->get__NewEnum(&walk), expected);
+    EXPECT_EQ(Read().IsOn(Profile::Public), expected == S_OK);
+  }
+  // The legacy manager needs its own service, SharedAccess.
+  ComPtr<INetFwMgr> manager;
+  ComPtr<INetFwPolicy> local;
+  ComPtr<INetFwProfile> profile;
+  ASSERT_EQ(Create(CLSID_NetFwMgr, manager), S_OK);
+  ASSERT_EQ(manager->get_LocalPolicy(&local), S_OK);
+  EXPECT_EQ(local->get_CurrentProfile(&profile), HRESULT_FROM_WIN32(EPT_S_NOT_REGISTERED));
+}
+
+// The server counts its live objects: it may be unloaded only once the last
+// object is gone.
+TEST_F(ServerTest, ServerStaysLoadedWhileAnyObjectLives) {
+  auto canUnload =
+      reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
+  ASSERT_NE(canUnload, nullptr);
+  {
+    ComPtr<INetFwPolicy2> policy;
+    ComPtr<INetFwRules> rules;
+    ASSERT_EQ(Create(CLSID_NetFwPolicy2, policy), S_OK);
+    ASSERT_EQ(policy->get_Rules(&rules), S_OK);
+    policy.Reset();
+    EXPECT_EQ(canUnload(), S_FALSE);
+  }
+  EXPECT_EQ(canUnload(), S_OK);
 }
 
 // A standard user's view: everything reads, no change goes through, and

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
 namespace testbed {
 namespace {
 
@@ -50,6 +55,11 @@ HostState RichState() {
   s.rules.push_back(rule);
   s.rules.push_back(FirewallRule{});
   s.netshLog = {"netsh firewall set opmode enable", "netsh \"quoted\"\r"};
+  s.firewallNeedsService = true;
+  s.faultPlan.push_back(PlannedFault{"RulesAdd", 3, static_cast<int32_t>(0x80070005u), std::nullopt, "", 1});
+  s.faultPlan.push_back(PlannedFault{"RuleGetEnabled", 0, 1, 1, "a\trule", 0});
+  s.rules.push_back(FirewallRule{});
+  s.rules.back().item = RuleItem::Object;
   return s;
 }
 
@@ -85,6 +95,54 @@ TEST(HostStateText, RoundTripKeepsEveryPropertyAndOrder) {
   EXPECT_EQ(e.ports[1].port, 445);
   EXPECT_FALSE(e.ports[1].enabled);
   EXPECT_EQ(e.ports[2].protocol, 17);
+  EXPECT_TRUE(parsed.state->firewallNeedsService);
+  const auto& faults = parsed.state->faultPlan;
+  ASSERT_EQ(faults.size(), 2u);
+  EXPECT_EQ(faults[0].hr, static_cast<int32_t>(0x80070005u));
+  EXPECT_EQ(faults[0].seen, 1);
+  EXPECT_FALSE(faults[0].value);
+  EXPECT_EQ(faults[1].rule, "a\trule");
+  EXPECT_EQ(faults[1].value, 1);
+  EXPECT_EQ(parsed.state->rules.back().item, RuleItem::Object);
+}
+
+// Which call a planned fault answers: counted per method from its planning,
+// scoped to a rule where it names one, the first that applies winning.
+TEST(PlannedFaults, AnswerTheirNthCallOfTheirMethodOnly) {
+  const long kDenied = static_cast<int32_t>(0x80070005u);
+  std::vector<PlannedFault> plan = {{"RulesAdd", 2, kDenied, std::nullopt, "", 0},
+                                    {"RuleGetEnabled", 0, 1, 0, "odd", 0},
+                                    {"RulesAdd", 0, 1, std::nullopt, "", 0}};
+  struct Case {
+    const char* call;
+    const char* rule;
+    long hr;
+    std::optional<long> value;
+  };
+  const Case cases[] = {
+      {"RulesAdd", "", 1, std::nullopt},        // the first Add: only the every-call success code
+      {"RulesAdd", "", kDenied, std::nullopt},  // the second: the failure planned first
+      {"RulesAdd", "", 1, std::nullopt},       {"RuleGetEnabled", "other", 0, std::nullopt},
+      {"RuleGetEnabled", "odd", 1, 0},         {"EnumNext", "", 0, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.call) + "/" + c.rule);
+    EXPECT_EQ(PlansFor(plan, c.call), std::string(c.call) != "EnumNext");
+    const PlannedAnswer answer = TakePlannedAnswer(plan, c.call, c.rule);
+    EXPECT_EQ(answer.hr, c.hr);
+    EXPECT_EQ(answer.value, c.value);
+  }
+  EXPECT_EQ(plan[0].seen, 3);
+  EXPECT_EQ(plan[1].seen, 1);  // the other rule's read is not counted
+}
+
+TEST(PlannedFaults, MalformedFaultLinesAreRefused) {
+  const std::string header = "quillfort-testbed-state\tversion=1\n";
+  for (const char* line : {"fault\tnth=1", "fault\tcall=RulesAdd\thr=0xZZ", "fault\tcall=RulesAdd\tnth=-1",
+                           "fault\tcall=RulesAdd\tvalue=x", "rule\titem=thing"}) {
+    SCOPED_TRACE(line);
+    EXPECT_FALSE(ParseState(header + line + "\n").state);
+  }
 }
 
 // State files written before service exceptions, add refusals and profile
@@ -127,7 +185,7 @@ TEST(HostStateText, EveryValueStaysOnOneLine) {
   size_t lines = std::count(text.begin(), text.end(), '\n');
   // header, host, firewall, faults, legacy exceptions, netsh, 1 service,
   // 1 port, 1 service exception, 2 rules, 2 log lines
-  EXPECT_EQ(lines, 13u);
+  EXPECT_EQ(lines, 16u);
 }
 
 TEST(HostStateText, OmittedRuleFieldsTakeNewRuleDefaults) {

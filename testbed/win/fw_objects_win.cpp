@@ -1,5 +1,6 @@
-#include "fw_objects_win.h"
-
+// The simulated firewall objects, written once over HostAccess: every call
+// reads the host's state afresh, every change is written back at once, and
+// every method a test may fail enters the host first.
 #include <netfw.h>
 #include <oleauto.h>
 
@@ -11,15 +12,68 @@
 #include <vector>
 
 #include "com_object_win.h"
-#include "state_store_win.h"
+#include "host_access_win.h"
 #include "win_util.h"
 
 namespace testbed {
 namespace {
 
-std::atomic<long> g_moduleLocks{0};
+constexpr const char* kCallNames[] = {
+    "CreatePolicy2",
+    "CreateRule",
+    "CreateMgr",
+    "Policy2GetFirewallEnabled",
+    "Policy2PutFirewallEnabled",
+    "Policy2GetRules",
+    "Policy2GetCurrentProfileTypes",
+    "RulesAdd",
+    "RulesGetNewEnum",
+    "EnumQueryEnumVariant",
+    "EnumNext",
+    "RulePutName",
+    "RulePutGrouping",
+    "RulePutDescription",
+    "RulePutDirection",
+    "RulePutAction",
+    "RulePutProtocol",
+    "RulePutLocalPorts",
+    "RulePutProfiles",
+    "RulePutEnabled",
+    "RuleGetEnabled",
+    "RuleGetAction",
+    "RuleGetDirection",
+    "RuleGetProtocol",
+    "RuleGetLocalPorts",
+    "RuleGetProfiles",
+    "MgrGetLocalPolicy",
+    "PolicyGetCurrentProfile",
+    "ProfileGetFirewallEnabled",
+    "ProfilePutFirewallEnabled",
+    "ProfileGetGloballyOpenPorts",
+    "OpenPortsItem",
+    "OpenPortGetEnabled",
+    "ProfileGetExceptionsNotAllowed",
+    "ProfileGetServices",
+    "ServicesGetNewEnum",
+    "ServiceGetEnabled",
+    "ServiceGetGloballyOpenPorts",
+    "ServicePortsItem",
+    "ServicePortGetEnabled",
+};
+static_assert(sizeof(kCallNames) / sizeof(kCallNames[0]) == static_cast<size_t>(Call::Count));
 
 const HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+// What the policy objects answer while the firewall service is stopped or
+// missing: their calls to it find no endpoint (0x800706D9).
+const HRESULT kServiceNotRunning = HRESULT_FROM_WIN32(EPT_S_NOT_REGISTERED);
+
+// The advanced policy is served by MpsSvc, the legacy manager by SharedAccess.
+enum class Family { Advanced, Legacy };
+
+HRESULT ServiceAnswer(const HostState& s, Family family) {
+  if (!s.firewallNeedsService) return S_OK;
+  return s.ServiceRunning(family == Family::Advanced ? "MpsSvc" : "SharedAccess") ? S_OK : kServiceNotRunning;
+}
 
 class Bstr {
  public:
@@ -38,15 +92,6 @@ std::string TextOf(BSTR value) {
   return value ? Utf8FromWide(std::wstring_view(value, SysStringLen(value))) : std::string();
 }
 
-// Unset texts come back as null strings, as the platform returns them.
-HRESULT HandOutText(const std::string& text, BSTR* out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  if (text.empty()) return S_OK;
-  *out = SysAllocString(WideFromUtf8(text).c_str());
-  return *out ? S_OK : E_OUTOFMEMORY;
-}
-
 template <typename T, typename V>
 HRESULT HandOutValue(V value, T* out) {
   if (!out) return E_POINTER;
@@ -56,30 +101,86 @@ HRESULT HandOutValue(V value, T* out) {
 
 VARIANT_BOOL VariantBool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
 
-// A look that only reads shares the parsed state; one that needs a state of
-// its own (it takes a HostState&) gets a copy.
-template <typename Read>
-HRESULT WithState(Read read) {
-  std::shared_ptr<const HostState> shared = ReadSharedState();
-  if (!shared) return E_FAIL;
-  if constexpr (std::is_invocable_v<Read&, const HostState&>) {
-    return read(*shared);
-  } else {
-    HostState state = *shared;
-    return read(state);
-  }
+// Runs a method's work under its planned answer: a planned failure is
+// returned without the work, a planned success code after it.
+template <typename Work>
+HRESULT Step(HostAccess& host, Call call, Work work, std::string_view rule = {}) {
+  const PlannedAnswer planned = host.Enter(call, rule);
+  if (FAILED(planned.hr)) return planned.hr;
+  const HRESULT done = work();
+  return FAILED(done) || planned.hr == S_OK ? done : planned.hr;
 }
 
-// A host that denies changes refuses them before looking at them.
-template <typename Change>
-HRESULT ChangeState(Change change) {
-  HRESULT hr = E_FAIL;
-  bool written = UpdateState([&](HostState& s) {
-    hr = s.denyChanges ? E_ACCESSDENIED : change(s);
-    return SUCCEEDED(hr);
-  });
-  return SUCCEEDED(hr) && !written ? E_FAIL : hr;
+// A getter's step: read(value) fills the value, which a planned value replaces.
+template <typename T, typename Read>
+HRESULT GetStep(HostAccess& host, Call call, T* out, Read read, std::string_view rule = {}) {
+  if (!out) return E_POINTER;
+  const PlannedAnswer planned = host.Enter(call, rule);
+  if (FAILED(planned.hr)) return planned.hr;
+  T value{};
+  const HRESULT done = read(value);
+  if (FAILED(done)) return done;
+  *out = planned.value ? static_cast<T>(*planned.value) : value;
+  return planned.hr == S_OK ? done : planned.hr;
 }
+
+// An object of one family: reads and changes go to the host, and only while
+// the family's service runs. A host that denies changes refuses them before
+// looking at them.
+template <typename Interface, Family kFamily>
+class FirewallObject : public DispatchObject<Interface> {
+ public:
+  using DispatchObject<Interface>::DispatchObject;
+
+ protected:
+  // A look that only reads shares the state; one that needs a state of its
+  // own (it takes a HostState&) gets a copy.
+  template <typename Look>
+  HRESULT Read(Look look) {
+    std::shared_ptr<const HostState> shared = this->host().Read();
+    if (!shared) return E_FAIL;
+    if (HRESULT service = ServiceAnswer(*shared, kFamily); FAILED(service)) return service;
+    if constexpr (std::is_invocable_v<Look&, const HostState&>) {
+      return look(*shared);
+    } else {
+      HostState state = *shared;
+      return look(state);
+    }
+  }
+  template <typename Edit>
+  HRESULT Change(Edit edit) {
+    HRESULT hr = E_FAIL;
+    bool written = this->host().Update([&](HostState& s) {
+      hr = ServiceAnswer(s, kFamily);
+      if (SUCCEEDED(hr)) hr = s.denyChanges ? E_ACCESSDENIED : edit(s);
+      return SUCCEEDED(hr);
+    });
+    return SUCCEEDED(hr) && !written ? E_FAIL : hr;
+  }
+  // Unset texts come back as null strings, as the platform returns them.
+  HRESULT HandOutText(const std::string& text, BSTR* out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (text.empty()) return S_OK;
+    *out = SysAllocString(WideFromUtf8(text).c_str());
+    if (!*out) return E_OUTOFMEMORY;
+    this->host().CountString();
+    return S_OK;
+  }
+  template <typename Work>
+  HRESULT Step(Call call, Work work, std::string_view rule = {}) {
+    return testbed::Step(this->host(), call, work, rule);
+  }
+  template <typename T, typename ReadValue>
+  HRESULT GetStep(Call call, T* out, ReadValue read, std::string_view rule = {}) {
+    return testbed::GetStep(this->host(), call, out, read, rule);
+  }
+};
+
+template <typename Interface>
+using AdvancedObject = FirewallObject<Interface, Family::Advanced>;
+template <typename Interface>
+using LegacyObject = FirewallObject<Interface, Family::Legacy>;
 
 NET_FW_SCOPE ScopeOf(const std::string& scope) {
   return scope == "SUBNET" ? NET_FW_SCOPE_LOCAL_SUBNET : scope == "CUSTOM" ? NET_FW_SCOPE_CUSTOM : NET_FW_SCOPE_ALL;
@@ -89,27 +190,25 @@ const char* ScopeName(NET_FW_SCOPE scope) {
   return scope == NET_FW_SCOPE_LOCAL_SUBNET ? "SUBNET" : scope == NET_FW_SCOPE_CUSTOM ? "CUSTOM" : "ALL";
 }
 
-// Walks a snapshot of keys, handing out one new object per key as
-// make(key, position) builds it.
-template <typename Key, typename Make>
+// Walks a snapshot of keys; fill(key, position, item) makes each item. With
+// a call, Next and the request for IEnumVARIANT enter the host as that
+// enumerator's methods.
+template <typename Key, typename Fill>
 class KeyEnumerator final : public CountedObject<IEnumVARIANT> {
  public:
-  KeyEnumerator(std::shared_ptr<const std::vector<Key>> keys, Make make, size_t position = 0)
-      : keys_(std::move(keys)), make_(make), position_(position) {}
+  KeyEnumerator(HostPtr host, std::shared_ptr<const std::vector<Key>> keys, Fill fill, bool counted,
+                size_t position = 0)
+      : CountedObject(std::move(host)), keys_(std::move(keys)), fill_(fill), counted_(counted), position_(position) {}
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!counted_ || !out || !IsEqualIID(iid, IID_IEnumVARIANT)) return CountedObject::QueryInterface(iid, out);
+    *out = nullptr;
+    return Step(host(), Call::EnumQueryEnumVariant, [&] { return CountedObject::QueryInterface(iid, out); });
+  }
   STDMETHODIMP Next(ULONG count, VARIANT* items, ULONG* fetched) override {
     if (!items || (count > 1 && !fetched)) return E_POINTER;
-    ULONG n = 0;
-    for (; n < count && position_ < keys_->size(); ++n, ++position_) {
-      VariantInit(&items[n]);
-      items[n].vt = VT_DISPATCH;
-      items[n].pdispVal = make_((*keys_)[position_], position_);
-      if (!items[n].pdispVal) {
-        for (ULONG i = 0; i < n; ++i) VariantClear(&items[i]);
-        return E_OUTOFMEMORY;
-      }
-    }
-    if (fetched) *fetched = n;
-    return n == count ? S_OK : S_FALSE;
+    if (fetched) *fetched = 0;
+    if (!counted_) return Walk(count, items, fetched);
+    return Step(host(), Call::EnumNext, [&] { return Walk(count, items, fetched); });
   }
   STDMETHODIMP Skip(ULONG count) override {
     size_t left = keys_->size() - position_;
@@ -122,55 +221,95 @@ class KeyEnumerator final : public CountedObject<IEnumVARIANT> {
   }
   STDMETHODIMP Clone(IEnumVARIANT** out) override {
     if (!out) return E_POINTER;
-    *out = new (std::nothrow) KeyEnumerator(keys_, make_, position_);
+    *out = new (std::nothrow) KeyEnumerator(hostPtr(), keys_, fill_, counted_, position_);
     return *out ? S_OK : E_OUTOFMEMORY;
   }
 
  private:
+  HRESULT Walk(ULONG count, VARIANT* items, ULONG* fetched) {
+    ULONG n = 0;
+    for (; n < count && position_ < keys_->size(); ++n, ++position_) {
+      VariantInit(&items[n]);
+      if (!fill_((*keys_)[position_], position_, items[n])) {
+        for (ULONG i = 0; i < n; ++i) VariantClear(&items[i]);
+        return E_OUTOFMEMORY;
+      }
+    }
+    if (fetched) *fetched = n;
+    return n == count ? S_OK : S_FALSE;
+  }
+
   std::shared_ptr<const std::vector<Key>> keys_;
-  Make make_;
+  Fill fill_;
+  bool counted_;
   size_t position_;
 };
 
-template <typename Key, typename Make>
-HRESULT HandOutEnumerator(std::vector<Key> keys, Make make, IUnknown** out) {
+template <typename Key, typename Fill>
+HRESULT HandOutEnumerator(const HostPtr& host, std::vector<Key> keys, Fill fill, IUnknown** out, bool counted = false) {
   if (!out) return E_POINTER;
   auto shared = std::make_shared<const std::vector<Key>>(std::move(keys));
-  *out = new (std::nothrow) KeyEnumerator<Key, Make>(std::move(shared), make);
+  *out = new (std::nothrow) KeyEnumerator<Key, Fill>(host, std::move(shared), fill, counted);
   return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+// Fills an item with a new object that make() builds.
+template <typename Make>
+bool FillObject(VARIANT& item, Make make) {
+  item.vt = VT_DISPATCH;
+  item.pdispVal = make();
+  return item.pdispVal != nullptr;
 }
 
 // ---------------------------------------------------------------- rules
 
-class Rule final : public DispatchObject<INetFwRule> {
+// An item of the enumeration that is an object but no rule.
+class PlainObject final : public DispatchObject<IDispatch> {
  public:
-  Rule() = default;
+  using DispatchObject::DispatchObject;
+};
+
+class Rule final : public AdvancedObject<INetFwRule> {
+ public:
+  explicit Rule(HostPtr host) : FirewallObject(std::move(host)) {}
   // A rule of the policy: changes are written through to the host.
-  Rule(FirewallRule rule, size_t index) : rule_(std::move(rule)), stored_(index) {}
+  Rule(HostPtr host, FirewallRule rule, size_t index)
+      : FirewallObject(std::move(host)), rule_(std::move(rule)), stored_(index) {}
+  const FirewallRule& rule() const { return rule_; }
 
   STDMETHODIMP get_Name(BSTR* v) override { return HandOutText(rule_.name, v); }
   STDMETHODIMP put_Name(BSTR v) override {
-    if (!v || !*v) return E_INVALIDARG;
-    return SetText(&FirewallRule::name, v);
+    return Step(Call::RulePutName, [&] { return !v || !*v ? E_INVALIDARG : SetText(&FirewallRule::name, v); });
   }
   STDMETHODIMP get_Description(BSTR* v) override { return HandOutText(rule_.description, v); }
-  STDMETHODIMP put_Description(BSTR v) override { return SetText(&FirewallRule::description, v); }
+  STDMETHODIMP put_Description(BSTR v) override {
+    return Step(Call::RulePutDescription, [&] { return SetText(&FirewallRule::description, v); });
+  }
   STDMETHODIMP get_ApplicationName(BSTR* v) override { return HandOutText(rule_.applicationName, v); }
   STDMETHODIMP put_ApplicationName(BSTR v) override { return SetText(&FirewallRule::applicationName, v); }
   STDMETHODIMP get_ServiceName(BSTR* v) override { return HandOutText(rule_.serviceName, v); }
   STDMETHODIMP put_ServiceName(BSTR v) override { return SetText(&FirewallRule::serviceName, v); }
-  STDMETHODIMP get_Protocol(LONG* v) override { return HandOutValue(rule_.protocol, v); }
+  STDMETHODIMP get_Protocol(LONG* v) override { return GetValue(Call::RuleGetProtocol, v, rule_.protocol); }
   STDMETHODIMP put_Protocol(LONG v) override {
-    if (v < 0 || v > 256) return E_INVALIDARG;
-    return Set([&](FirewallRule& r) {
-      r.protocol = v;
-      return S_OK;
+    return Step(Call::RulePutProtocol, [&] {
+      if (v < 0 || v > 256) return E_INVALIDARG;
+      return Set([&](FirewallRule& r) {
+        r.protocol = v;
+        return S_OK;
+      });
     });
   }
   // Ports make sense for TCP and UDP only; the platform refuses them
   // before the protocol says which.
-  STDMETHODIMP get_LocalPorts(BSTR* v) override { return HandOutText(rule_.localPorts, v); }
-  STDMETHODIMP put_LocalPorts(BSTR v) override { return SetPorts(&FirewallRule::localPorts, v); }
+  STDMETHODIMP get_LocalPorts(BSTR* v) override {
+    if (!v) return E_POINTER;
+    *v = nullptr;
+    return Step(
+        Call::RuleGetLocalPorts, [&] { return HandOutText(rule_.localPorts, v); }, rule_.name);
+  }
+  STDMETHODIMP put_LocalPorts(BSTR v) override {
+    return Step(Call::RulePutLocalPorts, [&] { return SetPorts(&FirewallRule::localPorts, v); });
+  }
   STDMETHODIMP get_RemotePorts(BSTR* v) override { return HandOutText(rule_.remotePorts, v); }
   STDMETHODIMP put_RemotePorts(BSTR v) override { return SetPorts(&FirewallRule::remotePorts, v); }
   STDMETHODIMP get_LocalAddresses(BSTR* v) override { return HandOutText(rule_.localAddresses, v); }
@@ -179,12 +318,16 @@ class Rule final : public DispatchObject<INetFwRule> {
   STDMETHODIMP put_RemoteAddresses(BSTR v) override { return SetText(&FirewallRule::remoteAddresses, v); }
   STDMETHODIMP get_IcmpTypesAndCodes(BSTR* v) override { return HandOutText(rule_.icmpTypesAndCodes, v); }
   STDMETHODIMP put_IcmpTypesAndCodes(BSTR v) override { return SetText(&FirewallRule::icmpTypesAndCodes, v); }
-  STDMETHODIMP get_Direction(NET_FW_RULE_DIRECTION* v) override { return HandOutValue(rule_.direction, v); }
+  STDMETHODIMP get_Direction(NET_FW_RULE_DIRECTION* v) override {
+    return GetValue(Call::RuleGetDirection, v, rule_.direction);
+  }
   STDMETHODIMP put_Direction(NET_FW_RULE_DIRECTION v) override {
-    if (v != NET_FW_RULE_DIR_IN && v != NET_FW_RULE_DIR_OUT) return E_INVALIDARG;
-    return Set([&](FirewallRule& r) {
-      r.direction = v;
-      return S_OK;
+    return Step(Call::RulePutDirection, [&] {
+      if (v != NET_FW_RULE_DIR_IN && v != NET_FW_RULE_DIR_OUT) return E_INVALIDARG;
+      return Set([&](FirewallRule& r) {
+        r.direction = v;
+        return S_OK;
+      });
     });
   }
   STDMETHODIMP get_Interfaces(VARIANT* v) override {
@@ -195,21 +338,29 @@ class Rule final : public DispatchObject<INetFwRule> {
   STDMETHODIMP put_Interfaces(VARIANT) override { return E_NOTIMPL; }
   STDMETHODIMP get_InterfaceTypes(BSTR* v) override { return HandOutText(rule_.interfaceTypes, v); }
   STDMETHODIMP put_InterfaceTypes(BSTR v) override { return SetText(&FirewallRule::interfaceTypes, v); }
-  STDMETHODIMP get_Enabled(VARIANT_BOOL* v) override { return HandOutValue(VariantBool(rule_.enabled), v); }
+  STDMETHODIMP get_Enabled(VARIANT_BOOL* v) override {
+    return GetValue(Call::RuleGetEnabled, v, VariantBool(rule_.enabled));
+  }
   STDMETHODIMP put_Enabled(VARIANT_BOOL v) override {
-    return Set([&](FirewallRule& r) {
-      r.enabled = v != VARIANT_FALSE;
-      return S_OK;
+    return Step(Call::RulePutEnabled, [&] {
+      return Set([&](FirewallRule& r) {
+        r.enabled = v != VARIANT_FALSE;
+        return S_OK;
+      });
     });
   }
   STDMETHODIMP get_Grouping(BSTR* v) override { return HandOutText(rule_.grouping, v); }
-  STDMETHODIMP put_Grouping(BSTR v) override { return SetText(&FirewallRule::grouping, v); }
-  STDMETHODIMP get_Profiles(LONG* v) override { return HandOutValue(rule_.profiles, v); }
+  STDMETHODIMP put_Grouping(BSTR v) override {
+    return Step(Call::RulePutGrouping, [&] { return SetText(&FirewallRule::grouping, v); });
+  }
+  STDMETHODIMP get_Profiles(LONG* v) override { return GetValue(Call::RuleGetProfiles, v, rule_.profiles); }
   STDMETHODIMP put_Profiles(LONG v) override {
-    if (v == 0) return E_INVALIDARG;
-    return Set([&](FirewallRule& r) {
-      r.profiles = v;
-      return S_OK;
+    return Step(Call::RulePutProfiles, [&] {
+      if (v == 0) return E_INVALIDARG;
+      return Set([&](FirewallRule& r) {
+        r.profiles = v;
+        return S_OK;
+      });
     });
   }
   STDMETHODIMP get_EdgeTraversal(VARIANT_BOOL* v) override { return HandOutValue(VariantBool(rule_.edgeTraversal), v); }
@@ -219,16 +370,28 @@ class Rule final : public DispatchObject<INetFwRule> {
       return S_OK;
     });
   }
-  STDMETHODIMP get_Action(NET_FW_ACTION* v) override { return HandOutValue(rule_.action, v); }
+  STDMETHODIMP get_Action(NET_FW_ACTION* v) override { return GetValue(Call::RuleGetAction, v, rule_.action); }
   STDMETHODIMP put_Action(NET_FW_ACTION v) override {
-    if (v != NET_FW_ACTION_BLOCK && v != NET_FW_ACTION_ALLOW) return E_INVALIDARG;
-    return Set([&](FirewallRule& r) {
-      r.action = v;
-      return S_OK;
+    return Step(Call::RulePutAction, [&] {
+      if (v != NET_FW_ACTION_BLOCK && v != NET_FW_ACTION_ALLOW) return E_INVALIDARG;
+      return Set([&](FirewallRule& r) {
+        r.action = v;
+        return S_OK;
+      });
     });
   }
 
  private:
+  template <typename T, typename V>
+  HRESULT GetValue(Call call, T* out, V value) {
+    return GetStep(
+        call, out,
+        [&](T& v) {
+          v = static_cast<T>(value);
+          return S_OK;
+        },
+        rule_.name);
+  }
   // A rule of the policy takes the change where it is stored, so that other
   // objects' changes to it stay.
   template <typename F>
@@ -241,7 +404,7 @@ class Rule final : public DispatchObject<INetFwRule> {
     }
     FirewallRule stored;
     size_t index = *stored_;
-    HRESULT hr = ChangeState([&](HostState& s) {
+    HRESULT hr = Change([&](HostState& s) {
       // Rules removed before it move it up: follow it by its name.
       if (index >= s.rules.size() || s.rules[index].name != rule_.name) {
         auto it =
@@ -278,8 +441,7 @@ class Rule final : public DispatchObject<INetFwRule> {
   std::optional<size_t> stored_;
 };
 
-// Reads a rule through its interface, so that any implementation can be
-// added to the policy.
+// Reads a rule of another implementation through its interface.
 HRESULT ReadRule(INetFwRule* source, FirewallRule& rule) {
   struct TextProperty {
     HRESULT (STDMETHODCALLTYPE INetFwRule::*get)(BSTR*);
@@ -322,37 +484,52 @@ HRESULT ReadRule(INetFwRule* source, FirewallRule& rule) {
   return S_OK;
 }
 
-class Rules final : public DispatchObject<INetFwRules> {
+bool FillRuleItem(const HostPtr& host, const FirewallRule& rule, size_t index, VARIANT& item) {
+  switch (rule.item) {
+    case RuleItem::Object:
+      return FillObject(item, [&]() -> IDispatch* { return new (std::nothrow) PlainObject(host); });
+    case RuleItem::Value:
+      item.vt = VT_I4;
+      item.lVal = 42;
+      return true;
+    default:
+      return FillObject(item, [&]() -> IDispatch* { return new (std::nothrow) Rule(host, rule, index); });
+  }
+}
+
+class Rules final : public AdvancedObject<INetFwRules> {
  public:
+  using FirewallObject::FirewallObject;
   STDMETHODIMP get_Count(LONG* count) override {
     if (!count) return E_POINTER;
-    return WithState([&](const HostState& s) { return HandOutValue(s.rules.size(), count); });
+    return Read([&](const HostState& s) { return HandOutValue(s.rules.size(), count); });
   }
   STDMETHODIMP Add(INetFwRule* source) override {
     if (!source) return E_POINTER;
-    FirewallRule rule;
-    HRESULT hr = ReadRule(source, rule);
-    if (FAILED(hr)) return hr;
-    if (rule.name.empty() || rule.name.find('|') != std::string::npos) return E_INVALIDARG;
-    // A refused Add still counts, so that only the configured one fails;
-    // it reports a plain failure, not a denial a caller would take for
-    // missing rights.
-    bool refused = false, denied = false;
-    bool written = UpdateState([&](HostState& s) {
-      denied = s.denyChanges;
-      if (denied) return false;
-      refused = ++s.addsSeen == s.refuseAddNumber;
-      if (!refused) s.rules.push_back(rule);
-      return true;
+    return Step(Call::RulesAdd, [&] {
+      FirewallRule rule;
+      if (auto* own = dynamic_cast<Rule*>(source)) {
+        rule = own->rule();
+      } else if (HRESULT hr = ReadRule(source, rule); FAILED(hr)) {
+        return hr;
+      }
+      if (rule.name.empty() || rule.name.find('|') != std::string::npos) return E_INVALIDARG;
+      // A refused Add still counts, so that only the configured one fails;
+      // it reports a plain failure, not a denial a caller would take for
+      // missing rights.
+      bool refused = false;
+      HRESULT hr = Change([&](HostState& s) {
+        refused = ++s.addsSeen == s.refuseAddNumber;
+        if (!refused) s.rules.push_back(rule);
+        return S_OK;
+      });
+      return SUCCEEDED(hr) && refused ? E_FAIL : hr;
     });
-    if (denied) return E_ACCESSDENIED;
-    if (!written) return E_FAIL;
-    return refused ? E_FAIL : S_OK;
   }
   // Every rule of that name goes; a name no rule has changes nothing.
   STDMETHODIMP Remove(BSTR name) override {
     std::string wanted = TextOf(name);
-    return ChangeState([&](HostState& s) {
+    return Change([&](HostState& s) {
       s.rules.erase(
           std::remove_if(s.rules.begin(), s.rules.end(), [&](const FirewallRule& r) { return r.name == wanted; }),
           s.rules.end());
@@ -363,10 +540,11 @@ class Rules final : public DispatchObject<INetFwRules> {
     if (!out) return E_POINTER;
     *out = nullptr;
     std::string wanted = TextOf(name);
-    return WithState([&](const HostState& s) {
+    return Read([&](const HostState& s) {
       for (size_t i = 0; i < s.rules.size(); ++i)
-        if (s.rules[i].name == wanted)
-          return HandOut(new (std::nothrow) Rule(s.rules[i], i), IID_INetFwRule, reinterpret_cast<void**>(out));
+        if (s.rules[i].name == wanted && s.rules[i].item == RuleItem::Rule)
+          return HandOut(new (std::nothrow) Rule(hostPtr(), s.rules[i], i), IID_INetFwRule,
+                         reinterpret_cast<void**>(out));
       return kNotFound;
     });
   }
@@ -374,43 +552,63 @@ class Rules final : public DispatchObject<INetFwRules> {
   STDMETHODIMP get__NewEnum(IUnknown** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return WithState([&](const HostState& s) {
-      return HandOutEnumerator(
-          s.rules,
-          [](const FirewallRule& rule, size_t index) -> IDispatch* { return new (std::nothrow) Rule(rule, index); },
-          out);
+    return Step(Call::RulesGetNewEnum, [&] {
+      return Read([&](const HostState& s) {
+        HostPtr host = hostPtr();
+        return HandOutEnumerator(
+            host, s.rules,
+            [host](const FirewallRule& rule, size_t index, VARIANT& item) {
+              return FillRuleItem(host, rule, index, item);
+            },
+            out, true);
+      });
     });
   }
 };
 
 // ---------------------------------------------------------------- policy
 
-class Policy2 final : public DispatchObject<INetFwPolicy2> {
+class Policy2 final : public AdvancedObject<INetFwPolicy2> {
  public:
+  using FirewallObject::FirewallObject;
   STDMETHODIMP get_CurrentProfileTypes(LONG* v) override {
-    if (!v) return E_POINTER;
-    return WithState([&](const HostState& s) { return HandOutValue(s.CurrentProfileTypes(), v); });
+    return GetStep(Call::Policy2GetCurrentProfileTypes, v, [&](LONG& types) {
+      return Read([&](const HostState& s) {
+        types = s.CurrentProfileTypes();
+        return S_OK;
+      });
+    });
   }
   STDMETHODIMP get_FirewallEnabled(NET_FW_PROFILE_TYPE2 type, VARIANT_BOOL* v) override {
-    if (!v) return E_POINTER;
-    auto profile = ProfileFromBit(type);
-    if (!profile) return E_INVALIDARG;
-    return WithState([&](const HostState& s) { return HandOutValue(VariantBool(s.IsOn(*profile)), v); });
+    return GetStep(Call::Policy2GetFirewallEnabled, v, [&](VARIANT_BOOL& on) {
+      auto profile = ProfileFromBit(type);
+      if (!profile) return E_INVALIDARG;
+      return Read([&](const HostState& s) {
+        on = VariantBool(s.IsOn(*profile));
+        return S_OK;
+      });
+    });
   }
   STDMETHODIMP put_FirewallEnabled(NET_FW_PROFILE_TYPE2 type, VARIANT_BOOL v) override {
-    auto profile = ProfileFromBit(type);
-    if (!profile) return E_INVALIDARG;
-    return ChangeState([&](HostState& s) {
-      s.SwitchLocally(*profile, v != VARIANT_FALSE);
-      return S_OK;
+    return Step(Call::Policy2PutFirewallEnabled, [&] {
+      auto profile = ProfileFromBit(type);
+      if (!profile) return E_INVALIDARG;
+      return Change([&](HostState& s) {
+        s.SwitchLocally(*profile, v != VARIANT_FALSE);
+        return S_OK;
+      });
     });
   }
   STDMETHODIMP get_Rules(INetFwRules** out) override {
-    return HandOut(new (std::nothrow) Rules(), IID_INetFwRules, reinterpret_cast<void**>(out));
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return Step(Call::Policy2GetRules, [&] {
+      return HandOut(new (std::nothrow) Rules(hostPtr()), IID_INetFwRules, reinterpret_cast<void**>(out));
+    });
   }
   STDMETHODIMP get_LocalPolicyModifyState(NET_FW_MODIFY_STATE* v) override {
     if (!v) return E_POINTER;
-    return WithState([&](const HostState& s) {
+    return Read([&](const HostState& s) {
       bool held = (s.heldByGroupPolicy & s.CurrentProfileTypes()) != 0;
       return HandOutValue(held ? NET_FW_MODIFY_STATE_GP_OVERRIDE : NET_FW_MODIFY_STATE_OK, v);
     });
@@ -442,13 +640,13 @@ class Policy2 final : public DispatchObject<INetFwPolicy2> {
 
 // ---------------------------------------------------------------- legacy
 
-class OpenPortEntry final : public DispatchObject<INetFwOpenPort> {
+class OpenPortEntry final : public LegacyObject<INetFwOpenPort> {
  public:
-  OpenPortEntry(LegacyProfile profile, long port, long protocol)
-      : profile_(profile), port_(port), protocol_(protocol) {}
+  OpenPortEntry(HostPtr host, LegacyProfile profile, long port, long protocol)
+      : FirewallObject(std::move(host)), profile_(profile), port_(port), protocol_(protocol) {}
 
   STDMETHODIMP get_Name(BSTR* v) override {
-    return Read([&](const OpenPort& p) { return HandOutText(p.name, v); });
+    return Look([&](const OpenPort& p) { return HandOutText(p.name, v); });
   }
   STDMETHODIMP put_Name(BSTR v) override {
     return Write([&](OpenPort& p) { p.name = TextOf(v); });
@@ -460,7 +658,7 @@ class OpenPortEntry final : public DispatchObject<INetFwOpenPort> {
   STDMETHODIMP get_Port(LONG* v) override { return HandOutValue(port_, v); }
   STDMETHODIMP put_Port(LONG) override { return E_NOTIMPL; }
   STDMETHODIMP get_Scope(NET_FW_SCOPE* v) override {
-    return Read([&](const OpenPort& p) { return HandOutValue(ScopeOf(p.scope), v); });
+    return Look([&](const OpenPort& p) { return HandOutValue(ScopeOf(p.scope), v); });
   }
   // A custom scope comes from remote addresses, which are not modelled.
   STDMETHODIMP put_Scope(NET_FW_SCOPE v) override {
@@ -470,7 +668,12 @@ class OpenPortEntry final : public DispatchObject<INetFwOpenPort> {
   STDMETHODIMP get_RemoteAddresses(BSTR* v) override { return HandOutText("*", v); }
   STDMETHODIMP put_RemoteAddresses(BSTR) override { return E_NOTIMPL; }
   STDMETHODIMP get_Enabled(VARIANT_BOOL* v) override {
-    return Read([&](const OpenPort& p) { return HandOutValue(VariantBool(p.enabled), v); });
+    return GetStep(Call::OpenPortGetEnabled, v, [&](VARIANT_BOOL& on) {
+      return Look([&](const OpenPort& p) {
+        on = VariantBool(p.enabled);
+        return S_OK;
+      });
+    });
   }
   STDMETHODIMP put_Enabled(VARIANT_BOOL v) override {
     return Write([&](OpenPort& p) { p.enabled = v != VARIANT_FALSE; });
@@ -479,15 +682,15 @@ class OpenPortEntry final : public DispatchObject<INetFwOpenPort> {
 
  private:
   template <typename F>
-  HRESULT Read(F read) {
-    return WithState([&](HostState& s) {
+  HRESULT Look(F look) {
+    return Read([&](HostState& s) {
       OpenPort* p = s.FindOpenPort(profile_, port_, protocol_);
-      return p ? read(*p) : kNotFound;
+      return p ? look(*p) : kNotFound;
     });
   }
   template <typename F>
   HRESULT Write(F change) {
-    return ChangeState([&](HostState& s) {
+    return Change([&](HostState& s) {
       OpenPort* p = s.FindOpenPort(profile_, port_, protocol_);
       if (!p) return kNotFound;
       change(*p);
@@ -500,13 +703,13 @@ class OpenPortEntry final : public DispatchObject<INetFwOpenPort> {
   long protocol_;
 };
 
-class OpenPorts final : public DispatchObject<INetFwOpenPorts> {
+class OpenPorts final : public LegacyObject<INetFwOpenPorts> {
  public:
-  explicit OpenPorts(LegacyProfile profile) : profile_(profile) {}
+  OpenPorts(HostPtr host, LegacyProfile profile) : FirewallObject(std::move(host)), profile_(profile) {}
 
   STDMETHODIMP get_Count(LONG* count) override {
     if (!count) return E_POINTER;
-    return WithState([&](const HostState& s) {
+    return Read([&](const HostState& s) {
       LONG n = 0;
       for (const auto& p : s.openPorts) n += p.profile == profile_;
       return HandOutValue(n, count);
@@ -526,7 +729,7 @@ class OpenPorts final : public DispatchObject<INetFwOpenPorts> {
     entry.protocol = protocol;
     entry.name = name.Utf8();
     entry.enabled = enabled != VARIANT_FALSE;
-    return ChangeState([&](HostState& s) {
+    return Change([&](HostState& s) {
       if (OpenPort* existing = s.FindOpenPort(profile_, entry.port, entry.protocol))
         *existing = entry;
       else
@@ -536,7 +739,7 @@ class OpenPorts final : public DispatchObject<INetFwOpenPorts> {
   }
   // Closing a port that is not open changes nothing.
   STDMETHODIMP Remove(LONG port, NET_FW_IP_PROTOCOL protocol) override {
-    return ChangeState([&](HostState& s) {
+    return Change([&](HostState& s) {
       for (auto it = s.openPorts.begin(); it != s.openPorts.end(); ++it) {
         if (it->profile == profile_ && it->port == port && it->protocol == protocol) {
           s.openPorts.erase(it);
@@ -549,24 +752,29 @@ class OpenPorts final : public DispatchObject<INetFwOpenPorts> {
   STDMETHODIMP Item(LONG port, NET_FW_IP_PROTOCOL protocol, INetFwOpenPort** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return WithState([&](HostState& s) {
-      if (!s.FindOpenPort(profile_, port, protocol)) return kNotFound;
-      return HandOut(new (std::nothrow) OpenPortEntry(profile_, port, protocol), IID_INetFwOpenPort,
-                     reinterpret_cast<void**>(out));
+    return Step(Call::OpenPortsItem, [&] {
+      return Read([&](HostState& s) {
+        if (!s.FindOpenPort(profile_, port, protocol)) return kNotFound;
+        return HandOut(new (std::nothrow) OpenPortEntry(hostPtr(), profile_, port, protocol), IID_INetFwOpenPort,
+                       reinterpret_cast<void**>(out));
+      });
     });
   }
   STDMETHODIMP get__NewEnum(IUnknown** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return WithState([&](const HostState& s) {
+    return Read([&](const HostState& s) {
       std::vector<std::pair<long, long>> keys;
       for (const auto& p : s.openPorts)
         if (p.profile == profile_) keys.emplace_back(p.port, p.protocol);
+      HostPtr host = hostPtr();
       LegacyProfile profile = profile_;
       return HandOutEnumerator(
-          std::move(keys),
-          [profile](const std::pair<long, long>& key, size_t) -> IDispatch* {
-            return new (std::nothrow) OpenPortEntry(profile, key.first, key.second);
+          host, std::move(keys),
+          [host, profile](const std::pair<long, long>& key, size_t, VARIANT& item) {
+            return FillObject(item, [&]() -> IDispatch* {
+              return new (std::nothrow) OpenPortEntry(host, profile, key.first, key.second);
+            });
           },
           out);
     });
@@ -579,10 +787,10 @@ class OpenPorts final : public DispatchObject<INetFwOpenPorts> {
 // ------------------------------------------------------ service exceptions
 
 // One port of a predefined service: built in, switched with its service.
-class ServicePortEntry final : public DispatchObject<INetFwOpenPort> {
+class ServicePortEntry final : public LegacyObject<INetFwOpenPort> {
  public:
-  ServicePortEntry(LegacyProfile profile, ServiceType type, long port, long protocol)
-      : profile_(profile), type_(type), port_(port), protocol_(protocol) {}
+  ServicePortEntry(HostPtr host, LegacyProfile profile, ServiceType type, long port, long protocol)
+      : FirewallObject(std::move(host)), profile_(profile), type_(type), port_(port), protocol_(protocol) {}
 
   STDMETHODIMP get_Name(BSTR* v) override {
     return HandOutText(
@@ -597,16 +805,21 @@ class ServicePortEntry final : public DispatchObject<INetFwOpenPort> {
   STDMETHODIMP get_Port(LONG* v) override { return HandOutValue(port_, v); }
   STDMETHODIMP put_Port(LONG) override { return E_ACCESSDENIED; }
   STDMETHODIMP get_Scope(NET_FW_SCOPE* v) override {
-    return Read([&](ServiceException& e, ServicePort&) { return HandOutValue(ScopeOf(e.scope), v); });
+    return Look([&](ServiceException& e, ServicePort&) { return HandOutValue(ScopeOf(e.scope), v); });
   }
   STDMETHODIMP put_Scope(NET_FW_SCOPE) override { return E_ACCESSDENIED; }
   STDMETHODIMP get_RemoteAddresses(BSTR* v) override { return HandOutText("*", v); }
   STDMETHODIMP put_RemoteAddresses(BSTR) override { return E_ACCESSDENIED; }
   STDMETHODIMP get_Enabled(VARIANT_BOOL* v) override {
-    return Read([&](ServiceException&, ServicePort& p) { return HandOutValue(VariantBool(p.enabled), v); });
+    return GetStep(Call::ServicePortGetEnabled, v, [&](VARIANT_BOOL& on) {
+      return Look([&](ServiceException&, ServicePort& p) {
+        on = VariantBool(p.enabled);
+        return S_OK;
+      });
+    });
   }
   STDMETHODIMP put_Enabled(VARIANT_BOOL v) override {
-    return ChangeState([&](HostState& s) {
+    return Change([&](HostState& s) {
       ServicePort* p = Find(s);
       if (!p) return kNotFound;
       p->enabled = v != VARIANT_FALSE;
@@ -624,10 +837,10 @@ class ServicePortEntry final : public DispatchObject<INetFwOpenPort> {
     return nullptr;
   }
   template <typename F>
-  HRESULT Read(F read) {
-    return WithState([&](HostState& s) {
+  HRESULT Look(F look) {
+    return Read([&](HostState& s) {
       ServicePort* p = Find(s);
-      return p ? read(*s.FindServiceException(profile_, type_), *p) : kNotFound;
+      return p ? look(*s.FindServiceException(profile_, type_), *p) : kNotFound;
     });
   }
 
@@ -638,9 +851,10 @@ class ServicePortEntry final : public DispatchObject<INetFwOpenPort> {
 };
 
 // The ports of one service; the platform lets nobody add or remove them.
-class ServicePorts final : public DispatchObject<INetFwOpenPorts> {
+class ServicePorts final : public LegacyObject<INetFwOpenPorts> {
  public:
-  ServicePorts(LegacyProfile profile, ServiceType type) : profile_(profile), type_(type) {}
+  ServicePorts(HostPtr host, LegacyProfile profile, ServiceType type)
+      : FirewallObject(std::move(host)), profile_(profile), type_(type) {}
 
   STDMETHODIMP get_Count(LONG* count) override {
     if (!count) return E_POINTER;
@@ -651,12 +865,14 @@ class ServicePorts final : public DispatchObject<INetFwOpenPorts> {
   STDMETHODIMP Item(LONG port, NET_FW_IP_PROTOCOL protocol, INetFwOpenPort** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return WithService([&](ServiceException& e) {
-      for (const auto& p : e.ports)
-        if (p.port == port && p.protocol == protocol)
-          return HandOut(new (std::nothrow) ServicePortEntry(profile_, type_, port, protocol), IID_INetFwOpenPort,
-                         reinterpret_cast<void**>(out));
-      return kNotFound;
+    return Step(Call::ServicePortsItem, [&] {
+      return WithService([&](ServiceException& e) {
+        for (const auto& p : e.ports)
+          if (p.port == port && p.protocol == protocol)
+            return HandOut(new (std::nothrow) ServicePortEntry(hostPtr(), profile_, type_, port, protocol),
+                           IID_INetFwOpenPort, reinterpret_cast<void**>(out));
+        return kNotFound;
+      });
     });
   }
   STDMETHODIMP get__NewEnum(IUnknown** out) override {
@@ -665,12 +881,15 @@ class ServicePorts final : public DispatchObject<INetFwOpenPorts> {
     return WithService([&](ServiceException& e) {
       std::vector<std::pair<long, long>> keys;
       for (const auto& p : e.ports) keys.emplace_back(p.port, p.protocol);
+      HostPtr host = hostPtr();
       LegacyProfile profile = profile_;
       ServiceType type = type_;
       return HandOutEnumerator(
-          std::move(keys),
-          [profile, type](const std::pair<long, long>& key, size_t) -> IDispatch* {
-            return new (std::nothrow) ServicePortEntry(profile, type, key.first, key.second);
+          host, std::move(keys),
+          [host, profile, type](const std::pair<long, long>& key, size_t, VARIANT& item) {
+            return FillObject(item, [&]() -> IDispatch* {
+              return new (std::nothrow) ServicePortEntry(host, profile, type, key.first, key.second);
+            });
           },
           out);
     });
@@ -678,10 +897,10 @@ class ServicePorts final : public DispatchObject<INetFwOpenPorts> {
 
  private:
   template <typename F>
-  HRESULT WithService(F read) {
-    return WithState([&](HostState& s) {
+  HRESULT WithService(F look) {
+    return Read([&](HostState& s) {
       ServiceException* e = s.FindServiceException(profile_, type_);
-      return e ? read(*e) : kNotFound;
+      return e ? look(*e) : kNotFound;
     });
   }
 
@@ -689,15 +908,16 @@ class ServicePorts final : public DispatchObject<INetFwOpenPorts> {
   ServiceType type_;
 };
 
-class ServiceEntry final : public DispatchObject<INetFwService> {
+class ServiceEntry final : public LegacyObject<INetFwService> {
  public:
-  ServiceEntry(LegacyProfile profile, ServiceType type) : profile_(profile), type_(type) {}
+  ServiceEntry(HostPtr host, LegacyProfile profile, ServiceType type)
+      : FirewallObject(std::move(host)), profile_(profile), type_(type) {}
 
   STDMETHODIMP get_Name(BSTR* v) override { return HandOutText(ServiceDisplayName(type_), v); }
   STDMETHODIMP get_Type(NET_FW_SERVICE_TYPE* v) override { return HandOutValue(static_cast<long>(type_), v); }
   // Customized: some ports switched apart from the others.
   STDMETHODIMP get_Customized(VARIANT_BOOL* v) override {
-    return Read([&](ServiceException& e) {
+    return Look([&](ServiceException& e) {
       bool any = false, all = true;
       for (const auto& p : e.ports) {
         any = any || p.enabled;
@@ -709,7 +929,7 @@ class ServiceEntry final : public DispatchObject<INetFwService> {
   STDMETHODIMP get_IpVersion(NET_FW_IP_VERSION* v) override { return HandOutValue(NET_FW_IP_VERSION_ANY, v); }
   STDMETHODIMP put_IpVersion(NET_FW_IP_VERSION) override { return E_NOTIMPL; }
   STDMETHODIMP get_Scope(NET_FW_SCOPE* v) override {
-    return Read([&](ServiceException& e) { return HandOutValue(ScopeOf(e.scope), v); });
+    return Look([&](ServiceException& e) { return HandOutValue(ScopeOf(e.scope), v); });
   }
   // The scope of every port of the service; custom needs remote addresses.
   STDMETHODIMP put_Scope(NET_FW_SCOPE v) override {
@@ -719,27 +939,36 @@ class ServiceEntry final : public DispatchObject<INetFwService> {
   STDMETHODIMP get_RemoteAddresses(BSTR* v) override { return HandOutText("*", v); }
   STDMETHODIMP put_RemoteAddresses(BSTR) override { return E_NOTIMPL; }
   STDMETHODIMP get_Enabled(VARIANT_BOOL* v) override {
-    return Read([&](ServiceException& e) { return HandOutValue(VariantBool(e.Enabled()), v); });
+    return GetStep(Call::ServiceGetEnabled, v, [&](VARIANT_BOOL& on) {
+      return Look([&](ServiceException& e) {
+        on = VariantBool(e.Enabled());
+        return S_OK;
+      });
+    });
   }
   STDMETHODIMP put_Enabled(VARIANT_BOOL v) override {
     return Write([&](ServiceException& e) { e.SetEnabled(v != VARIANT_FALSE); });
   }
   STDMETHODIMP get_GloballyOpenPorts(INetFwOpenPorts** out) override {
-    return HandOut(new (std::nothrow) ServicePorts(profile_, type_), IID_INetFwOpenPorts,
-                   reinterpret_cast<void**>(out));
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return Step(Call::ServiceGetGloballyOpenPorts, [&] {
+      return HandOut(new (std::nothrow) ServicePorts(hostPtr(), profile_, type_), IID_INetFwOpenPorts,
+                     reinterpret_cast<void**>(out));
+    });
   }
 
  private:
   template <typename F>
-  HRESULT Read(F read) {
-    return WithState([&](HostState& s) {
+  HRESULT Look(F look) {
+    return Read([&](HostState& s) {
       ServiceException* e = s.FindServiceException(profile_, type_);
-      return e ? read(*e) : kNotFound;
+      return e ? look(*e) : kNotFound;
     });
   }
   template <typename F>
   HRESULT Write(F change) {
-    return ChangeState([&](HostState& s) {
+    return Change([&](HostState& s) {
       ServiceException* e = s.FindServiceException(profile_, type_);
       if (!e) return kNotFound;
       change(*e);
@@ -751,21 +980,21 @@ class ServiceEntry final : public DispatchObject<INetFwService> {
   ServiceType type_;
 };
 
-class Services final : public DispatchObject<INetFwServices> {
+class Services final : public LegacyObject<INetFwServices> {
  public:
-  explicit Services(LegacyProfile profile) : profile_(profile) {}
+  Services(HostPtr host, LegacyProfile profile) : FirewallObject(std::move(host)), profile_(profile) {}
 
   STDMETHODIMP get_Count(LONG* count) override {
     if (!count) return E_POINTER;
-    return WithState([&](const HostState& s) { return HandOutValue(Types(s).size(), count); });
+    return Read([&](const HostState& s) { return HandOutValue(Types(s).size(), count); });
   }
   STDMETHODIMP Item(NET_FW_SERVICE_TYPE type, INetFwService** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return WithState([&](const HostState& s) {
+    return Read([&](const HostState& s) {
       for (ServiceType t : Types(s))
         if (static_cast<long>(t) == type)
-          return HandOut(new (std::nothrow) ServiceEntry(profile_, t), IID_INetFwService,
+          return HandOut(new (std::nothrow) ServiceEntry(hostPtr(), profile_, t), IID_INetFwService,
                          reinterpret_cast<void**>(out));
       return kNotFound;
     });
@@ -773,12 +1002,18 @@ class Services final : public DispatchObject<INetFwServices> {
   STDMETHODIMP get__NewEnum(IUnknown** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return WithState([&](const HostState& s) {
-      LegacyProfile profile = profile_;
-      return HandOutEnumerator(
-          Types(s),
-          [profile](ServiceType type, size_t) -> IDispatch* { return new (std::nothrow) ServiceEntry(profile, type); },
-          out);
+    return Step(Call::ServicesGetNewEnum, [&] {
+      return Read([&](const HostState& s) {
+        HostPtr host = hostPtr();
+        LegacyProfile profile = profile_;
+        return HandOutEnumerator(
+            host, Types(s),
+            [host, profile](ServiceType type, size_t, VARIANT& item) {
+              return FillObject(item,
+                                [&]() -> IDispatch* { return new (std::nothrow) ServiceEntry(host, profile, type); });
+            },
+            out);
+      });
     });
   }
 
@@ -793,42 +1028,59 @@ class Services final : public DispatchObject<INetFwServices> {
   LegacyProfile profile_;
 };
 
-class LegacyProfileObject final : public DispatchObject<INetFwProfile> {
+class LegacyProfileObject final : public LegacyObject<INetFwProfile> {
  public:
-  explicit LegacyProfileObject(LegacyProfile profile) : profile_(profile) {}
+  LegacyProfileObject(HostPtr host, LegacyProfile profile) : FirewallObject(std::move(host)), profile_(profile) {}
 
   STDMETHODIMP get_Type(NET_FW_PROFILE_TYPE* v) override {
     return HandOutValue(profile_ == LegacyProfile::Domain ? NET_FW_PROFILE_DOMAIN : NET_FW_PROFILE_STANDARD, v);
   }
   // The switch is that of the advanced profile this one stands for.
   STDMETHODIMP get_FirewallEnabled(VARIANT_BOOL* v) override {
-    if (!v) return E_POINTER;
-    return WithState(
-        [&](const HostState& s) { return HandOutValue(VariantBool(s.IsOn(AdvancedProfileOf(profile_, s))), v); });
+    return GetStep(Call::ProfileGetFirewallEnabled, v, [&](VARIANT_BOOL& on) {
+      return Read([&](const HostState& s) {
+        on = VariantBool(s.IsOn(AdvancedProfileOf(profile_, s)));
+        return S_OK;
+      });
+    });
   }
   STDMETHODIMP put_FirewallEnabled(VARIANT_BOOL v) override {
-    return ChangeState([&](HostState& s) {
-      s.SwitchLocally(AdvancedProfileOf(profile_, s), v != VARIANT_FALSE);
-      return S_OK;
+    return Step(Call::ProfilePutFirewallEnabled, [&] {
+      return Change([&](HostState& s) {
+        s.SwitchLocally(AdvancedProfileOf(profile_, s), v != VARIANT_FALSE);
+        return S_OK;
+      });
     });
   }
   STDMETHODIMP get_GloballyOpenPorts(INetFwOpenPorts** out) override {
-    return HandOut(new (std::nothrow) OpenPorts(profile_), IID_INetFwOpenPorts, reinterpret_cast<void**>(out));
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return Step(Call::ProfileGetGloballyOpenPorts, [&] {
+      return HandOut(new (std::nothrow) OpenPorts(hostPtr(), profile_), IID_INetFwOpenPorts,
+                     reinterpret_cast<void**>(out));
+    });
   }
-
   STDMETHODIMP get_ExceptionsNotAllowed(VARIANT_BOOL* v) override {
-    if (!v) return E_POINTER;
-    return WithState(
-        [&](const HostState& s) { return HandOutValue(VariantBool(s.ExceptionsNotAllowed(profile_)), v); });
+    return GetStep(Call::ProfileGetExceptionsNotAllowed, v, [&](VARIANT_BOOL& none) {
+      return Read([&](const HostState& s) {
+        none = VariantBool(s.ExceptionsNotAllowed(profile_));
+        return S_OK;
+      });
+    });
   }
   STDMETHODIMP put_ExceptionsNotAllowed(VARIANT_BOOL v) override {
-    return ChangeState([&](HostState& s) {
+    return Change([&](HostState& s) {
       s.SetExceptionsNotAllowed(profile_, v != VARIANT_FALSE);
       return S_OK;
     });
   }
   STDMETHODIMP get_Services(INetFwServices** out) override {
-    return HandOut(new (std::nothrow) Services(profile_), IID_INetFwServices, reinterpret_cast<void**>(out));
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return Step(Call::ProfileGetServices, [&] {
+      return HandOut(new (std::nothrow) Services(hostPtr(), profile_), IID_INetFwServices,
+                     reinterpret_cast<void**>(out));
+    });
   }
 
   // Settings the simulated host does not model.
@@ -844,31 +1096,40 @@ class LegacyProfileObject final : public DispatchObject<INetFwProfile> {
   LegacyProfile profile_;
 };
 
-class LocalPolicy final : public DispatchObject<INetFwPolicy> {
+class LocalPolicy final : public LegacyObject<INetFwPolicy> {
  public:
+  using FirewallObject::FirewallObject;
   STDMETHODIMP get_CurrentProfile(INetFwProfile** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return WithState([&](const HostState& s) {
-      return HandOut(new (std::nothrow) LegacyProfileObject(CurrentLegacyProfile(s)), IID_INetFwProfile,
-                     reinterpret_cast<void**>(out));
+    return Step(Call::PolicyGetCurrentProfile, [&] {
+      return Read([&](const HostState& s) {
+        return HandOut(new (std::nothrow) LegacyProfileObject(hostPtr(), CurrentLegacyProfile(s)), IID_INetFwProfile,
+                       reinterpret_cast<void**>(out));
+      });
     });
   }
   STDMETHODIMP GetProfileByType(NET_FW_PROFILE_TYPE type, INetFwProfile** out) override {
     if (type != NET_FW_PROFILE_DOMAIN && type != NET_FW_PROFILE_STANDARD) return E_INVALIDARG;
     LegacyProfile profile = type == NET_FW_PROFILE_DOMAIN ? LegacyProfile::Domain : LegacyProfile::Standard;
-    return HandOut(new (std::nothrow) LegacyProfileObject(profile), IID_INetFwProfile, reinterpret_cast<void**>(out));
+    return HandOut(new (std::nothrow) LegacyProfileObject(hostPtr(), profile), IID_INetFwProfile,
+                   reinterpret_cast<void**>(out));
   }
 };
 
-class Manager final : public DispatchObject<INetFwMgr> {
+class Manager final : public LegacyObject<INetFwMgr> {
  public:
+  using FirewallObject::FirewallObject;
   STDMETHODIMP get_LocalPolicy(INetFwPolicy** out) override {
-    return HandOut(new (std::nothrow) LocalPolicy(), IID_INetFwPolicy, reinterpret_cast<void**>(out));
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return Step(Call::MgrGetLocalPolicy, [&] {
+      return HandOut(new (std::nothrow) LocalPolicy(hostPtr()), IID_INetFwPolicy, reinterpret_cast<void**>(out));
+    });
   }
   STDMETHODIMP get_CurrentProfileType(NET_FW_PROFILE_TYPE* v) override {
     if (!v) return E_POINTER;
-    return WithState([&](const HostState& s) {
+    return Read([&](const HostState& s) {
       return HandOutValue(
           CurrentLegacyProfile(s) == LegacyProfile::Domain ? NET_FW_PROFILE_DOMAIN : NET_FW_PROFILE_STANDARD, v);
     });
@@ -880,31 +1141,38 @@ class Manager final : public DispatchObject<INetFwMgr> {
   STDMETHODIMP IsIcmpTypeAllowed(NET_FW_IP_VERSION, BSTR, BYTE, VARIANT*, VARIANT*) override { return E_NOTIMPL; }
 };
 
+// Creation with a refusal the host's state may hold: a fault, not a denial
+// (access denied is kept for a standard user's host).
+template <typename Object>
+HRESULT Create(const HostPtr& host, Call call, bool HostState::*refuse, REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  return Step(*host, call, [&] {
+    if (refuse) {
+      std::shared_ptr<const HostState> state = host->Read();
+      if (!state || (*state).*refuse) return E_FAIL;
+    }
+    return HandOut(new (std::nothrow) Object(host), iid, out);
+  });
+}
+
 }  // namespace
 
-HRESULT CreatePolicy2(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  std::shared_ptr<const HostState> state = ReadSharedState();
-  if (!state) return E_FAIL;
-  // A fault, not a denial: access denied is kept for a standard user's host.
-  if (state->refusePolicy2) return E_FAIL;
-  return HandOut(new (std::nothrow) Policy2(), iid, out);
+const char* CallName(Call call) {
+  const auto index = static_cast<size_t>(call);
+  return index < static_cast<size_t>(Call::Count) ? kCallNames[index] : "?";
 }
 
-HRESULT CreateRule(REFIID iid, void** out) { return HandOut(new (std::nothrow) Rule(), iid, out); }
-
-HRESULT CreateManager(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  std::shared_ptr<const HostState> state = ReadSharedState();
-  if (!state) return E_FAIL;
-  if (state->refuseLegacyManager) return E_FAIL;
-  return HandOut(new (std::nothrow) Manager(), iid, out);
+HRESULT CreatePolicy2(const HostPtr& host, REFIID iid, void** out) {
+  return Create<Policy2>(host, Call::CreatePolicy2, &HostState::refusePolicy2, iid, out);
 }
 
-long LiveObjectCount() { return g_moduleLocks.load(); }
-void AddModuleLock() { ++g_moduleLocks; }
-void RemoveModuleLock() { --g_moduleLocks; }
+HRESULT CreateRule(const HostPtr& host, REFIID iid, void** out) {
+  return Create<Rule>(host, Call::CreateRule, nullptr, iid, out);
+}
+
+HRESULT CreateManager(const HostPtr& host, REFIID iid, void** out) {
+  return Create<Manager>(host, Call::CreateMgr, &HostState::refuseLegacyManager, iid, out);
+}
 
 }  // namespace testbed

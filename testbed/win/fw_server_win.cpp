@@ -5,38 +5,23 @@
 #include <netfw.h>
 #include <olectl.h>
 
+#include <atomic>
+#include <new>
 #include <string>
 
 #include "com_object_win.h"
-#include "fw_objects_win.h"
+#include "file_host_win.h"
 #include "win_util.h"
 
 namespace testbed {
 namespace {
 
 HMODULE g_module = nullptr;
+// Class objects alive and LockServer locks; the firewall objects count
+// themselves on the host.
+std::atomic<long> g_locks{0};
 
-using Creator = HRESULT (*)(REFIID, void**);
-
-class ClassFactory final : public CountedObject<IClassFactory> {
- public:
-  explicit ClassFactory(Creator create) : create_(create) {}
-  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-    if (out) *out = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    return create_(iid, out);
-  }
-  STDMETHODIMP LockServer(BOOL lock) override {
-    if (lock)
-      AddModuleLock();
-    else
-      RemoveModuleLock();
-    return S_OK;
-  }
-
- private:
-  Creator create_;
-};
+using Creator = ClassFactory::Creator;
 
 struct ServedClass {
   const CLSID* clsid;
@@ -73,11 +58,12 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
   for (const auto& c : kClasses)
-    if (IsEqualCLSID(clsid, *c.clsid)) return HandOut(new (std::nothrow) ClassFactory(c.create), iid, out);
+    if (IsEqualCLSID(clsid, *c.clsid))
+      return HandOut(new (std::nothrow) ClassFactory(FileHost(), c.create, &g_locks), iid, out);
   return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-STDAPI DllCanUnloadNow() { return LiveObjectCount() == 0 ? S_OK : S_FALSE; }
+STDAPI DllCanUnloadNow() { return g_locks == 0 && FileHost()->LiveObjects() == 0 ? S_OK : S_FALSE; }
 
 // Points the three classes at this DLL, replacing Wine's own registration.
 STDAPI DllRegisterServer() {

@@ -105,6 +105,12 @@ class ParsedStateCache {
     LeaveCriticalSection(&section_);
     return hit;
   }
+  std::shared_ptr<const HostState> Last() {
+    EnterCriticalSection(&section_);
+    std::shared_ptr<const HostState> last = state_;
+    LeaveCriticalSection(&section_);
+    return last;
+  }
   void Keep(std::string text, std::shared_ptr<const HostState> state) {
     EnterCriticalSection(&section_);
     text_ = std::move(text);
@@ -173,6 +179,8 @@ std::shared_ptr<const HostState> ReadSharedState(std::string* error) {
   Parsed().Keep(std::move(text), state);
   return state;
 }
+
+std::shared_ptr<const HostState> LastReadState() { return Parsed().Last(); }
 
 bool ReadState(HostState& state, std::string* error) {
   std::shared_ptr<const HostState> shared = ReadSharedState(error);

@@ -22,6 +22,9 @@ bool ReadState(HostState& state, std::string* error = nullptr);
 // is answered without parsing or copying it again. Null where ReadState
 // fails.
 std::shared_ptr<const HostState> ReadSharedState(std::string* error = nullptr);
+// The state this process parsed last, without looking at the file; null
+// before the first read.
+std::shared_ptr<const HostState> LastReadState();
 bool WriteState(const HostState& state);
 // Reads, changes and writes back under the lock; nothing is written
 // when change returns false.

@@ -1,5 +1,5 @@
 // The main dialog created from its real template, with the firewall objects
-// answered by in-process doubles.
+// answered by the testbed's firewall objects registered in this process.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -13,8 +13,9 @@
 #include "app/portmoat_app.h"
 #include "app/portmoat_dlg.h"
 #include "dialog_harness_win.h"
-#include "firewall/doubles/firewall_doubles.h"
+#include "firewall/com_test_tools.h"
 #include "framework/cp936_text.h"
+#include "in_process_host_win.h"
 #include "host/host_identification.h"
 #include "resource.h"
 #include "toolkit/paint_manager.h"
@@ -23,15 +24,15 @@
 
 namespace {
 
-using qf::fwdouble::BlockRule;
-using qf::fwdouble::Call;
-using qf::fwdouble::FirewallHost;
-using qf::fwdouble::OpenPortRecord;
-using qf::fwdouble::RuleRecord;
+using testbed::BlockRule;
+using testbed::Call;
+using testbed::FirewallHost;
+using testbed::FirewallRule;
+using testbed::Opening;
 
 // An enabled inbound block rule for every protocol and profile.
-RuleRecord AnyProtocolRule(const std::wstring& localPorts) {
-  RuleRecord rule = BlockRule(localPorts);
+FirewallRule AnyProtocolRule(const std::string& localPorts) {
+  FirewallRule rule = BlockRule(localPorts);
   rule.protocol = 256;
   return rule;
 }
@@ -114,12 +115,12 @@ class DialogTest : public ::testing::Test {
     g_advancedFirewall.Close();
   }
   FirewallHost& host() { return doubles.host(); }
-  void SwitchAdvancedFirewall(VARIANT_BOOL publicOn, VARIANT_BOOL privateOn) {
+  void SwitchAdvancedFirewall(bool publicOn, bool privateOn) {
     host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = publicOn;
     host().FirewallEnabled(NET_FW_PROFILE2_PRIVATE) = privateOn;
   }
 
-  qf::fwdouble::FirewallDoubles doubles;
+  testbed::InProcessFirewall doubles;
 };
 
 void ExpectLine(HWND dialog, int id, const wchar_t* text, COLORREF colour) {
@@ -256,10 +257,10 @@ TEST_F(DialogTest, IconsAreSetOnTheCaptionAndOnBothButtons) {
 }
 
 TEST_F(DialogTest, AfterInitialisationThePanelIsFilledAndTheProgressLineEmpty) {
-  SwitchAdvancedFirewall(VARIANT_TRUE, VARIANT_TRUE);
-  host().legacyFirewallEnabled = VARIANT_TRUE;
-  host().rules.push_back(AnyProtocolRule(L"445"));
-  host().openPorts.push_back({445, NET_FW_IP_PROTOCOL_TCP, VARIANT_TRUE});
+  SwitchAdvancedFirewall(true, true);
+  host().LegacyFirewallEnabled() = true;
+  host().rules.push_back(AnyProtocolRule("445"));
+  host().openPorts.push_back(Opening(445, NET_FW_IP_PROTOCOL_TCP, true));
   RunDialog(*std::make_unique<CPortmoatDlg>(), [](HWND dialog) {
     ExpectLine(dialog, 1000, L"启用", kGreen);
     // Whichever path the host's class takes, 445 is the only line that differs.
@@ -350,10 +351,9 @@ TEST_F(DialogTest, ProgramRunsTheDialogAndExitInstanceOnce) {
 // ---- status panel ------------------------------------------------------------
 
 TEST_F(DialogTest, LegacyRefreshCountsOpeningsOfBothProtocolsAndServiceExceptions) {
-  host().legacyFirewallEnabled = VARIANT_TRUE;
-  host().openPorts = {{445, NET_FW_IP_PROTOCOL_TCP, VARIANT_TRUE},
-                      {135, NET_FW_IP_PROTOCOL_UDP, VARIANT_TRUE},
-                      {136, NET_FW_IP_PROTOCOL_TCP, VARIANT_FALSE}};
+  host().LegacyFirewallEnabled() = true;
+  host().openPorts = {Opening(445, NET_FW_IP_PROTOCOL_TCP, true), Opening(135, NET_FW_IP_PROTOCOL_UDP, true),
+                      Opening(136, NET_FW_IP_PROTOCOL_TCP, false)};
   CPortmoatDlg dlg;
   RunDialog(dlg, [&](HWND dialog) {
     EXPECT_EQ(dlg.RefreshStatusLegacy(), 1);
@@ -362,7 +362,7 @@ TEST_F(DialogTest, LegacyRefreshCountsOpeningsOfBothProtocolsAndServiceException
         dialog,
         {{L"允许", kGreen}, {L"允许", kGreen}, {L"禁止", kRed}, {L"禁止", kRed}, {L"禁止", kRed}, {L"禁止", kRed}});
     // File and Printer Sharing on: 139 and 445 over TCP, 137 and 138 over UDP.
-    host().services = {qf::fwdouble::FileAndPrintService(VARIANT_TRUE)};
+    host().serviceExceptions = {testbed::FileAndPrintSharing(true)};
     dlg.RefreshStatusLegacy();
     ExpectPorts(dialog, {{L"允许", kGreen},
                          {L"允许", kGreen},
@@ -377,7 +377,7 @@ TEST_F(DialogTest, LegacyRefreshCountsOpeningsOfBothProtocolsAndServiceException
 }
 
 TEST_F(DialogTest, LegacyRefreshWithoutAProfileOrWithTheFirewallOffShowsOffAndEveryPortAllowed) {
-  host().legacyFirewallEnabled = VARIANT_TRUE;
+  host().LegacyFirewallEnabled() = true;
   CPortmoatDlg dlg;
   RunDialog(dlg, [&](HWND dialog) {
     dlg.RefreshStatusLegacy();
@@ -388,7 +388,7 @@ TEST_F(DialogTest, LegacyRefreshWithoutAProfileOrWithTheFirewallOffShowsOffAndEv
     ExpectPorts(dialog, AllPorts(L"允许", kGreen));
     EXPECT_FALSE(dlg.LastReading().firewallOn);
     g_legacyFirewall.Initialize();
-    host().legacyFirewallEnabled = VARIANT_FALSE;
+    host().LegacyFirewallEnabled() = false;
     dlg.RefreshStatusLegacy();
     ExpectLine(dialog, 1000, L"关闭", kRed);
     ExpectPorts(dialog, AllPorts(L"允许", kGreen));
@@ -397,8 +397,8 @@ TEST_F(DialogTest, LegacyRefreshWithoutAProfileOrWithTheFirewallOffShowsOffAndEv
 }
 
 TEST_F(DialogTest, AdvancedRefreshNeedsPublicPrivateAndTheProfileInForce) {
-  SwitchAdvancedFirewall(VARIANT_TRUE, VARIANT_FALSE);
-  host().rules = {AnyProtocolRule(L"445"), AnyProtocolRule(L"135,139")};
+  SwitchAdvancedFirewall(true, false);
+  host().rules = {AnyProtocolRule("445"), AnyProtocolRule("135,139")};
   CPortmoatDlg dlg;
   RunDialog(dlg, [&](HWND dialog) {
     EXPECT_EQ(dlg.RefreshStatusAdvanced(), 1);
@@ -407,15 +407,15 @@ TEST_F(DialogTest, AdvancedRefreshNeedsPublicPrivateAndTheProfileInForce) {
     ExpectPorts(
         dialog,
         {{L"禁止", kRed}, {L"禁止", kRed}, {L"允许", kGreen}, {L"允许", kGreen}, {L"允许", kGreen}, {L"禁止", kRed}});
-    SwitchAdvancedFirewall(VARIANT_FALSE, VARIANT_TRUE);
+    SwitchAdvancedFirewall(false, true);
     dlg.RefreshStatusAdvanced();
     ExpectLine(dialog, 1000, L"关闭", kRed);
     ExpectPorts(dialog, AllPorts(L"允许", kGreen));
-    SwitchAdvancedFirewall(VARIANT_TRUE, VARIANT_TRUE);
+    SwitchAdvancedFirewall(true, true);
     dlg.RefreshStatusAdvanced();
     ExpectLine(dialog, 1000, L"启用", kGreen);
     // A domain-joined host whose domain firewall is off filters nothing.
-    host().currentProfiles = NET_FW_PROFILE2_DOMAIN;
+    host().currentProfileTypes = NET_FW_PROFILE2_DOMAIN;
     dlg.RefreshStatusAdvanced();
     ExpectLine(dialog, 1000, L"关闭", kRed);
     ExpectPorts(dialog, AllPorts(L"允许", kGreen));
@@ -424,12 +424,12 @@ TEST_F(DialogTest, AdvancedRefreshNeedsPublicPrivateAndTheProfileInForce) {
 }
 
 TEST_F(DialogTest, AdvancedRefreshCountsARuleOnlyForItsProtocolAndProfiles) {
-  SwitchAdvancedFirewall(VARIANT_TRUE, VARIANT_TRUE);
-  RuleRecord udp445 = BlockRule(L"445");
+  SwitchAdvancedFirewall(true, true);
+  FirewallRule udp445 = BlockRule("445");
   udp445.protocol = NET_FW_IP_PROTOCOL_UDP;
-  RuleRecord domain135 = AnyProtocolRule(L"135");
+  FirewallRule domain135 = AnyProtocolRule("135");
   domain135.profiles = NET_FW_PROFILE2_DOMAIN;
-  host().rules = {udp445, domain135, BlockRule(L"139"), AnyProtocolRule(L"136-138")};
+  host().rules = {udp445, domain135, BlockRule("139"), AnyProtocolRule("136-138")};
   CPortmoatDlg dlg;
   RunDialog(dlg, [&](HWND dialog) {
     const int walksBefore = host().Calls(Call::Policy2GetRules);
@@ -445,8 +445,8 @@ TEST_F(DialogTest, AdvancedRefreshCountsARuleOnlyForItsProtocolAndProfiles) {
 }
 
 TEST_F(DialogTest, AdvancedRefreshWithoutAPolicyOrWithFailingQuestionsShowsOffAndAllowed) {
-  SwitchAdvancedFirewall(VARIANT_TRUE, VARIANT_TRUE);
-  host().rules = {AnyProtocolRule(L"445,135,136,137,138,139")};
+  SwitchAdvancedFirewall(true, true);
+  host().rules = {AnyProtocolRule("445,135,136,137,138,139")};
   CPortmoatDlg dlg;
   RunDialog(dlg, [&](HWND dialog) {
     host().FailCall(Call::Policy2GetFirewallEnabled, 0, E_FAIL);
@@ -483,7 +483,7 @@ RunResult Harden(CPortmoatDlg& dlg, FirewallHost& host, int hostClass, const std
   RunDialog(dlg, [&](HWND dialog) {
     g_hostClass = hostClass;
     ProgressRecorder recorder([&] { return host.CallLog().size(); });
-    qf::fwdouble::StdoutCapture capture;
+    qf::testtools::StdoutCapture capture;
     SendMessageW(GetDlgItem(dialog, 1007), BM_CLICK, 0, 0);
     result.output = capture.Take();
     result.progress = recorder.Writes();
@@ -522,7 +522,7 @@ bool Contains(const std::string& text, const std::string& part) { return text.fi
 
 std::vector<std::wstring> RuleNames(const FirewallHost& host) {
   std::vector<std::wstring> names;
-  for (const auto& rule : host.rules) names.push_back(rule.name);
+  for (const auto& rule : host.rules) names.push_back(std::wstring(rule.name.begin(), rule.name.end()));
   return names;
 }
 
@@ -546,15 +546,15 @@ TEST_P(HardeningRun, AdvancedHostsSwitchTheFirewallOnAddTwelveBlockRulesAndCompl
   EXPECT_EQ(RuleNames(host()), TwelveRuleNames());
   for (size_t i = 0; i < host().rules.size(); ++i) {
     const auto& rule = host().rules[i];
-    EXPECT_EQ(rule.localPorts.value_or(L""), kPortTexts[i / 2]);
+    EXPECT_EQ(std::wstring(rule.localPorts.begin(), rule.localPorts.end()), kPortTexts[i / 2]);
     EXPECT_EQ(rule.protocol, i % 2 == 0 ? NET_FW_IP_PROTOCOL_TCP : NET_FW_IP_PROTOCOL_UDP);
     EXPECT_EQ(rule.direction, NET_FW_RULE_DIR_IN);
     EXPECT_EQ(rule.action, NET_FW_ACTION_BLOCK);
-    EXPECT_EQ(rule.enabled, VARIANT_TRUE);
+    EXPECT_TRUE(rule.enabled);
   }
-  EXPECT_EQ(host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC), VARIANT_TRUE);
-  EXPECT_EQ(host().FirewallEnabled(NET_FW_PROFILE2_PRIVATE), VARIANT_TRUE);
-  EXPECT_EQ(host().legacyFirewallEnabled, VARIANT_TRUE);
+  EXPECT_TRUE(host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC));
+  EXPECT_TRUE(host().FirewallEnabled(NET_FW_PROFILE2_PRIVATE));
+  EXPECT_TRUE(host().LegacyFirewallEnabled());
   ExpectProgressAroundTheRun(run, host().CallLog().size(), true);
 }
 
@@ -604,7 +604,7 @@ TEST_F(DialogTest, HardeningOnWindows7And8ShowsTheNewStateThroughTheAdvancedPoli
 }
 
 TEST_F(DialogTest, HardeningOnVistaReadsItsNewRulesThroughTheAdvancedPolicy) {
-  host().openPorts = {{445, NET_FW_IP_PROTOCOL_TCP, VARIANT_TRUE}};  // the legacy view, not asked
+  host().openPorts = {Opening(445, NET_FW_IP_PROTOCOL_TCP, true)};  // the legacy view, not asked
   CPortmoatDlg dlg;
   RunDialog(dlg, [&](HWND dialog) {
     g_hostClass = 4;
@@ -637,13 +637,13 @@ TEST_P(NetshHardeningRun, OlderHostsAddNoRuleRefreshThroughTheLegacyProfileAndCo
   ASSERT_TRUE(service.registered());
   const int policiesBefore = host().Calls(Call::CreatePolicy2);
   // 136 is not the batch's to close: left open, the run still completes.
-  host().openPorts = {{136, NET_FW_IP_PROTOCOL_TCP, VARIANT_TRUE}};
+  host().openPorts = {Opening(136, NET_FW_IP_PROTOCOL_TCP, true)};
   CPortmoatDlg dlg;
   const RunResult run = Harden(dlg, host(), GetParam());
   EXPECT_EQ(host().Calls(Call::CreatePolicy2), policiesBefore);
   EXPECT_EQ(host().Calls(Call::RulesAdd), 0);
   EXPECT_TRUE(host().rules.empty());
-  EXPECT_EQ(host().legacyFirewallEnabled, VARIANT_TRUE);
+  EXPECT_TRUE(host().LegacyFirewallEnabled());
   EXPECT_GT(host().Calls(Call::OpenPortsItem), 0);
   ExpectProgressAroundTheRun(run, host().CallLog().size(), true);
 }
@@ -652,7 +652,7 @@ TEST_P(NetshHardeningRun, OlderHostStillShowingAnOpenPortEndsIncomplete) {
   FirewallService service("SharedAccess", "immediate");
   ASSERT_TRUE(service.registered());
   // The commands succeed, but the profile still reads 445 open afterwards.
-  host().openPorts = {{445, NET_FW_IP_PROTOCOL_TCP, VARIANT_TRUE}};
+  host().openPorts = {Opening(445, NET_FW_IP_PROTOCOL_TCP, true)};
   CPortmoatDlg dlg;
   const RunResult open = Harden(dlg, host(), GetParam());
   ExpectProgressAroundTheRun(open, host().CallLog().size(), false);
@@ -815,7 +815,7 @@ TEST_F(DialogTest, ChineseTextsReadTheSameUnderTheHostCodePage) {
   if (const char* acp = std::getenv("QF_EXPECT_ACP")) {
     EXPECT_EQ(GetACP(), static_cast<UINT>(std::atoi(acp)));
   }
-  host().legacyFirewallEnabled = VARIANT_FALSE;
+  host().LegacyFirewallEnabled() = false;
   CPortmoatDlg dlg;
   RunDialog(dlg, [&](HWND dialog) {
     g_hostClass = 0;

@@ -11,10 +11,9 @@
 namespace qf::fwtest {
 namespace {
 
-using fwdouble::BlockRule;
-using fwdouble::ItemKind;
-using fwdouble::RuleRecord;
-using fwdouble::StdoutCapture;
+using testbed::BlockRule;
+using testbed::RuleItem;
+using testtools::StdoutCapture;
 
 class AdvancedFirewallTest : public FirewallDoublesTest {};
 
@@ -78,23 +77,33 @@ TEST_F(AdvancedFirewallTest, EnableSwitchesPublicThenPrivateNeverDomain) {
   CAdvancedFirewall firewall;
   ASSERT_TRUE(firewall.Initialize());
   EXPECT_TRUE(firewall.EnableFirewall());
-  const decltype(host().profileWrites) expected = {{NET_FW_PROFILE2_PUBLIC, VARIANT_TRUE},
-                                                   {NET_FW_PROFILE2_PRIVATE, VARIANT_TRUE}};
-  EXPECT_EQ(host().profileWrites, expected);
-  EXPECT_EQ(host().FirewallEnabled(NET_FW_PROFILE2_DOMAIN), VARIANT_FALSE);
+  const std::vector<Call> puts = {Call::Policy2PutFirewallEnabled, Call::Policy2PutFirewallEnabled};
+  std::vector<Call> log = host().CallLog();
+  log.erase(log.begin());  // the policy's creation
+  EXPECT_EQ(log, puts);
+  EXPECT_TRUE(host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC));
+  EXPECT_TRUE(host().FirewallEnabled(NET_FW_PROFILE2_PRIVATE));
+  EXPECT_FALSE(host().FirewallEnabled(NET_FW_PROFILE2_DOMAIN));
+  // Public first: a refused first switch names it, and private stays off.
+  host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = false;
+  host().FirewallEnabled(NET_FW_PROFILE2_PRIVATE) = false;
+  host().FailCall(Call::Policy2PutFirewallEnabled, 3, kFailure);
+  StdoutCapture out;
+  EXPECT_FALSE(firewall.EnableFirewall());
+  EXPECT_EQ(out.Take(), "put_FirewallEnabled failed for Public: 0x80004005\n");
 }
 
 TEST_F(AdvancedFirewallTest, EnabledOnlyWhenPublicAndPrivateAreBothOn) {
   CAdvancedFirewall firewall;
   ASSERT_TRUE(firewall.Initialize());
-  host().FirewallEnabled(NET_FW_PROFILE2_DOMAIN) = VARIANT_TRUE;
-  host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = VARIANT_TRUE;
+  host().FirewallEnabled(NET_FW_PROFILE2_DOMAIN) = true;
+  host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = true;
   EXPECT_FALSE(firewall.IsFirewallEnabled());
-  host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = VARIANT_FALSE;
-  host().FirewallEnabled(NET_FW_PROFILE2_PRIVATE) = VARIANT_TRUE;
+  host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = false;
+  host().FirewallEnabled(NET_FW_PROFILE2_PRIVATE) = true;
   EXPECT_FALSE(firewall.IsFirewallEnabled());
-  host().FirewallEnabled(NET_FW_PROFILE2_DOMAIN) = VARIANT_FALSE;
-  host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = 1;  // any non-zero value is on
+  host().FirewallEnabled(NET_FW_PROFILE2_DOMAIN) = false;
+  host().AnswerCall(Call::Policy2GetFirewallEnabled, 0, 1);  // any non-zero value is on
   EXPECT_TRUE(firewall.IsFirewallEnabled());
 }
 
@@ -105,20 +114,17 @@ TEST_F(AdvancedFirewallTest, AddBlockRuleSetsExactlyTheRuleProperties) {
   EXPECT_TRUE(firewall.AddBlockRule(6, L"445"));
   EXPECT_EQ(out.Take(), "Successfully added firewall rule !\n");
   ASSERT_EQ(host().rules.size(), 1u);
-  const RuleRecord& rule = host().rules[0];
-  EXPECT_EQ(rule.name, L"@QXRuleOptions.exe, TCP-445");
-  EXPECT_EQ(rule.grouping, L"@QXRuleOptions.exe,-102");
-  EXPECT_EQ(rule.description, L"@QXRuleOptions.exe,-103");
+  const FirewallRule& rule = host().rules[0];
+  EXPECT_EQ(rule.name, "@QXRuleOptions.exe, TCP-445");
+  EXPECT_EQ(rule.grouping, "@QXRuleOptions.exe,-102");
+  EXPECT_EQ(rule.description, "@QXRuleOptions.exe,-103");
   EXPECT_EQ(rule.direction, NET_FW_RULE_DIR_IN);
   EXPECT_EQ(rule.action, NET_FW_ACTION_BLOCK);
   EXPECT_EQ(rule.protocol, 6);
-  EXPECT_EQ(rule.localPorts, std::wstring(L"445"));
+  EXPECT_EQ(rule.localPorts, "445");
   EXPECT_EQ(rule.profiles, 7);
-  EXPECT_EQ(rule.enabled, VARIANT_TRUE);
-  const std::set<Call> setters = {Call::RulePutName,       Call::RulePutGrouping, Call::RulePutDescription,
-                                  Call::RulePutDirection,  Call::RulePutAction,   Call::RulePutProtocol,
-                                  Call::RulePutLocalPorts, Call::RulePutProfiles, Call::RulePutEnabled};
-  EXPECT_EQ(rule.written, setters);
+  EXPECT_TRUE(rule.enabled);
+  // Every property set once, each through its setter, before the one Add.
   const std::vector<Call> order = {Call::Policy2GetRules, Call::CreateRule,         Call::RulePutName,
                                    Call::RulePutGrouping, Call::RulePutDescription, Call::RulePutDirection,
                                    Call::RulePutAction,   Call::RulePutProtocol,    Call::RulePutLocalPorts,
@@ -134,11 +140,16 @@ TEST_F(AdvancedFirewallTest, SameArgumentsTwiceAddTwoRulesAndOtherProtocolsAreNa
   ASSERT_TRUE(firewall.Initialize());
   EXPECT_TRUE(firewall.AddBlockRule(6, L"135"));
   EXPECT_TRUE(firewall.AddBlockRule(6, L"135"));
-  EXPECT_TRUE(firewall.AddBlockRule(1, L"135"));
+  // Ports are for TCP and UDP only: the platform refuses them on an ICMP
+  // rule, after the rule was named as a UDP one.
+  StdoutCapture out;
+  EXPECT_FALSE(firewall.AddBlockRule(1, L"135"));
+  EXPECT_EQ(out.Take(), "Failed INetFwRule::put_LocalPorts failed with error: 0x 80070057.\n");
+  EXPECT_TRUE(firewall.AddBlockRule(17, L"135"));
   ASSERT_EQ(host().rules.size(), 3u);
   EXPECT_EQ(host().rules[0].name, host().rules[1].name);
-  EXPECT_EQ(host().rules[2].name, L"@QXRuleOptions.exe, UDP-135");
-  EXPECT_EQ(host().rules[2].protocol, 1);
+  EXPECT_EQ(host().rules[2].name, "@QXRuleOptions.exe, UDP-135");
+  EXPECT_EQ(host().rules[2].protocol, 17);
 }
 
 TEST_F(AdvancedFirewallTest, OverlongPortTextIsRefusedBeforeTouchingThePolicy) {
@@ -163,8 +174,8 @@ TEST_F(AdvancedFirewallTest, AddAnsweringOtherThanSokIsNoSuccess) {
 }
 
 // An enabled inbound block rule for any protocol and all profiles.
-RuleRecord AnyRule(const std::wstring& localPorts) {
-  RuleRecord rule = BlockRule(localPorts);
+FirewallRule AnyRule(const std::string& localPorts) {
+  FirewallRule rule = BlockRule(localPorts);
   rule.protocol = 256;
   return rule;
 }
@@ -172,23 +183,23 @@ RuleRecord AnyRule(const std::wstring& localPorts) {
 TEST_F(AdvancedFirewallTest, DomainProfileInForceMustBeOnTooAndIsReadOnlyThen) {
   CAdvancedFirewall firewall;
   ASSERT_TRUE(firewall.Initialize());
-  host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = VARIANT_TRUE;
-  host().FirewallEnabled(NET_FW_PROFILE2_PRIVATE) = VARIANT_TRUE;
+  host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = true;
+  host().FirewallEnabled(NET_FW_PROFILE2_PRIVATE) = true;
   EXPECT_TRUE(firewall.IsFirewallEnabled());
   EXPECT_EQ(host().Calls(Call::Policy2GetFirewallEnabled), 2);
-  host().currentProfiles = NET_FW_PROFILE2_DOMAIN;
+  host().currentProfileTypes = NET_FW_PROFILE2_DOMAIN;
   EXPECT_FALSE(firewall.IsFirewallEnabled());  // a domain-joined host filtering nothing
   EXPECT_EQ(host().Calls(Call::Policy2GetFirewallEnabled), 5);
-  host().FirewallEnabled(NET_FW_PROFILE2_DOMAIN) = VARIANT_TRUE;
+  host().FirewallEnabled(NET_FW_PROFILE2_DOMAIN) = true;
   EXPECT_TRUE(firewall.IsFirewallEnabled());
 }
 
 TEST_F(AdvancedFirewallTest, UnreadableProfilesInForceReadAsOff) {
   CAdvancedFirewall firewall;
   ASSERT_TRUE(firewall.Initialize());
-  host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = VARIANT_TRUE;
-  host().FirewallEnabled(NET_FW_PROFILE2_PRIVATE) = VARIANT_TRUE;
-  host().rules.push_back(AnyRule(L"445"));
+  host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = true;
+  host().FirewallEnabled(NET_FW_PROFILE2_PRIVATE) = true;
+  host().rules.push_back(AnyRule("445"));
   host().FailCall(Call::Policy2GetCurrentProfileTypes, 0, E_NOTIMPL);
   StdoutCapture out;
   EXPECT_FALSE(firewall.IsFirewallEnabled());
@@ -202,7 +213,7 @@ class PortLookupTest : public AdvancedFirewallTest {
  protected:
   void SetUp() override {
     AdvancedFirewallTest::SetUp();
-    host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = VARIANT_TRUE;
+    host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = true;
   }
   bool Blocked(int port) {
     CAdvancedFirewall firewall;
@@ -224,54 +235,54 @@ class PortLookupTest : public AdvancedFirewallTest {
 };
 
 TEST_F(PortLookupTest, PortsAreReadAsListsNotSubstrings) {
-  host().rules.push_back(AnyRule(L"1445"));
+  host().rules.push_back(AnyRule("1445"));
   EXPECT_FALSE(Blocked(445));
   EXPECT_EQ(output, "Local Ports: 1445\n");
-  host().rules.push_back(AnyRule(L"135-139"));
+  host().rules.push_back(AnyRule("135-139"));
   EXPECT_TRUE(Blocked(137));
   EXPECT_EQ(output, "Local Ports: 1445\nLocal Ports: 135-139\n");
   host().rules.clear();
-  host().rules.push_back(AnyRule(L"*"));
+  host().rules.push_back(AnyRule("*"));
   EXPECT_TRUE(Blocked(136));
 }
 
 TEST_F(PortLookupTest, APortNeedsTcpAndUdpBlocked) {
-  RuleRecord udp = BlockRule(L"445");
+  FirewallRule udp = BlockRule("445");
   udp.protocol = NET_FW_IP_PROTOCOL_UDP;
   host().rules = {udp};
   EXPECT_FALSE(Blocked(445));  // a UDP-only rule leaves SMB over TCP open
-  host().rules.push_back(BlockRule(L"445,139"));
+  host().rules.push_back(BlockRule("445,139"));
   EXPECT_TRUE(Blocked(445));
   EXPECT_FALSE(Blocked(139));
 }
 
 TEST_F(PortLookupTest, RuleMustCoverEveryProfileInForceAndThoseProfilesBeOn) {
-  RuleRecord domainOnly = AnyRule(L"445");
+  FirewallRule domainOnly = AnyRule("445");
   domainOnly.profiles = NET_FW_PROFILE2_DOMAIN;
   host().rules = {domainOnly};
   EXPECT_FALSE(Blocked(445));
-  host().currentProfiles = NET_FW_PROFILE2_DOMAIN;
+  host().currentProfileTypes = NET_FW_PROFILE2_DOMAIN;
   EXPECT_FALSE(Blocked(445));  // the domain firewall is off
-  host().FirewallEnabled(NET_FW_PROFILE2_DOMAIN) = VARIANT_TRUE;
+  host().FirewallEnabled(NET_FW_PROFILE2_DOMAIN) = true;
   EXPECT_TRUE(Blocked(445));
-  host().currentProfiles = NET_FW_PROFILE2_DOMAIN | NET_FW_PROFILE2_PUBLIC;
+  host().currentProfileTypes = NET_FW_PROFILE2_DOMAIN | NET_FW_PROFILE2_PUBLIC;
   EXPECT_FALSE(Blocked(445));
 }
 
 TEST_F(PortLookupTest, FirewallOffInForceBlocksNothingAndWalksNoRule) {
-  host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = VARIANT_FALSE;
-  host().FirewallEnabled(NET_FW_PROFILE2_PRIVATE) = VARIANT_TRUE;
-  host().rules = {AnyRule(L"*")};
+  host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = false;
+  host().FirewallEnabled(NET_FW_PROFILE2_PRIVATE) = true;
+  host().rules = {AnyRule("*")};
   EXPECT_EQ(Guarded(), std::vector<bool>(6, false));
   EXPECT_EQ(host().Calls(Call::Policy2GetRules), 0);
 }
 
 TEST_F(PortLookupTest, DisabledAllowAndOutboundRulesNeverCountAndCostFewReads) {
-  RuleRecord disabled = AnyRule(L"445");
-  disabled.enabled = VARIANT_FALSE;
-  RuleRecord allow = AnyRule(L"445");
+  FirewallRule disabled = AnyRule("445");
+  disabled.enabled = false;
+  FirewallRule allow = AnyRule("445");
   allow.action = NET_FW_ACTION_ALLOW;
-  RuleRecord outbound = AnyRule(L"445");
+  FirewallRule outbound = AnyRule("445");
   outbound.direction = NET_FW_RULE_DIR_OUT;
   host().rules = {disabled, outbound, allow};
   EXPECT_EQ(Guarded(), std::vector<bool>(6, false));
@@ -286,40 +297,41 @@ TEST_F(PortLookupTest, AnUnreadablePropertyNeverLetsARuleCount) {
   for (Call getter : {Call::RuleGetEnabled, Call::RuleGetDirection, Call::RuleGetAction, Call::RuleGetProtocol,
                       Call::RuleGetProfiles, Call::RuleGetLocalPorts}) {
     for (HRESULT hr : {kFailure, S_FALSE}) {
-      RuleRecord rule = AnyRule(L"445");
-      rule.getterResults[getter] = hr;
-      host().rules = {rule};
-      EXPECT_FALSE(Blocked(445)) << fwdouble::CallName(getter) << " " << std::hex << hr;
+      host().ClearFailures();
+      host().FailCall(getter, 0, hr, "block 445");
+      host().rules = {AnyRule("445")};
+      EXPECT_FALSE(Blocked(445)) << testbed::CallName(getter) << " " << std::hex << hr;
     }
   }
-  host().rules = {AnyRule(L"445")};
+  host().ClearFailures();
+  host().rules = {AnyRule("445")};
   EXPECT_TRUE(Blocked(445));
 }
 
 TEST_F(PortLookupTest, ItemsThatAreNoRulesAreSkipped) {
-  RuleRecord object;
-  object.kind = ItemKind::NonRuleObject;
-  RuleRecord value;
-  value.kind = ItemKind::NonObject;
-  host().rules = {object, value, AnyRule(L"445")};
+  FirewallRule object;
+  object.item = RuleItem::Object;
+  FirewallRule value;
+  value.item = RuleItem::Value;
+  host().rules = {object, value, AnyRule("445")};
   EXPECT_TRUE(Blocked(445));
   EXPECT_EQ(host().Calls(Call::RuleGetEnabled), 1);
 }
 
 TEST_F(PortLookupTest, AFailingEnumerationKeepsWhatWasSeen) {
-  host().rules = {AnyRule(L"445"), AnyRule(L"139")};
+  host().rules = {AnyRule("445"), AnyRule("139")};
   host().FailCall(Call::EnumNext, 2, kFailure);
   EXPECT_EQ(Guarded(), (std::vector<bool>{true, false, false, false, false, false}));
 }
 
 TEST_F(PortLookupTest, WalkEndsOnceEveryPortIsBlockedAndEmptyOrMissingPortsNeverMatch) {
-  RuleRecord missing = AnyRule(L"");
-  missing.localPorts.reset();
-  host().rules = {AnyRule(L""), missing, AnyRule(L"445"), AnyRule(L"445")};
+  FirewallRule unset = AnyRule("");
+  unset.name = "unset ports";
+  host().rules = {AnyRule(""), unset, AnyRule("445"), AnyRule("445")};
   EXPECT_TRUE(Blocked(445));
   EXPECT_EQ(output, "Local Ports: \nLocal Ports: \nLocal Ports: 445\n");
   EXPECT_EQ(host().Calls(Call::RuleGetEnabled), 3);
-  EXPECT_EQ(host().StringsHandedOut(), 2);  // the null text is no string
+  EXPECT_EQ(host().StringsHandedOut(), 1);  // unset texts come back as null strings, as Windows hands them out
 }
 
 TEST_F(PortLookupTest, EmptyCollectionBlocksNothing) {
@@ -328,21 +340,21 @@ TEST_F(PortLookupTest, EmptyCollectionBlocksNothing) {
 }
 
 TEST_F(PortLookupTest, OneWalkReadsEveryRulePropertyOnceForAllSixPorts) {
-  for (int i = 0; i < 20; ++i) host().rules.push_back(AnyRule(std::to_wstring(2000 + i)));
-  host().rules.push_back(AnyRule(L"135-139,445"));
+  for (int i = 0; i < 20; ++i) host().rules.push_back(AnyRule(std::to_string(2000 + i)));
+  host().rules.push_back(AnyRule("135-139,445"));
   EXPECT_EQ(Guarded(), std::vector<bool>(6, true));
   EXPECT_EQ(host().Calls(Call::Policy2GetRules), 1);
   for (Call getter : {Call::RuleGetEnabled, Call::RuleGetDirection, Call::RuleGetAction, Call::RuleGetProtocol,
                       Call::RuleGetProfiles, Call::RuleGetLocalPorts}) {
-    EXPECT_EQ(host().Calls(getter), 21) << fwdouble::CallName(getter);
+    EXPECT_EQ(host().Calls(getter), 21) << testbed::CallName(getter);
   }
 }
 
 // Generated policies: one walk answers exactly as six single questions.
 TEST_F(PortLookupTest, RandomPoliciesOneWalkEqualsSixSingleQuestions) {
   std::mt19937 random(9);
-  const wchar_t* const texts[] = {L"445",     L"135-139", L"137,138",  L"*",   L"RPC-EPMap", L"1445",
-                                  L"139-135", L"",        L"136, 445", L"RPC", L"1-200",     L"138"};
+  const char* const texts[] = {"445",     "135-139", "137,138",  "*",   "RPC-EPMap", "1445",
+                               "139-135", "",        "136, 445", "RPC", "1-200",     "138"};
   const long protocols[] = {6, 17, 256, 256, 1};
   const long profileSets[] = {1, 2, 4, 5, 6, 7, NET_FW_PROFILE2_ALL, NET_FW_PROFILE2_ALL};
   const Call getters[] = {Call::RuleGetEnabled,  Call::RuleGetDirection, Call::RuleGetAction,
@@ -352,21 +364,23 @@ TEST_F(PortLookupTest, RandomPoliciesOneWalkEqualsSixSingleQuestions) {
   int exposed = 0;
   for (int round = 0; round < 100; ++round) {
     host().rules.clear();
+    host().ClearFailures();
     const int count = static_cast<int>(random() % 12);
     for (int i = 0; i < count; ++i) {
-      RuleRecord rule = AnyRule(texts[random() % 12]);
-      rule.enabled = random() % 5 == 0 ? VARIANT_FALSE : VARIANT_TRUE;
+      FirewallRule rule = AnyRule(texts[random() % 12]);
+      rule.name = "rule " + std::to_string(i);
+      rule.enabled = random() % 5 != 0;
       rule.direction = random() % 4 == 0 ? NET_FW_RULE_DIR_OUT : NET_FW_RULE_DIR_IN;
       rule.action = random() % 4 == 0 ? NET_FW_ACTION_ALLOW : NET_FW_ACTION_BLOCK;
       rule.protocol = protocols[random() % 5];
       rule.profiles = profileSets[random() % 8];
-      if (random() % 8 == 0) rule.getterResults[getters[random() % 6]] = random() % 2 ? kFailure : S_FALSE;
-      if (random() % 20 == 0) rule.kind = random() % 2 ? ItemKind::NonRuleObject : ItemKind::NonObject;
+      if (random() % 8 == 0) host().FailCall(getters[random() % 6], 0, random() % 2 ? kFailure : S_FALSE, rule.name);
+      if (random() % 20 == 0) rule.item = random() % 2 ? RuleItem::Object : RuleItem::Value;
       host().rules.push_back(rule);
     }
-    host().currentProfiles = random() % 3 == 0 ? NET_FW_PROFILE2_DOMAIN : NET_FW_PROFILE2_PUBLIC;
-    host().FirewallEnabled(NET_FW_PROFILE2_DOMAIN) = random() % 2 ? VARIANT_TRUE : VARIANT_FALSE;
-    host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = random() % 6 ? VARIANT_TRUE : VARIANT_FALSE;
+    host().currentProfileTypes = random() % 3 == 0 ? NET_FW_PROFILE2_DOMAIN : NET_FW_PROFILE2_PUBLIC;
+    host().FirewallEnabled(NET_FW_PROFILE2_DOMAIN) = random() % 2 != 0;
+    host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = random() % 6 != 0;
     const std::vector<bool> walked = Guarded();
     ASSERT_EQ(walked.size(), 6u);
     for (size_t i = 0; i < 6; ++i) {

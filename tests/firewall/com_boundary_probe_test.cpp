@@ -7,7 +7,7 @@
 namespace qf::fwtest {
 namespace {
 
-TEST_F(FirewallDoublesTest, ProbeCreateReachesDoublesAndSpySeesStrings) {
+TEST_F(FirewallDoublesTest, ProbeCreateReachesTheObjectsAndSpySeesStrings) {
   INetFwPolicy2* policy = nullptr;
   ASSERT_EQ(CoCreateInstance(CLSID_NetFwPolicy2, nullptr, CLSCTX_INPROC_SERVER, IID_INetFwPolicy2,
                              reinterpret_cast<void**>(&policy)),
@@ -19,7 +19,7 @@ TEST_F(FirewallDoublesTest, ProbeCreateReachesDoublesAndSpySeesStrings) {
   EXPECT_EQ(spy().Live(), 1);
   SysFreeString(text);
   EXPECT_EQ(spy().Allocations(), before + 1);
-  fwdouble::StdoutCapture capture;
+  testtools::StdoutCapture capture;
   wprintf(L"wide %ls 0x%08lx\n", L"text", 0x8007007aUL);
   printf("narrow %s\n", "text");
   EXPECT_EQ(capture.Take(), "wide text 0x8007007a\nnarrow text\n");

@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "firewall/advanced_firewall.h"
-#include "firewall/doubles/firewall_doubles.h"
+#include "firewall/com_test_tools.h"
+#include "in_process_host_win.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ const std::vector<long> kGuardedPorts = {445, 135, 136, 137, 138, 139};
 
 template <class Refresh>
 double MeasureOnce(Refresh refresh) {
-  qf::fwdouble::StdoutCapture quiet;  // the per-rule "Local Ports" lines are part of the work
+  qf::testtools::StdoutCapture quiet;  // the per-rule "Local Ports" lines are part of the work
   const auto start = std::chrono::steady_clock::now();
   refresh();
   const auto stop = std::chrono::steady_clock::now();
@@ -32,11 +33,11 @@ int main() {
   int wrong = 0;
   std::printf("%8s  %14s  %14s  %8s\n", "rules", "six walks", "one walk", "speed-up");
   for (int rules : {100, 1000, 10000, 50000}) {
-    qf::fwdouble::FirewallDoubles doubles;
-    doubles.host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = VARIANT_TRUE;
-    doubles.host().FirewallEnabled(NET_FW_PROFILE2_PRIVATE) = VARIANT_TRUE;
+    testbed::InProcessFirewall doubles;
+    doubles.host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = true;
+    doubles.host().FirewallEnabled(NET_FW_PROFILE2_PRIVATE) = true;
     for (int i = 0; i < rules; ++i) {
-      doubles.host().rules.push_back(qf::fwdouble::BlockRule(std::to_wstring(1024 + i % 60000) + L",8080-8090"));
+      doubles.host().rules.push_back(testbed::BlockRule(std::to_string(1024 + i % 60000) + ",8080-8090"));
     }
     CAdvancedFirewall firewall;
     if (!firewall.Initialize()) return 1;

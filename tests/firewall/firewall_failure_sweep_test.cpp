@@ -11,8 +11,8 @@
 namespace qf::fwtest {
 namespace {
 
-using fwdouble::BlockRule;
-using fwdouble::StdoutCapture;
+using testbed::BlockRule;
+using testtools::StdoutCapture;
 
 enum class Operation { Initialize, Enable, IsEnabled, AddRule, IsPortBlocked };
 
@@ -25,7 +25,7 @@ struct AdvancedCase {
 };
 
 std::ostream& operator<<(std::ostream& os, const AdvancedCase& c) {
-  return os << static_cast<int>(c.operation) << '/' << fwdouble::CallName(c.failing) << '/' << std::hex
+  return os << static_cast<int>(c.operation) << '/' << testbed::CallName(c.failing) << '/' << std::hex
             << static_cast<unsigned long>(c.hr);
 }
 
@@ -87,9 +87,9 @@ class AdvancedSweep : public FirewallDoublesTest, public ::testing::WithParamInt
 TEST_P(AdvancedSweep, FailingStepGivesResultMessageAndLeavesNothing) {
   const AdvancedCase& c = GetParam();
   // A rule that blocks 445 for both protocols, the profile in force on.
-  host().rules.push_back(BlockRule(L"445"));
+  host().rules.push_back(BlockRule("445"));
   host().rules.back().protocol = 256;
-  host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = VARIANT_TRUE;
+  host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = true;
   host().FailCall(c.failing, c.operation == Operation::Initialize ? 1 : 0, c.hr);
   CAdvancedFirewall firewall;
   std::string output;
@@ -125,8 +125,9 @@ TEST_P(AdvancedSweep, FailingStepGivesResultMessageAndLeavesNothing) {
   } else {
     EXPECT_EQ(host().rules.size(), 1u);
   }
-  if (c.operation == Operation::Enable) {
-    EXPECT_TRUE(host().profileWrites.empty());
+  if (c.operation == Operation::Enable) {                         // no profile switched
+    EXPECT_TRUE(host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC));  // on from the start
+    EXPECT_FALSE(host().FirewallEnabled(NET_FW_PROFILE2_PRIVATE));
   }
   EXPECT_TRUE(firewall.Close());
   EXPECT_EQ(host().LiveReferences(), 0);
@@ -139,15 +140,56 @@ TEST_F(FirewallDoublesTest, SecondProfileFailuresNameTheProfileAndKeepTheFirst) 
   ASSERT_TRUE(firewall.Initialize());
   host().FailCall(Call::Policy2PutFirewallEnabled, 2, kFailure);
   host().FailCall(Call::Policy2GetFirewallEnabled, 2, E_ACCESSDENIED);
-  host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = VARIANT_FALSE;
+  host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC) = false;
   StdoutCapture out;
   EXPECT_FALSE(firewall.EnableFirewall());
   EXPECT_FALSE(firewall.IsFirewallEnabled());
   EXPECT_EQ(out.Take(),
             "put_FirewallEnabled failed for Private: 0x80004005\n"
             "get_FirewallEnabled failed for Private: 0x80070005\n");
-  EXPECT_EQ(host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC), VARIANT_TRUE);
-  EXPECT_EQ(host().FirewallEnabled(NET_FW_PROFILE2_PRIVATE), VARIANT_FALSE);
+  EXPECT_TRUE(host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC));
+  EXPECT_FALSE(host().FirewallEnabled(NET_FW_PROFILE2_PRIVATE));
+}
+
+// Without its firewall service the policy object is still made, and every
+// call that needs the service fails as Windows fails it.
+TEST_F(FirewallDoublesTest, PolicyWithoutItsServiceFailsEveryStepAndSaysSo) {
+  for (const bool missing : {false, true}) {
+    SCOPED_TRACE(missing ? "missing" : "stopped");
+    if (missing)
+      host().RemoveFirewallService("MpsSvc");
+    else
+      host().SetFirewallService("MpsSvc", "stopped");
+    host().rules = {BlockRule("445")};
+    CAdvancedFirewall firewall;
+    StdoutCapture out;
+    ASSERT_TRUE(firewall.Initialize());
+    EXPECT_FALSE(firewall.EnableFirewall());
+    EXPECT_FALSE(firewall.IsFirewallEnabled());
+    EXPECT_FALSE(firewall.AddBlockRule(6, L"139"));
+    EXPECT_EQ(out.Take(),
+              "put_FirewallEnabled failed for Public: 0x800706d9\n"
+              "get_FirewallEnabled failed for Public: 0x800706d9\n"
+              "Failed to add firewall rule to the firewall rules collection : 0x800706d9\n");
+    EXPECT_EQ(host().rules.size(), 1u);
+    EXPECT_FALSE(host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC));
+    EXPECT_TRUE(firewall.Close());
+  }
+  host().SetFirewallService("MpsSvc", "running");
+  CAdvancedFirewall firewall;
+  ASSERT_TRUE(firewall.Initialize());
+  EXPECT_TRUE(firewall.EnableFirewall());
+  EXPECT_TRUE(firewall.Close());
+}
+
+TEST_F(FirewallDoublesTest, LegacyProfileWithoutSharedAccessCannotBeOpened) {
+  host().SetFirewallService("SharedAccess", "stopped");
+  CLegacyFirewall firewall;
+  EXPECT_EQ(firewall.Initialize(), FWE_PROFILE_GET);
+  EXPECT_FALSE(firewall.IsOpen());
+  host().SetFirewallService("SharedAccess", "running");
+  EXPECT_EQ(firewall.Initialize(), FWE_NONE);
+  EXPECT_EQ(firewall.Cleanup(), FWE_NONE);
 }
 
 enum class LegacyOperation { Initialize, IsFirewallOn, TurnOn, IsPortOpen };
@@ -160,7 +202,7 @@ struct LegacyCase {
 };
 
 std::ostream& operator<<(std::ostream& os, const LegacyCase& c) {
-  return os << static_cast<int>(c.operation) << '/' << fwdouble::CallName(c.failing);
+  return os << static_cast<int>(c.operation) << '/' << testbed::CallName(c.failing);
 }
 
 const LegacyCase kLegacyCases[] = {
@@ -179,7 +221,7 @@ class LegacySweep : public FirewallDoublesTest, public ::testing::WithParamInter
 
 TEST_P(LegacySweep, FailingStepGivesItsCodeFalseAndNoOutput) {
   const LegacyCase& c = GetParam();
-  host().openPorts = {{445, NET_FW_IP_PROTOCOL_TCP, VARIANT_TRUE}};
+  host().openPorts = {testbed::Opening(445, NET_FW_IP_PROTOCOL_TCP, true)};
   host().FailCall(c.failing, 0, kFailure);
   CLegacyFirewall firewall;
   StdoutCapture out;
@@ -204,7 +246,7 @@ TEST_P(LegacySweep, FailingStepGivesItsCodeFalseAndNoOutput) {
     EXPECT_FALSE(flag);
   }
   EXPECT_EQ(firewall.IsOpen(), c.stillOpen);
-  EXPECT_EQ(host().legacyFirewallEnabled, VARIANT_FALSE);  // a failing TurnOn leaves the profile
+  EXPECT_FALSE(host().LegacyFirewallEnabled());  // a failing TurnOn leaves the profile
   EXPECT_EQ(host().LiveReferences(), c.stillOpen ? 1 : 0);
   EXPECT_EQ(out.Take(), "");
   EXPECT_EQ(firewall.Cleanup(), FWE_NONE);

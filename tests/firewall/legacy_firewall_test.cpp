@@ -8,7 +8,9 @@
 namespace qf::fwtest {
 namespace {
 
-using fwdouble::StdoutCapture;
+using testbed::FileAndPrintSharing;
+using testbed::Opening;
+using testtools::StdoutCapture;
 
 class LegacyFirewallTest : public FirewallDoublesTest {
  protected:
@@ -57,7 +59,7 @@ TEST_F(LegacyFirewallTest, TurnOnWritesOnlyWhenOff) {
   CLegacyFirewall firewall;
   ASSERT_EQ(firewall.Initialize(), FWE_NONE);
   EXPECT_EQ(firewall.TurnOnFirewall(), FWE_NONE);
-  EXPECT_EQ(host().legacyFirewallEnabled, VARIANT_TRUE);
+  EXPECT_TRUE(host().LegacyFirewallEnabled());
   EXPECT_EQ(host().Calls(Call::ProfilePutFirewallEnabled), 1);
   EXPECT_EQ(firewall.TurnOnFirewall(), FWE_NONE);
   EXPECT_EQ(host().Calls(Call::ProfilePutFirewallEnabled), 1);
@@ -67,8 +69,9 @@ TEST_F(LegacyFirewallTest, TurnOnWritesOnlyWhenOff) {
 }
 
 TEST_F(LegacyFirewallTest, FirewallStateTakesAnyNonZeroButPortsOnlyVariantTrue) {
-  host().legacyFirewallEnabled = 1;
-  host().openPorts = {{445, NET_FW_IP_PROTOCOL_TCP, 1}, {135, NET_FW_IP_PROTOCOL_TCP, VARIANT_TRUE}};
+  host().AnswerCall(Call::ProfileGetFirewallEnabled, 0, 1);
+  host().openPorts = {Opening(445, NET_FW_IP_PROTOCOL_TCP, true), Opening(135, NET_FW_IP_PROTOCOL_TCP, true)};
+  host().AnswerCall(Call::OpenPortGetEnabled, 1, 1);  // the first port asked, 445
   CLegacyFirewall firewall;
   ASSERT_EQ(firewall.Initialize(), FWE_NONE);
   BOOL on = FALSE;
@@ -82,7 +85,7 @@ TEST_F(LegacyFirewallTest, FirewallStateTakesAnyNonZeroButPortsOnlyVariantTrue) 
 }
 
 TEST_F(LegacyFirewallTest, UnlistedOtherProtocolOrDisabledPortIsClosedWithoutError) {
-  host().openPorts = {{137, NET_FW_IP_PROTOCOL_UDP, VARIANT_TRUE}, {139, NET_FW_IP_PROTOCOL_TCP, VARIANT_FALSE}};
+  host().openPorts = {Opening(137, NET_FW_IP_PROTOCOL_UDP, true), Opening(139, NET_FW_IP_PROTOCOL_TCP, false)};
   CLegacyFirewall firewall;
   ASSERT_EQ(firewall.Initialize(), FWE_NONE);
   for (long port : {445L, 137L, 139L}) {
@@ -113,7 +116,7 @@ class ExposureTest : public LegacyFirewallTest {
  protected:
   void SetUp() override {
     LegacyFirewallTest::SetUp();
-    host().legacyFirewallEnabled = VARIANT_TRUE;
+    host().LegacyFirewallEnabled() = true;
   }
   // Blocked per guarded port; code and reading kept for the test to look at.
   std::vector<bool> Read() {
@@ -134,34 +137,33 @@ const std::vector<bool> kAllExposed(6, false);
 const std::vector<bool> kFileAndPrintOpen = {false, true, true, false, false, false};
 
 TEST_F(ExposureTest, FileAndPrinterSharingExposesItsFourPortsOverBothProtocols) {
-  host().services = {fwdouble::FileAndPrintService(VARIANT_TRUE)};
+  host().serviceExceptions = {FileAndPrintSharing(true)};
   EXPECT_EQ(Read(), kFileAndPrintOpen);
   EXPECT_EQ(code, FWE_NONE);
   EXPECT_TRUE(qf::firewall::LegacyFirewallOn(reading));
-  host().services = {fwdouble::FileAndPrintService(VARIANT_FALSE)};
+  host().serviceExceptions = {FileAndPrintSharing(false)};
   EXPECT_EQ(Read(), kAllBlocked);
 }
 
 TEST_F(ExposureTest, GloballyOpenPortsOfEitherProtocolExposeAndDisabledOnesDoNot) {
-  host().openPorts = {{135, NET_FW_IP_PROTOCOL_UDP, VARIANT_TRUE},
-                      {136, NET_FW_IP_PROTOCOL_TCP, VARIANT_FALSE},
-                      {445, NET_FW_IP_PROTOCOL_TCP, VARIANT_TRUE}};
+  host().openPorts = {Opening(135, NET_FW_IP_PROTOCOL_UDP, true), Opening(136, NET_FW_IP_PROTOCOL_TCP, false),
+                      Opening(445, NET_FW_IP_PROTOCOL_TCP, true)};
   EXPECT_EQ(Read(), (std::vector<bool>{false, false, true, true, true, true}));
 }
 
 TEST_F(ExposureTest, AServicePortEnabledOnItsOwnOrAnEnabledServiceWithDisabledEntriesExposes) {
-  fwdouble::ServiceRecord service = fwdouble::FileAndPrintService(VARIANT_FALSE);
-  service.ports[1].enabled = VARIANT_TRUE;  // 445 alone
-  host().services = {service};
+  testbed::ServiceException service = FileAndPrintSharing(false);
+  service.ports[1].enabled = true;  // 445 alone
+  host().serviceExceptions = {service};
   EXPECT_EQ(Read(), (std::vector<bool>{false, true, true, true, true, true}));
-  service = fwdouble::FileAndPrintService(VARIANT_FALSE);
-  service.enabled = VARIANT_TRUE;
-  host().services = {service};
+  // A service reported on whatever its entries say.
+  host().serviceExceptions = {FileAndPrintSharing(false)};
+  host().AnswerCall(Call::ServiceGetEnabled, 0, VARIANT_TRUE);
   EXPECT_EQ(Read(), kFileAndPrintOpen);
 }
 
 TEST_F(ExposureTest, FirewallOffExposesEverythingAndReadsNoFurther) {
-  host().legacyFirewallEnabled = VARIANT_FALSE;
+  host().LegacyFirewallEnabled() = false;
   EXPECT_EQ(Read(), kAllExposed);
   EXPECT_FALSE(qf::firewall::LegacyFirewallOn(reading));
   EXPECT_EQ(host().Calls(Call::ProfileGetExceptionsNotAllowed), 0);
@@ -169,8 +171,8 @@ TEST_F(ExposureTest, FirewallOffExposesEverythingAndReadsNoFurther) {
 }
 
 TEST_F(ExposureTest, NoExceptionsModeBlocksEverythingWithoutLookingAtOpenings) {
-  host().exceptionsNotAllowed = VARIANT_TRUE;
-  host().services = {fwdouble::FileAndPrintService(VARIANT_TRUE)};
+  host().SetExceptionsNotAllowed(testbed::LegacyProfile::Standard, true);
+  host().serviceExceptions = {FileAndPrintSharing(true)};
   EXPECT_EQ(Read(), kAllBlocked);
   EXPECT_EQ(host().Calls(Call::ProfileGetServices), 0);
 }
@@ -189,13 +191,13 @@ struct ExposureFailure {
   std::vector<bool> blocked;  // with File and Printer Sharing off, no global opening but 139/TCP disabled
 };
 
-std::ostream& operator<<(std::ostream& os, const ExposureFailure& f) { return os << fwdouble::CallName(f.failing); }
+std::ostream& operator<<(std::ostream& os, const ExposureFailure& f) { return os << testbed::CallName(f.failing); }
 
 class ExposureFailureTest : public ExposureTest, public ::testing::WithParamInterface<ExposureFailure> {};
 
 TEST_P(ExposureFailureTest, WhatCannotBeReadIsExposed) {
-  host().services = {fwdouble::FileAndPrintService(VARIANT_FALSE)};
-  host().openPorts = {{139, NET_FW_IP_PROTOCOL_TCP, VARIANT_FALSE}};
+  host().serviceExceptions = {FileAndPrintSharing(false)};
+  host().openPorts = {Opening(139, NET_FW_IP_PROTOCOL_TCP, false)};
   host().FailCall(GetParam().failing, 0, kFailure);
   EXPECT_EQ(Read(), GetParam().blocked);
   EXPECT_EQ(code, GetParam().code);

@@ -1,15 +1,15 @@
-// Both wrappers against the platform's own firewall objects (no doubles):
+// Both wrappers against the platform's own firewall objects (no testbed objects):
 // whatever those implement, nothing crashes and nothing is left behind.
 #include <gtest/gtest.h>
 
 #include "firewall/advanced_firewall.h"
-#include "firewall/doubles/firewall_doubles.h"
+#include "firewall/com_test_tools.h"
 #include "firewall/legacy_firewall.h"
 
 namespace {
 
-using qf::fwdouble::AllocationSpy;
-using qf::fwdouble::StdoutCapture;
+using qf::testtools::AllocationSpy;
+using qf::testtools::StdoutCapture;
 
 TEST(PlatformFirewallSmoke, BothWrappersRunEveryOperationAndReleaseEverything) {
   ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
