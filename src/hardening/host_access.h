@@ -37,10 +37,10 @@ inline constexpr wchar_t kRestorePointKey[] = L"SOFTWARE\\Quillfort\\RestorePoin
 inline constexpr std::uint32_t kRestorePointUnusable = 13;  // ERROR_INVALID_DATA
 
 struct LoadedRestorePoint {
-  bool found = false;                   // the key is there
+  bool found = false;                    // the key is there
   std::optional<HostSnapshot> snapshot;  // a restore point to act on
-  std::string problem;                  // found but unusable: which value, why
-  std::uint32_t error = 0;              // the registry's error when it could not be read
+  std::string problem;                   // found but unusable: which value, why
+  std::uint32_t error = 0;               // the registry's error when it could not be read
 };
 LoadedRestorePoint LoadRestorePoint(int hostClass);
 // 0 or the registry's error. Each part's mark is written after its values,

@@ -330,7 +330,8 @@ std::uint32_t RestorePointKeeper::Start() {
   before_ = ReadHostSnapshot(hostClass_);
   const LoadedRestorePoint loaded = LoadRestorePoint(hostClass_);
   if (loaded.error != 0) {
-    return startError_ = Refuse(loaded.error, "Cannot read the restore point (error " + std::to_string(loaded.error) + ")");
+    return startError_ =
+               Refuse(loaded.error, "Cannot read the restore point (error " + std::to_string(loaded.error) + ")");
   }
   if (loaded.found && !loaded.snapshot) {
     return startError_ = Refuse(kRestorePointUnusable, "Restore point unusable, left as it is: " + loaded.problem);
@@ -363,7 +364,9 @@ std::uint32_t RestorePointKeeper::BeforeChange(unsigned part) {
   if (startError_ != 0) return startError_;
   if ((recorded_ & part) == part) return 0;
   const HostSnapshot now = ReadHostSnapshot(hostClass_, part);
-  const bool read = part == kAdvancedPart ? now.advancedRead : part == kLegacyPart ? now.LegacyRead() : now.ServicesRead();
+  const bool read = part == kAdvancedPart ? now.advancedRead
+                    : part == kLegacyPart ? now.LegacyRead()
+                                          : now.ServicesRead();
   if (!read) {
     const std::uint32_t error = part == kAdvancedPart ? now.advancedError : now.legacyError;
     return Refuse(error, std::string("Cannot read the ") +

@@ -39,9 +39,7 @@ class StoredValues {
   explicit StoredValues(const std::vector<StoredValue>& values) {
     for (const StoredValue& v : values) byPlace_[{v.subkey, v.name}] = &v.data;
   }
-  bool Has(const std::wstring& subkey, const std::wstring& name) const {
-    return byPlace_.count({subkey, name}) != 0;
-  }
+  bool Has(const std::wstring& subkey, const std::wstring& name) const { return byPlace_.count({subkey, name}) != 0; }
   std::uint32_t Number(const std::wstring& subkey, const std::wstring& name, std::uint32_t lowest = 0,
                        std::uint32_t highest = 0xFFFFFFFFu) const {
     const auto* data = Find(subkey, name);

@@ -35,7 +35,7 @@ struct LegacyOpening {
   bool exists = false;
   bool enabled = false;
   std::wstring name;
-  long scope = 0;  // NET_FW_SCOPE
+  long scope = 0;                // NET_FW_SCOPE
   std::wstring remoteAddresses;  // what a custom scope is made of
   bool operator==(const LegacyOpening& other) const;
 };

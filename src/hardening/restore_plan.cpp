@@ -31,9 +31,8 @@ std::vector<RuleRecord> RulesAddedSince(const HostSnapshot& saved, const HostSna
 }
 
 const LegacyOpening* FindOpening(const LegacyProfileSnapshot& profile, const LegacyOpening& like) {
-  auto found = std::find_if(profile.openings.begin(), profile.openings.end(), [&](const LegacyOpening& o) {
-    return o.port == like.port && o.protocol == like.protocol;
-  });
+  auto found = std::find_if(profile.openings.begin(), profile.openings.end(),
+                            [&](const LegacyOpening& o) { return o.port == like.port && o.protocol == like.protocol; });
   return found == profile.openings.end() ? nullptr : &*found;
 }
 

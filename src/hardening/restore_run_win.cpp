@@ -29,7 +29,7 @@ LegacyOpeningState StateOf(const LegacyOpening& opening) {
 }
 
 unsigned PartsOf(const HostSnapshot& saved) {
-  unsigned parts = saved.services.empty() ? 0 : kServicesPart;
+  unsigned parts = saved.services.empty() ? 0u : static_cast<unsigned>(kServicesPart);
   if (saved.advancedRead) parts |= kAdvancedPart;
   if (saved.LegacyRead()) parts |= kLegacyPart;
   return parts;
@@ -94,8 +94,8 @@ class Restore {
     switch (action.kind) {
       case RestoreActionKind::RemoveRule:
         if (!policyOpen_) return PolicyFailure();
-        code = policy_.RemoveExactRule(action.rule, RemovalName(action.rule.name), SameRecordedRule) ? 0
-                                                                                                     : PolicyFailure();
+        code =
+            policy_.RemoveExactRule(action.rule, RemovalName(action.rule.name), SameRecordedRule) ? 0 : PolicyFailure();
         if (code == 0) ++report_.rulesRemoved;
         break;
       case RestoreActionKind::SetProfileSwitch:

@@ -52,20 +52,19 @@ bool HasFullReach(const RuleRecord& rule) {
 }
 
 bool SameRecordedRule(const RuleRecord& a, const RuleRecord& b) {
-  return a.complete == b.complete && a.name == b.name && a.description == b.description &&
-         a.grouping == b.grouping && a.localPorts == b.localPorts && a.remotePorts == b.remotePorts &&
-         a.localAddresses == b.localAddresses && a.remoteAddresses == b.remoteAddresses &&
-         a.applicationName == b.applicationName && a.serviceName == b.serviceName &&
-         a.interfaceTypes == b.interfaceTypes && a.protocol == b.protocol && a.direction == b.direction &&
-         a.action == b.action && a.profiles == b.profiles && a.enabled == b.enabled;
+  return a.complete == b.complete && a.name == b.name && a.description == b.description && a.grouping == b.grouping &&
+         a.localPorts == b.localPorts && a.remotePorts == b.remotePorts && a.localAddresses == b.localAddresses &&
+         a.remoteAddresses == b.remoteAddresses && a.applicationName == b.applicationName &&
+         a.serviceName == b.serviceName && a.interfaceTypes == b.interfaceTypes && a.protocol == b.protocol &&
+         a.direction == b.direction && a.action == b.action && a.profiles == b.profiles && a.enabled == b.enabled;
 }
 
 bool IsQuillfortBlockRuleFor(const RuleRecord& rule, const RuleRecord& intended) {
   return rule.complete && WithoutRemovalSuffix(rule.name) == intended.name &&
          rule.description == intended.description && rule.grouping == intended.grouping &&
          rule.localPorts == intended.localPorts && rule.protocol == intended.protocol &&
-         rule.direction == intended.direction && rule.action == intended.action &&
-         rule.profiles == intended.profiles && rule.enabled == intended.enabled && HasFullReach(rule);
+         rule.direction == intended.direction && rule.action == intended.action && rule.profiles == intended.profiles &&
+         rule.enabled == intended.enabled && HasFullReach(rule);
 }
 
 bool IsQuillfortBlockRule(const RuleRecord& rule) {

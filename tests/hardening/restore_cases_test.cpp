@@ -69,7 +69,9 @@ void SetValue(std::vector<StoredValue>& values, const std::wstring& subkey, cons
 const std::vector<RestoreCase>& Cases() {
   static const std::vector<RestoreCase> cases = {
       {"a hardened host goes back whole", AdvancedSaved, nullptr, AdvancedAfter, "", AdvancedUndo(), {}, 16},
-      {"the policy unread now: a failure, nothing else is touched", AdvancedSaved, nullptr,
+      {"the policy unread now: a failure, nothing else is touched",
+       AdvancedSaved,
+       nullptr,
        [] {
          HostSnapshot now = AdvancedAfter();
          now.advancedRead = false;
@@ -82,28 +84,55 @@ const std::vector<RestoreCase>& Cases() {
        {},
        {"ReadFirewallPolicy"},
        3},
-      {"the policy never recorded: the run never changed it", [] {
+      {"the policy never recorded: the run never changed it",
+       [] {
          HostSnapshot saved = AdvancedSaved();
          saved.advancedRead = false;
          saved.profileOn = {};
          return saved;
        },
-       nullptr, AdvancedAfter, "", {"SetServiceStartType MpsSvc 4", "StopService MpsSvc"}, {}, 2},
-      {"a newer restore point", AdvancedSaved,
-       [](std::vector<StoredValue>& v) { SetValue(v, L"", L"Version", 3u); }, AdvancedAfter,
-       "Version: 3 (this Quillfort reads version 2 only)", {}, {}, 0},
-      {"a start type as text", AdvancedSaved,
+       nullptr,
+       AdvancedAfter,
+       "",
+       {"SetServiceStartType MpsSvc 4", "StopService MpsSvc"},
+       {},
+       2},
+      {"a newer restore point",
+       AdvancedSaved,
+       [](std::vector<StoredValue>& v) { SetValue(v, L"", L"Version", 3u); },
+       AdvancedAfter,
+       "Version: 3 (this Quillfort reads version 2 only)",
+       {},
+       {},
+       0},
+      {"a start type as text",
+       AdvancedSaved,
        [](std::vector<StoredValue>& v) { SetValue(v, L"Services\\MpsSvc", L"StartType", std::wstring(L"4")); },
-       AdvancedAfter, "Services\\MpsSvc\\StartType: not a number", {}, {}, 0},
-      {"a start type no service has", AdvancedSaved,
+       AdvancedAfter,
+       "Services\\MpsSvc\\StartType: not a number",
+       {},
+       {},
+       0},
+      {"a start type no service has",
+       AdvancedSaved,
        [](std::vector<StoredValue>& v) { SetValue(v, L"Services\\MpsSvc", L"StartType", 0xFFFFFFFFu); },
-       AdvancedAfter, "Services\\MpsSvc\\StartType: 4294967295 is out of range", {}, {}, 0},
-      {"rules stored without their part's mark", AdvancedSaved,
+       AdvancedAfter,
+       "Services\\MpsSvc\\StartType: 4294967295 is out of range",
+       {},
+       {},
+       0},
+      {"rules stored without their part's mark",
+       AdvancedSaved,
        [](std::vector<StoredValue>& v) {
          v.erase(std::remove_if(v.begin(), v.end(), [](const StoredValue& s) { return s.name == L"Read"; }), v.end());
        },
-       AdvancedAfter, "Advanced\\Read: missing", {}, {}, 0},
-      {"a user's rule sharing a name stays", [] {
+       AdvancedAfter,
+       "Advanced\\Read: missing",
+       {},
+       {},
+       0},
+      {"a user's rule sharing a name stays",
+       [] {
          HostSnapshot saved = AdvancedSaved();
          saved.quillfortRules = {UsersRule()};
          return saved;
@@ -114,8 +143,13 @@ const std::vector<RestoreCase>& Cases() {
          now.quillfortRules.insert(now.quillfortRules.begin(), UsersRule());
          return now;
        },
-       "", AdvancedUndo(), {}, 16},
-      {"a narrowed rule of Quillfort's name added later is not ours", AdvancedSaved, nullptr,
+       "",
+       AdvancedUndo(),
+       {},
+       16},
+      {"a narrowed rule of Quillfort's name added later is not ours",
+       AdvancedSaved,
+       nullptr,
        [] {
          HostSnapshot now = AdvancedSaved();
          RuleRecord narrowed = OurRule(17, 137);
@@ -123,8 +157,13 @@ const std::vector<RestoreCase>& Cases() {
          now.quillfortRules = {narrowed};
          return now;
        },
-       "", {}, {}, 0},
-      {"a rule left under its removal name is removed on the retry", AdvancedSaved, nullptr,
+       "",
+       {},
+       {},
+       0},
+      {"a rule left under its removal name is removed on the retry",
+       AdvancedSaved,
+       nullptr,
        [] {
          HostSnapshot now = AdvancedSaved();
          RuleRecord halfway = OurRule(6, 139);
@@ -132,8 +171,12 @@ const std::vector<RestoreCase>& Cases() {
          now.quillfortRules = {halfway};
          return now;
        },
-       "", {"RemoveRule @QXRuleOptions.exe, TCP-139 (removed by Quillfort restore)"}, {}, 1},
-      {"a service its owner started before the run keeps running", [] {
+       "",
+       {"RemoveRule @QXRuleOptions.exe, TCP-139 (removed by Quillfort restore)"},
+       {},
+       1},
+      {"a service its owner started before the run keeps running",
+       [] {
          HostSnapshot saved = AdvancedSaved();
          saved.services = {{"MpsSvc", true, 3, true}};
          return saved;
@@ -144,15 +187,24 @@ const std::vector<RestoreCase>& Cases() {
          now.services = {{"MpsSvc", true, 2, true}};
          return now;
        },
-       "", {"SetServiceStartType MpsSvc 3"}, {}, 1},
-      {"the other path's service is never recorded, so never touched", AdvancedSaved, nullptr,
+       "",
+       {"SetServiceStartType MpsSvc 3"},
+       {},
+       1},
+      {"the other path's service is never recorded, so never touched",
+       AdvancedSaved,
+       nullptr,
        [] {
          HostSnapshot now = AdvancedSaved();
          now.services.push_back({"SharedAccess", true, 2, true});
          return now;
        },
-       "", {}, {}, 0},
-      {"a custom scope comes back with its addresses", [] {
+       "",
+       {},
+       {},
+       0},
+      {"a custom scope comes back with its addresses",
+       [] {
          HostSnapshot saved = LegacyHostBefore();
          saved.services = {{"SharedAccess", true, 3, false}};
          LegacyOpening* smb = FindOpening(saved.legacy[1], 445, 6);
@@ -167,7 +219,10 @@ const std::vector<RestoreCase>& Cases() {
          FindOpening(now.legacy[1], 445, 6)->enabled = false;
          return now;
        },
-       "", {"PutOpeningBack Standard 445 TCP"}, {}, 1},
+       "",
+       {"PutOpeningBack Standard 445 TCP"},
+       {},
+       1},
   };
   return cases;
 }
@@ -210,11 +265,16 @@ TEST(RuleIdentityTest, OnlyTheFullReachOfARunIsOurs) {
   const RuleRecord ours = OurRule(6, 445);
   EXPECT_TRUE(IsQuillfortBlockRule(ours));
   const std::vector<std::function<void(RuleRecord&)>> narrowings = {
-      [](RuleRecord& r) { r.remoteAddresses = L"10.1.2.3"; },  [](RuleRecord& r) { r.localAddresses = L"10.0.0.1"; },
-      [](RuleRecord& r) { r.applicationName = L"C:\\a.exe"; }, [](RuleRecord& r) { r.serviceName = L"LanmanServer"; },
-      [](RuleRecord& r) { r.interfaceTypes = L"Wireless"; },   [](RuleRecord& r) { r.remotePorts = L"1-1024"; },
-      [](RuleRecord& r) { r.profiles = 4; },                   [](RuleRecord& r) { r.enabled = false; },
-      [](RuleRecord& r) { r.grouping = L"Other"; },            [](RuleRecord& r) { r.complete = false; }};
+      [](RuleRecord& r) { r.remoteAddresses = L"10.1.2.3"; },
+      [](RuleRecord& r) { r.localAddresses = L"10.0.0.1"; },
+      [](RuleRecord& r) { r.applicationName = L"C:\\a.exe"; },
+      [](RuleRecord& r) { r.serviceName = L"LanmanServer"; },
+      [](RuleRecord& r) { r.interfaceTypes = L"Wireless"; },
+      [](RuleRecord& r) { r.remotePorts = L"1-1024"; },
+      [](RuleRecord& r) { r.profiles = 4; },
+      [](RuleRecord& r) { r.enabled = false; },
+      [](RuleRecord& r) { r.grouping = L"Other"; },
+      [](RuleRecord& r) { r.complete = false; }};
   for (std::size_t i = 0; i < narrowings.size(); ++i) {
     RuleRecord rule = ours;
     narrowings[i](rule);
