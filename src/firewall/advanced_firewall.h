@@ -51,8 +51,9 @@ class CAdvancedFirewall {
   // Removes the one rule equal to the record in every property: it is
   // renamed to temporaryName first, so that no rule sharing its name goes
   // with it. False with LastFailureOr when there is none or it stays.
-  bool RemoveExactRule(const qf::firewall::RuleRecord& record, const std::wstring& temporaryName,
-                       const std::function<bool(const qf::firewall::RuleRecord&, const qf::firewall::RuleRecord&)>& same);
+  bool RemoveExactRule(
+      const qf::firewall::RuleRecord& record, const std::wstring& temporaryName,
+      const std::function<bool(const qf::firewall::RuleRecord&, const qf::firewall::RuleRecord&)>& same);
   std::optional<long> ReadCurrentProfiles();
   std::optional<bool> ReadSwitch(long profile);
   bool SetSwitch(long profile, bool on);
