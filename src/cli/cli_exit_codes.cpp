@@ -14,7 +14,7 @@ int HardenExitCode(const hardening::HardenReport& report) {
 
 int RestoreExitCode(const hardening::RestoreReport& report) {
   if (report.accessDenied) return kExitNotElevated;
-  if (!report.failedSteps.empty()) return kExitStepFailed;
+  if (!report.failedSteps.empty() || !report.differences.empty() || report.restorePointKept) return kExitStepFailed;
   return kExitSuccess;
 }
 

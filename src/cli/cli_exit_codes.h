@@ -16,7 +16,8 @@ int StatusExitCode(const hardening::StatusReport& report);
 // 3 on access denied, else 2 on any failed step or when the host is still
 // exposed afterwards, else 0.
 int HardenExitCode(const hardening::HardenReport& report);
-// 3 on access denied, else 2 on any failed step, else 0 (also when there was
+// 3 on access denied, else 2 on any failed step, on anything that still
+// differs or whenever the restore point is kept, else 0 (also when there was
 // no restore point).
 int RestoreExitCode(const hardening::RestoreReport& report);
 

@@ -1,7 +1,7 @@
 // quillfort-cli: status, harden, restore and check for managed hosts. The
 // firewall and service code writes its diagnostics through the C runtime's
-// standard output; here that goes to a log file, and the command's own output
-// to the real standard output.
+// standard output; here that is captured in memory (and copied to --log),
+// and the command's own output goes to the real standard output.
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -53,84 +54,183 @@ void WriteAll(int fd, const std::string& text) {
   }
 }
 
-// The diagnostics of the shared code go to a file: the one --log names, or
-// a temporary one that is deleted at the end. Standard output stays the
-// command's own.
-class DiagnosticsLog {
+// The diagnostics the shared code writes to the C runtime's standard output
+// go through a pipe into memory, as each step runs, and from there to the
+// --log file when one is named; nothing is ever read back from that file.
+// Standard output stays the command's own.
+class DiagnosticsCapture {
  public:
-  ~DiagnosticsLog() {
+  DiagnosticsCapture() { InitializeCriticalSection(&lock_); }
+  ~DiagnosticsCapture() {
     if (output_ >= 0) {
       std::fflush(stdout);
-      _dup2(output_, 1);
+      _dup2(output_, 1);  // closes the pipe's end behind fd 1: the reader sees the end
       _close(output_);
     }
-    if (temporary_) DeleteFileW(path_.c_str());
+    if (reader_ != nullptr) {
+      WaitForSingleObject(reader_, INFINITE);
+      CloseHandle(reader_);
+    }
+    if (synced_ != nullptr) CloseHandle(synced_);
+    if (readEnd_ != nullptr) CloseHandle(readEnd_);
+    if (log_ != INVALID_HANDLE_VALUE) CloseHandle(log_);
+    DeleteCriticalSection(&lock_);
+  }
+  DiagnosticsCapture(const DiagnosticsCapture&) = delete;
+  DiagnosticsCapture& operator=(const DiagnosticsCapture&) = delete;
+
+  // 0, or the error that kept the named log file from being opened.
+  DWORD OpenLog(const std::string& path) {
+    log_ = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    return log_ == INVALID_HANDLE_VALUE ? GetLastError() : 0;
   }
 
-  // 0, or the error that kept the file from being opened.
-  int Open(const std::optional<std::string>& named) {
-    if (named) {
-      path_ = Wide(*named);
-    } else {
-      wchar_t folder[MAX_PATH + 1] = {};
-      wchar_t file[MAX_PATH + 1] = {};
-      if (GetTempPathW(MAX_PATH, folder) == 0 || GetTempFileNameW(folder, L"qfc", 0, file) == 0) {
-        return static_cast<int>(GetLastError());
-      }
-      path_ = file;
-      temporary_ = true;
-    }
-    const int log = _wopen(path_.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT, _S_IREAD | _S_IWRITE);
-    if (log < 0) return errno != 0 ? errno : -1;
+  // Moves standard output into the pipe; without one the diagnostics go to
+  // NUL, and a command still runs.
+  void Start() {
     std::fflush(stdout);
     output_ = _dup(1);
-    // Without a standard output (a service's start) the command writes nowhere.
-    const bool moved = _dup2(log, 1) == 0;
-    _close(log);
-    if (!moved) return -1;
-    setvbuf(stdout, nullptr, _IONBF, 0);
-    return 0;
-  }
-
-  int Output() const { return output_; }
-
-  // Where the log ends now; what follows belongs to the step about to run.
-  long Mark() {
-    std::fflush(stdout);
-    return _lseek(1, 0, SEEK_END);
-  }
-
-  std::vector<std::string> LinesSince(long mark) {
-    std::fflush(stdout);
-    std::vector<std::string> lines;
-    FILE* file = _wfopen(path_.c_str(), L"rb");
-    if (file == nullptr) return lines;
-    if (std::fseek(file, mark, SEEK_SET) == 0) {
-      std::string line;
-      for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
-        if (c == '\n') {
-          if (!line.empty()) lines.push_back(line);
-          line.clear();
-        } else if (c != '\r') {
-          line += static_cast<char>(c);
+    HANDLE writeEnd = nullptr;
+    synced_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (synced_ != nullptr && CreatePipe(&readEnd_, &writeEnd, nullptr, 1 << 16)) {
+      const int pipe = _open_osfhandle(reinterpret_cast<intptr_t>(writeEnd), _O_TEXT);
+      if (pipe >= 0) {
+        reader_ = CreateThread(nullptr, 0, &DiagnosticsCapture::ReadAll, this, 0, nullptr);
+        if (reader_ != nullptr && _dup2(pipe, 1) == 0) {
+          _close(pipe);
+          setvbuf(stdout, nullptr, _IONBF, 0);
+          return;
         }
+        _close(pipe);
+      } else {
+        CloseHandle(writeEnd);
       }
-      if (!line.empty()) lines.push_back(line);
     }
-    std::fclose(file);
+    const int nul = _open("NUL", _O_WRONLY | _O_TEXT);
+    if (nul >= 0) {
+      _dup2(nul, 1);
+      _close(nul);
+    }
+  }
+
+  int Output() const { return output_ >= 0 ? output_ : 1; }
+
+  // Where the captured text ends once everything written so far is in.
+  std::size_t Mark() {
+    if (reader_ == nullptr) return 0;
+    std::fflush(stdout);
+    EnterCriticalSection(&lock_);
+    const unsigned wanted = ++syncsAsked_;
+    LeaveCriticalSection(&lock_);
+    _write(1, kSync, sizeof kSync - 1);
+    for (;;) {
+      EnterCriticalSection(&lock_);
+      const bool done = syncsSeen_ >= wanted || finished_;
+      const std::size_t size = text_.size();
+      LeaveCriticalSection(&lock_);
+      if (done) return size;
+      WaitForSingleObject(synced_, 1000);
+    }
+  }
+
+  std::vector<std::string> LinesSince(std::size_t mark) {
+    const std::size_t end = Mark();
+    EnterCriticalSection(&lock_);
+    const std::string text = mark < end ? text_.substr(mark, end - mark) : std::string();
+    LeaveCriticalSection(&lock_);
+    std::vector<std::string> lines;
+    std::string line;
+    for (char c : text) {
+      if (c == '\n') {
+        if (!line.empty()) lines.push_back(line);
+        line.clear();
+      } else if (c != '\r') {
+        line += c;
+      }
+    }
+    if (!line.empty()) lines.push_back(line);
     return lines;
   }
 
  private:
-  std::wstring path_;
-  bool temporary_ = false;
+  // Written between steps; never part of what a step wrote.
+  static constexpr char kSync[] = "\x1EQuillfort-sync\x1E";
+
+  static DWORD WINAPI ReadAll(void* self) {
+    static_cast<DiagnosticsCapture*>(self)->Read();
+    return 0;
+  }
+
+  void Read() {
+    std::string pending;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(readEnd_, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+      pending.append(buffer, got);
+      Take(pending, false);
+    }
+    Take(pending, true);
+    EnterCriticalSection(&lock_);
+    finished_ = true;
+    LeaveCriticalSection(&lock_);
+    SetEvent(synced_);
+  }
+
+  // Keeps text up to each sync and counts the syncs; a part of a sync may
+  // still be on its way at the end of pending.
+  void Take(std::string& pending, bool last) {
+    const std::string sync = kSync;
+    for (;;) {
+      const std::size_t at = pending.find(sync);
+      std::size_t keep = at;
+      if (at == std::string::npos) {
+        keep = pending.size();
+        if (!last) {
+          const std::size_t start = pending.find('\x1E');
+          if (start != std::string::npos && pending.size() - start < sync.size()) keep = start;
+        }
+      }
+      Keep(pending.substr(0, keep));
+      if (at == std::string::npos) {
+        pending.erase(0, keep);
+        return;
+      }
+      pending.erase(0, at + sync.size());
+      EnterCriticalSection(&lock_);
+      ++syncsSeen_;
+      LeaveCriticalSection(&lock_);
+      SetEvent(synced_);
+    }
+  }
+
+  void Keep(const std::string& text) {
+    if (text.empty()) return;
+    EnterCriticalSection(&lock_);
+    text_ += text;
+    LeaveCriticalSection(&lock_);
+    if (log_ != INVALID_HANDLE_VALUE) {
+      DWORD written = 0;
+      WriteFile(log_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+  }
+
+  CRITICAL_SECTION lock_;
+  std::string text_;
+  unsigned syncsAsked_ = 0;
+  unsigned syncsSeen_ = 0;
+  bool finished_ = false;
+  HANDLE readEnd_ = nullptr;
+  HANDLE reader_ = nullptr;
+  HANDLE synced_ = nullptr;
+  HANDLE log_ = INVALID_HANDLE_VALUE;
   int output_ = -1;
 };
 
 // Keeps each failed step with what the shared code wrote while it ran.
 class FailureRecorder : public HardeningFront {
  public:
-  explicit FailureRecorder(DiagnosticsLog& log) : log_(log) {}
+  explicit FailureRecorder(DiagnosticsCapture& log) : log_(log) {}
 
   void EnableControl(FrontControl, bool) override {}
   void ShowProgress(const char*) override {}
@@ -144,8 +244,8 @@ class FailureRecorder : public HardeningFront {
   const std::vector<FailedStep>& Failures() const { return failures_; }
 
  private:
-  DiagnosticsLog& log_;
-  long mark_ = 0;
+  DiagnosticsCapture& log_;
+  std::size_t mark_ = 0;
   std::vector<FailedStep> failures_;
 };
 
@@ -161,7 +261,7 @@ int Check(int out) {
   return qf::cli::StatusExitCode(report);
 }
 
-int Harden(const qf::cli::Request& request, DiagnosticsLog& log) {
+int Harden(const qf::cli::Request& request, DiagnosticsCapture& log) {
   CAdvancedFirewall advanced;
   CLegacyFirewall legacy;
   // As the dialog finds them at its start: either may be missing here.
@@ -189,7 +289,7 @@ int Harden(const qf::cli::Request& request, DiagnosticsLog& log) {
 
 class RestoreRecorder : public StepObserver {
  public:
-  explicit RestoreRecorder(DiagnosticsLog& log) : log_(log) {}
+  explicit RestoreRecorder(DiagnosticsCapture& log) : log_(log) {}
   void StepStarting(const std::string&) override { mark_ = log_.Mark(); }
   void StepEnded(const std::string& step, std::uint32_t code) override {
     if (code != 0) diagnostics_.push_back({step, code, log_.LinesSince(mark_)});
@@ -204,12 +304,12 @@ class RestoreRecorder : public StepObserver {
   }
 
  private:
-  DiagnosticsLog& log_;
-  long mark_ = 0;
+  DiagnosticsCapture& log_;
+  std::size_t mark_ = 0;
   std::vector<FailedStep> diagnostics_;
 };
 
-int Restore(const qf::cli::Request& request, DiagnosticsLog& log) {
+int Restore(const qf::cli::Request& request, DiagnosticsCapture& log) {
   RestoreRecorder recorder(log);
   RestoreReport report = RunRestore(g_hostClass, recorder);
   report.failedSteps = recorder.Attach(report.failedSteps);
@@ -217,6 +317,8 @@ int Restore(const qf::cli::Request& request, DiagnosticsLog& log) {
   WriteAll(log.Output(), request.json ? qf::cli::RestoreJson(report) : qf::cli::RestoreText(report));
   return qf::cli::RestoreExitCode(report);
 }
+
+int Dispatch(const qf::cli::Request& request, DiagnosticsCapture& log);
 
 }  // namespace
 
@@ -234,11 +336,28 @@ int wmain(int argc, wchar_t** argv) {
     return qf::cli::kExitSuccess;
   }
 
-  DiagnosticsLog log;
-  if (const int error = log.Open(request.logFile)) {
-    WriteAll(2, "quillfort-cli: cannot open the log file (error " + std::to_string(error) + ")\n");
-    return qf::cli::kExitStepFailed;
+  DiagnosticsCapture log;
+  if (request.logFile) {
+    if (const DWORD error = log.OpenLog(*request.logFile)) {
+      WriteAll(2, "quillfort-cli: cannot open the log file (error " + std::to_string(error) + ")\n");
+      return qf::cli::kExitStepFailed;
+    }
   }
+  log.Start();
+  try {
+    return Dispatch(request, log);
+  } catch (const std::exception& failure) {
+    WriteAll(2, std::string("quillfort-cli: unexpected failure: ") + failure.what() + "\n");
+  } catch (...) {
+    WriteAll(2, "quillfort-cli: unexpected failure\n");
+  }
+  // Whatever the command had done is for status to tell; never another meaning.
+  return qf::cli::kExitStepFailed;
+}
+
+namespace {
+
+int Dispatch(const qf::cli::Request& request, DiagnosticsCapture& log) {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   g_bitnessCode = GetBitnessCode();
   g_hostLabel = GetHostLabel();
@@ -264,3 +383,5 @@ int wmain(int argc, wchar_t** argv) {
   CoUninitialize();
   return exitCode;
 }
+
+}  // namespace

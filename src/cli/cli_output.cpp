@@ -299,11 +299,15 @@ std::string HardenText(const HardenReport& report) {
 std::string RestoreText(const RestoreReport& report) {
   std::string out;
   if (report.restorePointFound) {
-    out += "Rules removed: " + std::to_string(report.rulesRemoved) +
-           ", put back: " + std::to_string(report.rulesPutBack) + "\n";
+    out += "Rules removed: " + std::to_string(report.rulesRemoved) + "\n";
     out += "Services stopped: " + (report.servicesStopped.empty() ? "none" : Joined(report.servicesStopped)) + "\n";
   }
+  if (!report.restorePointProblem.empty()) {
+    out += "Restore point unusable, left as it is: " + PrintableLine(report.restorePointProblem) + "\n";
+  }
   FailedStepLines(report.failedSteps, out);
+  for (const std::string& item : report.differences) out += "Still differs: " + PrintableLine(item) + "\n";
+  if (report.restorePointKept) out += "Restore point kept\n";
   if (report.restorePointFound || !report.failedSteps.empty()) {
     out += "After the restore:\n";
     StatusLines(report.after, "  ", out);
@@ -314,6 +318,8 @@ std::string RestoreText(const RestoreReport& report) {
     summary += kElevate;
   } else if (!report.failedSteps.empty()) {
     summary += FailedAt(report.failedSteps.front());
+  } else if (!report.differences.empty()) {
+    summary += "FAILED, still differs: " + Joined(report.differences);
   } else if (!report.restorePointFound) {
     summary += "nothing to restore (no restore point)";
   } else {
@@ -366,12 +372,20 @@ std::string RestoreJson(const RestoreReport& report) {
   json.Bool(report.accessDenied);
   json.Key("rulesRemoved");
   json.Int(report.rulesRemoved);
-  json.Key("rulesPutBack");
-  json.Int(report.rulesPutBack);
+  json.Key("restorePointProblem");
+  if (report.restorePointProblem.empty()) {
+    json.Null();
+  } else {
+    json.String(report.restorePointProblem);
+  }
+  json.Key("restorePointKept");
+  json.Bool(report.restorePointKept);
   json.Key("servicesStopped");
   StringArray(report.servicesStopped, json);
   json.Key("failedSteps");
   FailedStepsArray(report.failedSteps, json);
+  json.Key("differences");
+  StringArray(report.differences, json);
   json.Key("after");
   StatusObject(report.after, json);
   json.EndObject();

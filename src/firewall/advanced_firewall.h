@@ -39,11 +39,21 @@ class CAdvancedFirewall {
 
   // Whole records, as the console program and the restore point need them.
   std::optional<std::vector<qf::firewall::RuleRecord>> ReadRules();
+  // Whole records of the rules whose name and grouping pass; the others
+  // cost two reads each.
+  std::optional<std::vector<qf::firewall::RuleRecord>> ReadRulesWhere(
+      const std::function<bool(const std::wstring& name, const std::wstring& grouping)>& wanted);
   // Whether the policy holds the rule AddBlockRule would add, in the same form.
   std::optional<bool> HasIdenticalBlockRule(long protocol, const wchar_t* portText);
   bool AddRule(const qf::firewall::RuleRecord& record);
   // Removes every rule of that name, as the platform's Remove does.
   bool RemoveRulesNamed(const std::wstring& name);
+  // Removes the one rule equal to the record in every property: it is
+  // renamed to temporaryName first, so that no rule sharing its name goes
+  // with it. False with LastFailureOr when there is none or it stays.
+  bool RemoveExactRule(
+      const qf::firewall::RuleRecord& record, const std::wstring& temporaryName,
+      const std::function<bool(const qf::firewall::RuleRecord&, const qf::firewall::RuleRecord&)>& same);
   std::optional<long> ReadCurrentProfiles();
   std::optional<bool> ReadSwitch(long profile);
   bool SetSwitch(long profile, bool on);

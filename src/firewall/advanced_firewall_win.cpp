@@ -77,6 +77,21 @@ bool SetRuleProperties(INetFwRule* rule, const qf::firewall::RuleRecord& record,
       !PutText(rule, &INetFwRule::put_LocalPorts, record.localPorts, L"put_LocalPorts", failure)) {
     return false;
   }
+  // The reach only where it is narrower than a new rule's.
+  const struct {
+    HRESULT (STDMETHODCALLTYPE INetFwRule::*put)(BSTR);
+    const std::wstring& text;
+    const wchar_t* setter;
+  } reach[] = {{&INetFwRule::put_RemotePorts, record.remotePorts, L"put_RemotePorts"},
+               {&INetFwRule::put_LocalAddresses, record.localAddresses, L"put_LocalAddresses"},
+               {&INetFwRule::put_RemoteAddresses, record.remoteAddresses, L"put_RemoteAddresses"},
+               {&INetFwRule::put_ApplicationName, record.applicationName, L"put_ApplicationName"},
+               {&INetFwRule::put_ServiceName, record.serviceName, L"put_ServiceName"},
+               {&INetFwRule::put_InterfaceTypes, record.interfaceTypes, L"put_InterfaceTypes"}};
+  for (const auto& property : reach) {
+    if (property.text.empty() || property.text == L"*" || property.text == L"All") continue;
+    if (!PutText(rule, property.put, property.text, property.setter, failure)) return false;
+  }
   if (!PutValue(rule->put_Profiles(record.profiles), L"put_Profiles", failure)) return false;
   return PutValue(rule->put_Enabled(record.enabled ? VARIANT_TRUE : VARIANT_FALSE), L"put_Enabled", failure);
 }
@@ -163,6 +178,12 @@ qf::firewall::RuleRecord ReadRuleRecord(INetFwRule* rule) {
   ReadInto(rule, &INetFwRule::get_Description, record.description, complete);
   ReadInto(rule, &INetFwRule::get_Grouping, record.grouping, complete);
   ReadInto(rule, &INetFwRule::get_LocalPorts, record.localPorts, complete);
+  ReadInto(rule, &INetFwRule::get_RemotePorts, record.remotePorts, complete);
+  ReadInto(rule, &INetFwRule::get_LocalAddresses, record.localAddresses, complete);
+  ReadInto(rule, &INetFwRule::get_RemoteAddresses, record.remoteAddresses, complete);
+  ReadInto(rule, &INetFwRule::get_ApplicationName, record.applicationName, complete);
+  ReadInto(rule, &INetFwRule::get_ServiceName, record.serviceName, complete);
+  ReadInto(rule, &INetFwRule::get_InterfaceTypes, record.interfaceTypes, complete);
   LONG protocol = 0;
   LONG profiles = 0;
   NET_FW_RULE_DIRECTION direction = NET_FW_RULE_DIR_OUT;
@@ -332,7 +353,7 @@ bool CAdvancedFirewall::RemoveRulesNamed(const std::wstring& name) {
   if (!text) return Fail(E_OUTOFMEMORY);
   const HRESULT hr = rules->Remove(text.get());
   if (FAILED(hr)) {
-    wprintf(L"Failed to remove firewall rules named %ls: 0x%08lx\n", name.c_str(), StatusBits(hr));
+    printf("Failed to remove firewall rules named %s: 0x%08lx\n", qf::firewall::Utf8Text(name).c_str(), StatusBits(hr));
     return Fail(hr);
   }
   return true;
@@ -347,6 +368,66 @@ std::optional<std::vector<qf::firewall::RuleRecord>> CAdvancedFirewall::ReadRule
   });
   if (!walked) return std::nullopt;
   return records;
+}
+
+std::optional<std::vector<qf::firewall::RuleRecord>> CAdvancedFirewall::ReadRulesWhere(
+    const std::function<bool(const std::wstring& name, const std::wstring& grouping)>& wanted) {
+  m_lastFailure = S_OK;
+  std::vector<qf::firewall::RuleRecord> records;
+  const bool walked = ForEachRule([&](INetFwRule* rule) {
+    UniqueBstr name;
+    UniqueBstr grouping;
+    // A rule whose name or grouping cannot be read might be wanted: it is read whole, incomplete.
+    const bool named = rule->get_Name(name.Receive()) == S_OK && rule->get_Grouping(grouping.Receive()) == S_OK;
+    if (named && !wanted(std::wstring(name ? name.get() : L"", SysStringLen(name.get())),
+                         std::wstring(grouping ? grouping.get() : L"", SysStringLen(grouping.get())))) {
+      return true;
+    }
+    records.push_back(ReadRuleRecord(rule));
+    return true;
+  });
+  if (!walked) return std::nullopt;
+  return records;
+}
+
+bool CAdvancedFirewall::RemoveExactRule(
+    const qf::firewall::RuleRecord& record, const std::wstring& temporaryName,
+    const std::function<bool(const qf::firewall::RuleRecord&, const qf::firewall::RuleRecord&)>& same) {
+  m_lastFailure = S_OK;
+  HRESULT renamed = S_FALSE;
+  const bool walked = ForEachRule([&](INetFwRule* rule) {
+    UniqueBstr name;
+    if (rule->get_Name(name.Receive()) != S_OK || !name || record.name != name.get()) return true;
+    if (!same(ReadRuleRecord(rule), record)) return true;
+    if (record.name == temporaryName) {
+      renamed = S_OK;
+      return false;
+    }
+    const UniqueBstr temporary = UniqueBstr::Copy(temporaryName.c_str());
+    renamed = temporary ? rule->put_Name(temporary.get()) : E_OUTOFMEMORY;
+    return false;
+  });
+  if (!walked) return false;
+  if (renamed == S_FALSE) {
+    printf("No firewall rule named %s as recorded\n", qf::firewall::Utf8Text(record.name).c_str());
+    return Fail(HRESULT_FROM_WIN32(ERROR_NOT_FOUND));
+  }
+  if (FAILED(renamed)) {
+    printf("Failed to rename firewall rule %s: 0x%08lx\n", qf::firewall::Utf8Text(record.name).c_str(),
+           StatusBits(renamed));
+    return Fail(renamed);
+  }
+  ComPtr<INetFwRules> rules;
+  if (!GetRules(m_policy.Get(), rules, m_lastFailure)) return false;
+  const UniqueBstr text = UniqueBstr::Copy(temporaryName.c_str());
+  if (!text) return Fail(E_OUTOFMEMORY);
+  const HRESULT hr = rules->Remove(text.get());
+  if (FAILED(hr)) {
+    printf("Failed to remove firewall rule %s: 0x%08lx\n", qf::firewall::Utf8Text(temporaryName).c_str(),
+           StatusBits(hr));
+    return Fail(hr);
+  }
+  return true;
 }
 
 std::optional<bool> CAdvancedFirewall::HasIdenticalBlockRule(long protocol, const wchar_t* portText) {

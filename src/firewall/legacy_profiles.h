@@ -19,6 +19,7 @@ struct LegacyOpeningState {
   bool enabled = false;
   std::wstring name;
   long scope = NET_FW_SCOPE_ALL;
+  std::wstring remoteAddresses;  // a custom scope is made of them
 };
 
 struct LegacyProfileState {
@@ -27,6 +28,7 @@ struct LegacyProfileState {
   bool fileAndPrintKnown = false;
   bool fileAndPrintEnabled = false;
   long fileAndPrintScope = NET_FW_SCOPE_ALL;
+  std::wstring fileAndPrintAddresses;
 };
 
 class CLegacyProfiles {
@@ -39,7 +41,9 @@ class CLegacyProfiles {
   // As it was: removed when it did not exist, else added or given back its
   // name, scope and enabled state.
   HRESULT PutOpeningBack(long profileType, const LegacyOpeningState& opening);
-  HRESULT SetFileAndPrint(long profileType, bool enabled, long scope);
+  // A custom scope is put back through its remote addresses (the platform
+  // takes no custom scope on its own).
+  HRESULT SetFileAndPrint(long profileType, bool enabled, long scope, const std::wstring& remoteAddresses);
 
  private:
   HRESULT Profile(long profileType, Microsoft::WRL::ComPtr<INetFwProfile>& profile);

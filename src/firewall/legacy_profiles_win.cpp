@@ -22,6 +22,24 @@ HRESULT FileAndPrint(INetFwProfile* profile, ComPtr<INetFwService>& service) {
   return Settled(hr, service != nullptr);
 }
 
+// Sets a scope as the platform takes it: a custom one through its addresses.
+template <typename Entry>
+HRESULT PutScope(Entry* entry, long scope, const std::wstring& remoteAddresses) {
+  if (scope != NET_FW_SCOPE_CUSTOM) return entry->put_Scope(static_cast<NET_FW_SCOPE>(scope));
+  const UniqueBstr addresses = UniqueBstr::Copy(remoteAddresses.c_str());
+  if (!addresses) return E_OUTOFMEMORY;
+  return entry->put_RemoteAddresses(addresses.get());
+}
+
+template <typename Entry>
+HRESULT ReadAddresses(Entry* entry, std::wstring& out) {
+  UniqueBstr addresses;
+  const HRESULT hr = entry->get_RemoteAddresses(addresses.Receive());
+  if (FAILED(hr)) return hr;
+  out.assign(addresses ? addresses.get() : L"", SysStringLen(addresses.get()));
+  return S_OK;
+}
+
 HRESULT ReadOpening(INetFwOpenPorts* openPorts, LegacyOpeningState& opening) {
   ComPtr<INetFwOpenPort> entry;
   const HRESULT found =
@@ -35,6 +53,7 @@ HRESULT ReadOpening(INetFwOpenPorts* openPorts, LegacyOpeningState& opening) {
   HRESULT hr = entry->get_Enabled(&enabled);
   if (SUCCEEDED(hr)) hr = entry->get_Scope(&scope);
   if (SUCCEEDED(hr)) hr = entry->get_Name(name.Receive());
+  if (SUCCEEDED(hr)) hr = ReadAddresses(entry.Get(), opening.remoteAddresses);
   if (FAILED(hr)) return hr;
   opening.enabled = enabled == VARIANT_TRUE;
   opening.scope = scope;
@@ -52,7 +71,7 @@ HRESULT AddOpening(INetFwOpenPorts* openPorts, const LegacyOpeningState& opening
   hr = entry->put_Port(opening.port);
   if (SUCCEEDED(hr)) hr = entry->put_Protocol(static_cast<NET_FW_IP_PROTOCOL>(opening.protocol));
   if (SUCCEEDED(hr)) hr = entry->put_Name(name.get());
-  if (SUCCEEDED(hr)) hr = entry->put_Scope(static_cast<NET_FW_SCOPE>(opening.scope));
+  if (SUCCEEDED(hr)) hr = PutScope(entry.Get(), opening.scope, opening.remoteAddresses);
   if (SUCCEEDED(hr)) hr = entry->put_Enabled(opening.enabled ? VARIANT_TRUE : VARIANT_FALSE);
   if (SUCCEEDED(hr)) hr = openPorts->Add(entry.Get());
   return hr;
@@ -109,7 +128,8 @@ HRESULT CLegacyProfiles::Read(long profileType, const std::vector<long>& ports, 
   if (SUCCEEDED(FileAndPrint(profile.Get(), service))) {
     VARIANT_BOOL enabled = VARIANT_FALSE;
     NET_FW_SCOPE scope = NET_FW_SCOPE_ALL;
-    if (service->get_Enabled(&enabled) == S_OK && service->get_Scope(&scope) == S_OK) {
+    if (service->get_Enabled(&enabled) == S_OK && service->get_Scope(&scope) == S_OK &&
+        ReadAddresses(service.Get(), state.fileAndPrintAddresses) == S_OK) {
       state.fileAndPrintKnown = true;
       state.fileAndPrintEnabled = enabled == VARIANT_TRUE;
       state.fileAndPrintScope = scope;
@@ -144,19 +164,20 @@ HRESULT CLegacyProfiles::PutOpeningBack(long profileType, const LegacyOpeningSta
   const UniqueBstr name = UniqueBstr::Copy(opening.name.c_str());
   if (!name) return E_OUTOFMEMORY;
   hr = entry->put_Name(name.get());
-  if (SUCCEEDED(hr)) hr = entry->put_Scope(static_cast<NET_FW_SCOPE>(opening.scope));
+  if (SUCCEEDED(hr)) hr = PutScope(entry.Get(), opening.scope, opening.remoteAddresses);
   if (SUCCEEDED(hr)) hr = entry->put_Enabled(opening.enabled ? VARIANT_TRUE : VARIANT_FALSE);
   return hr;
 }
 
-HRESULT CLegacyProfiles::SetFileAndPrint(long profileType, bool enabled, long scope) {
+HRESULT CLegacyProfiles::SetFileAndPrint(long profileType, bool enabled, long scope,
+                                         const std::wstring& remoteAddresses) {
   ComPtr<INetFwProfile> profile;
   HRESULT hr = Profile(profileType, profile);
   if (FAILED(hr)) return hr;
   ComPtr<INetFwService> service;
   hr = FileAndPrint(profile.Get(), service);
   if (FAILED(hr)) return hr;
-  hr = service->put_Scope(static_cast<NET_FW_SCOPE>(scope));
+  hr = PutScope(service.Get(), scope, remoteAddresses);
   if (SUCCEEDED(hr)) hr = service->put_Enabled(enabled ? VARIANT_TRUE : VARIANT_FALSE);
   return hr;
 }

@@ -15,6 +15,13 @@ struct RuleRecord {
   std::wstring description;
   std::wstring grouping;
   std::wstring localPorts;
+  // The rule's reach, as the platform reads it back ("*" or empty: any).
+  std::wstring remotePorts;
+  std::wstring localAddresses = L"*";
+  std::wstring remoteAddresses = L"*";
+  std::wstring applicationName;
+  std::wstring serviceName;
+  std::wstring interfaceTypes = L"All";
   long protocol = 256;
   long direction = 1;  // 1 in, 2 out
   long action = 1;     // 0 block, 1 allow
@@ -24,6 +31,9 @@ struct RuleRecord {
   // one of ours nor for a block.
   bool complete = true;
 };
+
+// A rule's text for diagnostics and reports: UTF-8, whatever the locale.
+std::string Utf8Text(const std::wstring& text);
 
 // The grouping every rule Quillfort adds carries.
 std::wstring QuillfortGrouping();

@@ -4,6 +4,7 @@
 
 #include "firewall/port_exposure.h"
 #include "hardening/host_access.h"
+#include "hardening/rule_identity.h"
 #include "host/command_runner.h"
 #include "host/service_control.h"
 
@@ -11,17 +12,23 @@ namespace {
 
 constexpr char kSaveRestorePointStep[] = "SaveRestorePoint";
 
-bool ChangesTheHost(HardeningAction action) {
+// The part of the host a step changes, 0 for none; the restore point
+// records it before the step runs.
+unsigned PartChangedBy(HardeningAction action, int hostClass) {
   switch (action) {
     case HardeningAction::TurnOnLegacyFirewall:
+      // On Vista and later the legacy switch is the current profile's advanced one.
+      return HardensThroughAdvancedPolicy(hostClass) ? qf::hardening::kAdvancedPart : qf::hardening::kLegacyPart;
     case HardeningAction::SetServiceStartType:
     case HardeningAction::StartServiceAndWait:
+      return qf::hardening::kServicesPart;
     case HardeningAction::EnableAdvancedFirewall:
     case HardeningAction::AddBlockRule:
+      return qf::hardening::kAdvancedPart;
     case HardeningAction::RunSystemCommand:
-      return true;
+      return qf::hardening::kLegacyPart;
     default:
-      return false;
+      return 0;
   }
 }
 
@@ -34,17 +41,8 @@ class Run {
   HardeningRunResult Execute() {
     for (const HardeningStep& step : HardeningPlan(hostClass_)) {
       if (step.needsAdvancedPolicy && !policyOpen_) continue;
-      if (ChangesTheHost(step.action) && !changeAnnounced_) {
-        changeAnnounced_ = true;
-        front_.StepStarting(kSaveRestorePointStep);
-        const std::uint32_t saved = keeper_.BeforeFirstChange();
-        if (saved != 0 && !failureSeen_) {
-          failureSeen_ = true;
-          // Only an administrator may write under HKLM\SOFTWARE.
-          result_.accessDenied = IsAccessDenied(saved);
-        }
-        Record(kSaveRestorePointStep, saved);
-      }
+      const unsigned part = PartChangedBy(step.action, hostClass_);
+      if (part != 0 && !MayChange(part, step.action == HardeningAction::TurnOnLegacyFirewall)) continue;
       if (IsCheckedStep(step.action)) {
         const std::string name = StepName(step);
         front_.StepStarting(name);
@@ -64,6 +62,42 @@ class Run {
   }
 
  private:
+  // Whether the restore point holds the part, so that the step may run. A
+  // restore point that cannot be saved or completed stops every change;
+  // only the first switch, which later steps repeat, is skipped quietly.
+  bool MayChange(unsigned part, bool quietWhenUnread) {
+    if (changesStopped_) return false;
+    if (!changeAnnounced_) {
+      changeAnnounced_ = true;
+      front_.StepStarting(kSaveRestorePointStep);
+      const std::uint32_t saved = keeper_.BeforeChange(qf::hardening::kServicesPart);
+      if (saved != 0) return StopChanges(saved);
+      Record(kSaveRestorePointStep, 0);
+    }
+    if (part == qf::hardening::kServicesPart) return true;
+    std::uint32_t recorded = 0;
+    if (quietWhenUnread) {
+      recorded = keeper_.BeforeChange(part);
+      return recorded == 0;
+    }
+    front_.StepStarting(kSaveRestorePointStep);
+    recorded = keeper_.BeforeChange(part);
+    if (recorded != 0) return StopChanges(recorded);
+    front_.StepEnded(kSaveRestorePointStep, 0);
+    return true;
+  }
+
+  bool StopChanges(std::uint32_t code) {
+    changesStopped_ = true;
+    if (!failureSeen_) {
+      failureSeen_ = true;
+      // Only a registry that refused access means the caller is not elevated.
+      result_.accessDenied = IsAccessDenied(code);
+    }
+    Record(kSaveRestorePointStep, code);
+    return false;
+  }
+
   std::uint32_t PolicyFailure() {
     const std::uint32_t code = advanced_.LastFailureOr(kStepFailedWithoutCode);
     deniedNow_ = IsAccessDenied(code);
@@ -115,11 +149,18 @@ class Run {
 
   std::uint32_t AddBlockRule(const HardeningStep& step) {
     if (options_.skipIdenticalRules) {
-      const std::optional<bool> present = advanced_.HasIdenticalBlockRule(step.number, step.portText);
-      if (!present) return PolicyFailure();
-      if (*present) {
-        ++result_.rulesAlreadyPresent;
-        return 0;
+      // Only a rule of the full reach this run gives it counts as present.
+      const std::optional<qf::firewall::RuleRecord> intended =
+          qf::firewall::IntendedBlockRule(step.number, step.portText);
+      if (!intended) return kStepFailedWithoutCode;
+      const auto named = advanced_.ReadRulesWhere(
+          [&](const std::wstring& name, const std::wstring&) { return name == intended->name; });
+      if (!named) return PolicyFailure();
+      for (const qf::firewall::RuleRecord& rule : *named) {
+        if (qf::hardening::IsQuillfortBlockRuleFor(rule, *intended)) {
+          ++result_.rulesAlreadyPresent;
+          return 0;
+        }
       }
     }
     if (!advanced_.AddBlockRule(step.number, step.portText)) return PolicyFailure();
@@ -173,6 +214,7 @@ class Run {
   bool kept_ = false;
   bool deniedNow_ = false;
   bool failureSeen_ = false;
+  bool changesStopped_ = false;
   qf::hardening::RestorePointKeeper keeper_{hostClass_};
 };
 

@@ -3,12 +3,15 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "firewall/advanced_firewall.h"
 #include "firewall/legacy_firewall.h"
 #include "firewall/legacy_profiles.h"
 #include "hardening/guarded_ports.h"
+#include "hardening/hardening_outcome.h"
 #include "hardening/hardening_plan.h"
+#include "hardening/rule_identity.h"
 #include "host/service_control.h"
 #include "host/unique_handles.h"
 
@@ -16,7 +19,6 @@ namespace qf::hardening {
 
 namespace {
 
-constexpr const char* kFirewallServices[] = {kAdvancedFirewallService, kLegacyFirewallService};
 constexpr DWORD kServiceStoppedState = SERVICE_STOPPED;
 
 bool Running(const ServiceState& state) {
@@ -25,19 +27,38 @@ bool Running(const ServiceState& state) {
 
 ServiceSnapshot SnapshotOfService(const char* name) {
   const ServiceState state = ReadServiceState(name);
-  return ServiceSnapshot{name, state.present, state.startType, Running(state)};
+  ServiceSnapshot snapshot{name, state.present, state.startType, Running(state), true};
+  // No such service is an answer; any other failure is not.
+  snapshot.read = state.present ? state.error == 0 : state.error == ERROR_SERVICE_DOES_NOT_EXIST;
+  return snapshot;
 }
 
 void ReadAdvanced(HostSnapshot& snapshot) {
   CAdvancedFirewall policy;
-  if (!policy.Initialize()) return;
-  for (std::size_t i = 0; i < kAdvancedProfiles.size(); ++i)
-    snapshot.profileOn[i] = policy.ReadSwitch(kAdvancedProfiles[i]);
-  const auto rules = policy.ReadRules();
-  if (!rules) return;
-  for (const qf::firewall::RuleRecord& rule : *rules) {
-    if (qf::firewall::CarriesQuillfortGrouping(rule)) snapshot.quillfortRules.push_back(rule);
+  if (!policy.Initialize()) {
+    snapshot.advancedError = policy.LastFailureOr(kStepFailedWithoutCode);
+    return;
   }
+  for (std::size_t i = 0; i < kAdvancedProfiles.size(); ++i) {
+    snapshot.profileOn[i] = policy.ReadSwitch(kAdvancedProfiles[i]);
+    if (!snapshot.profileOn[i]) {
+      snapshot.advancedError = kStepFailedWithoutCode;
+      return;
+    }
+  }
+  const auto rules = policy.ReadRulesWhere(RecordedByRestorePoint);
+  if (!rules) {
+    snapshot.advancedError = policy.LastFailureOr(kStepFailedWithoutCode);
+    return;
+  }
+  for (const qf::firewall::RuleRecord& rule : *rules) {
+    // A rule of ours not read whole cannot be recorded, nor told from another.
+    if (!rule.complete) {
+      snapshot.advancedError = kStepFailedWithoutCode;
+      return;
+    }
+  }
+  snapshot.quillfortRules = *rules;
   snapshot.advancedRead = true;
 }
 
@@ -49,15 +70,24 @@ LegacyOpening OpeningOf(const LegacyOpeningState& state) {
   opening.enabled = state.enabled;
   opening.name = state.name;
   opening.scope = state.scope;
+  opening.remoteAddresses = state.remoteAddresses;
   return opening;
 }
 
 void ReadLegacy(HostSnapshot& snapshot) {
   CLegacyProfiles profiles;
-  if (FAILED(profiles.Open())) return;
+  const HRESULT opened = profiles.Open();
+  if (FAILED(opened)) {
+    snapshot.legacyError = static_cast<std::uint32_t>(opened);
+    return;
+  }
   for (std::size_t p = 0; p < kLegacyProfiles.size(); ++p) {
     LegacyProfileState state;
-    if (FAILED(profiles.Read(kLegacyProfiles[p], GuardedPortList(), state))) continue;
+    const HRESULT read = profiles.Read(kLegacyProfiles[p], GuardedPortList(), state);
+    if (FAILED(read)) {
+      snapshot.legacyError = static_cast<std::uint32_t>(read);
+      continue;
+    }
     LegacyProfileSnapshot& profile = snapshot.legacy[p];
     profile.read = true;
     profile.firewallOn = state.firewallOn;
@@ -65,7 +95,34 @@ void ReadLegacy(HostSnapshot& snapshot) {
     profile.fileAndPrintKnown = state.fileAndPrintKnown;
     profile.fileAndPrintEnabled = state.fileAndPrintEnabled;
     profile.fileAndPrintScope = state.fileAndPrintScope;
+    profile.fileAndPrintAddresses = state.fileAndPrintAddresses;
   }
+}
+
+const char* PathService(int hostClass) {
+  return HardensThroughAdvancedPolicy(hostClass) ? kAdvancedFirewallService : kLegacyFirewallService;
+}
+
+// The part a stored value belongs to.
+unsigned PartOfValue(const StoredValue& value) {
+  auto under = [&](const wchar_t* top) {
+    const std::wstring prefix = std::wstring(top) + L"\\";
+    return value.subkey == top || value.subkey.compare(0, prefix.size(), prefix) == 0;
+  };
+  if (under(L"Advanced") || under(L"Rules")) return kAdvancedPart;
+  if (under(L"Legacy")) return kLegacyPart;
+  if (under(L"Services")) return kServicesPart;
+  return 0;
+}
+
+// Whether the host differs from how the run found it, in the parts read both times.
+bool ChangedSince(const HostSnapshot& before, const HostSnapshot& now) {
+  if (before.services != now.services) return true;
+  if (before.advancedRead && now.advancedRead &&
+      (before.profileOn != now.profileOn || !SameRules(before.quillfortRules, now.quillfortRules))) {
+    return true;
+  }
+  return before.LegacyRead() && now.LegacyRead() && before.legacy != now.legacy;
 }
 
 // ---- registry ----------------------------------------------------------------
@@ -152,51 +209,65 @@ DWORD WriteValue(HKEY key, const StoredValue& value) {
 
 }  // namespace
 
-HostSnapshot ReadHostSnapshot(int hostClass) {
+unsigned PartsOfPath(int hostClass) {
+  return kServicesPart | (HardensThroughAdvancedPolicy(hostClass) ? kAdvancedPart : kLegacyPart);
+}
+
+HostSnapshot ReadHostSnapshot(int hostClass, unsigned parts) {
   HostSnapshot snapshot;
   snapshot.hostClass = hostClass;
-  for (const char* name : kFirewallServices) snapshot.services.push_back(SnapshotOfService(name));
-  if (HardensThroughAdvancedPolicy(hostClass)) {
-    ReadAdvanced(snapshot);
-  } else {
-    ReadLegacy(snapshot);
-  }
+  if (parts & kServicesPart) snapshot.services.push_back(SnapshotOfService(PathService(hostClass)));
+  if (parts & kAdvancedPart) ReadAdvanced(snapshot);
+  if (parts & kLegacyPart) ReadLegacy(snapshot);
   PutInCanonicalOrder(snapshot);
   return snapshot;
 }
 
-std::optional<HostSnapshot> LoadRestorePoint(std::uint32_t* error) {
-  auto tell = [&](DWORD code) {
-    if (error != nullptr) *error = code;
-  };
+LoadedRestorePoint LoadRestorePoint(int hostClass) {
+  LoadedRestorePoint loaded;
   host::UniqueRegistryKey key;
   const DWORD opened = OpenRestorePoint(KEY_READ, key);
+  if (opened == ERROR_FILE_NOT_FOUND) return loaded;
+  loaded.found = true;
   if (opened != ERROR_SUCCESS) {
-    tell(opened == ERROR_FILE_NOT_FOUND ? 0 : opened);
-    return std::nullopt;
+    loaded.error = opened;
+    return loaded;
+  }
+  // Quillfort keeps every value in the key itself.
+  wchar_t subkey[256] = {};
+  DWORD subkeyLength = 256;
+  if (RegEnumKeyExW(key.get(), 0, subkey, &subkeyLength, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
+    loaded.problem = "subkey " + Utf8(std::wstring(subkey, subkeyLength)) + ": not written by Quillfort";
+    return loaded;
   }
   DWORD readError = 0;
   const auto values = ReadValues(key.get(), readError);
-  tell(values ? 0 : readError);
-  if (!values) return std::nullopt;
-  return SnapshotFromStoredValues(*values);
+  if (!values) {
+    loaded.error = readError;
+    return loaded;
+  }
+  DecodedRestorePoint decoded = DecodeRestorePoint(*values, hostClass);
+  loaded.snapshot = std::move(decoded.snapshot);
+  loaded.problem = std::move(decoded.problem);
+  return loaded;
 }
 
-std::uint32_t SaveRestorePoint(const HostSnapshot& snapshot) {
-  // Whatever an unfinished save left goes first.
-  const std::uint32_t cleared = DeleteRestorePoint();
-  if (cleared != 0) return cleared;
+namespace {
+
+std::uint32_t WriteValues(const std::vector<StoredValue>& values, unsigned parts) {
   HKEY created = nullptr;
   const LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRestorePointKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                       KEY_WRITE | ViewFlag(), nullptr, &created, nullptr);
   if (status != ERROR_SUCCESS) return static_cast<std::uint32_t>(status);
   host::UniqueRegistryKey key(created);
-  const std::vector<StoredValue> values = StoredValuesOf(snapshot);
-  // The version makes the values a restore point: it goes in last.
+  // Values in the order given: each part's mark after its values, the version last.
   auto isVersion = [](const StoredValue& v) { return v.subkey.empty() && v.name == L"Version"; };
   for (bool versionPass : {false, true}) {
     for (const StoredValue& value : values) {
       if (isVersion(value) != versionPass) continue;
+      const unsigned part = PartOfValue(value);
+      if (part != 0 && (parts & part) == 0) continue;
+      if (part == 0 && (parts & kServicesPart) == 0) continue;
       const DWORD written = WriteValue(key.get(), value);
       if (written != ERROR_SUCCESS) return written;
     }
@@ -204,43 +275,134 @@ std::uint32_t SaveRestorePoint(const HostSnapshot& snapshot) {
   return static_cast<std::uint32_t>(RegFlushKey(key.get()));
 }
 
-std::uint32_t DeleteRestorePoint() {
-  host::UniqueRegistryKey key;
-  const DWORD opened = OpenRestorePoint(KEY_READ | KEY_SET_VALUE, key);
-  if (opened == ERROR_FILE_NOT_FOUND) return 0;
-  if (opened != ERROR_SUCCESS) return opened;
-  // The key has values only; they go first, so that a key that cannot be
-  // deleted (an older Windows's view rules) still holds no restore point.
-  DWORD error = 0;
-  const auto values = ReadValues(key.get(), error);
-  if (!values) return error;
-  for (const StoredValue& value : *values) {
-    const LONG deleted = RegDeleteValueW(key.get(), ValueName(value).c_str());
-    if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) return static_cast<std::uint32_t>(deleted);
+// RegDeleteKey takes no key with subkeys: those go first, deepest first.
+LONG DeleteTree(HKEY parent, const std::wstring& path, REGSAM view) {
+  HKEY opened = nullptr;
+  LONG status = RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ | KEY_SET_VALUE | view, &opened);
+  if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  if (status != ERROR_SUCCESS) return status;
+  host::UniqueRegistryKey key(opened);
+  for (;;) {
+    wchar_t child[256] = {};
+    DWORD length = 256;
+    status = RegEnumKeyExW(key.get(), 0, child, &length, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    if (status != ERROR_SUCCESS) return status;
+    status = DeleteTree(key.get(), std::wstring(child, length), view);
+    if (status != ERROR_SUCCESS) return status;
   }
   key.reset();
   using RegDeleteKeyExFunction = LONG(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
   const auto deleteKeyEx =
       host::LookUpEntryPoint<RegDeleteKeyExFunction>(GetModuleHandleW(L"advapi32.dll"), "RegDeleteKeyExW");
-  const REGSAM view = ViewFlag();
-  const LONG status = view != 0 && deleteKeyEx != nullptr ? deleteKeyEx(HKEY_LOCAL_MACHINE, kRestorePointKey, view, 0)
-                                                          : RegDeleteKeyW(HKEY_LOCAL_MACHINE, kRestorePointKey);
-  return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? 0 : static_cast<std::uint32_t>(status);
+  status = view != 0 && deleteKeyEx != nullptr ? deleteKeyEx(parent, path.c_str(), view, 0)
+                                               : RegDeleteKeyW(parent, path.c_str());
+  return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
-std::uint32_t RestorePointKeeper::BeforeFirstChange() {
+}  // namespace
+
+std::uint32_t SaveRestorePoint(const HostSnapshot& snapshot) {
+  return WriteValues(StoredValuesOf(snapshot), kServicesPart | kAdvancedPart | kLegacyPart);
+}
+
+std::uint32_t AddToRestorePoint(const HostSnapshot& snapshot, unsigned parts) {
+  std::vector<StoredValue> values = StoredValuesOf(snapshot);
+  // The version and class are there already.
+  values.erase(std::remove_if(values.begin(), values.end(), [](const StoredValue& v) { return v.subkey.empty(); }),
+               values.end());
+  return WriteValues(values, parts);
+}
+
+std::uint32_t DeleteRestorePoint() {
+  return static_cast<std::uint32_t>(DeleteTree(HKEY_LOCAL_MACHINE, kRestorePointKey, ViewFlag()));
+}
+
+std::uint32_t RestorePointKeeper::Refuse(std::uint32_t error, std::string problem) {
+  problem_ = std::move(problem);
+  // The step's diagnostics say why.
+  std::printf("%s\n", problem_.c_str());
+  return error != 0 ? error : kStepFailedWithoutCode;
+}
+
+std::uint32_t RestorePointKeeper::Start() {
+  started_ = true;
   before_ = ReadHostSnapshot(hostClass_);
-  std::uint32_t error = 0;
-  if (LoadRestorePoint(&error)) return 0;  // a later run never overwrites it
-  const std::uint32_t saved = SaveRestorePoint(*before_);
-  saved_ = saved == 0;
-  return saved;
+  const LoadedRestorePoint loaded = LoadRestorePoint(hostClass_);
+  if (loaded.error != 0) {
+    return startError_ =
+               Refuse(loaded.error, "Cannot read the restore point (error " + std::to_string(loaded.error) + ")");
+  }
+  if (loaded.found && !loaded.snapshot) {
+    return startError_ = Refuse(kRestorePointUnusable, "Restore point unusable, left as it is: " + loaded.problem);
+  }
+  if (loaded.snapshot) {
+    // A later run never overwrites it: it holds the host as the first run found it.
+    point_ = loaded.snapshot;
+  } else {
+    if (!before_->ServicesRead()) {
+      return startError_ = Refuse(kStepFailedWithoutCode, std::string("Cannot read the service ") +
+                                                              PathService(hostClass_) + " for the restore point");
+    }
+    HostSnapshot toSave = *before_;
+    const std::uint32_t saved = SaveRestorePoint(toSave);
+    if (saved != 0) {
+      DeleteRestorePoint();  // no half-saved restore point stays behind
+      return startError_ = Refuse(saved, "Cannot save the restore point (error " + std::to_string(saved) + ")");
+    }
+    saved_ = true;
+    point_ = toSave;
+  }
+  recorded_ = kServicesPart;
+  if (point_->advancedRead) recorded_ |= kAdvancedPart;
+  if (point_->LegacyRead()) recorded_ |= kLegacyPart;
+  return 0;
+}
+
+std::uint32_t RestorePointKeeper::BeforeChange(unsigned part) {
+  if (!started_) Start();
+  if (startError_ != 0) return startError_;
+  if ((recorded_ & part) == part) return 0;
+  const HostSnapshot now = ReadHostSnapshot(hostClass_, part);
+  const bool read = part == kAdvancedPart ? now.advancedRead
+                    : part == kLegacyPart ? now.LegacyRead()
+                                          : now.ServicesRead();
+  if (!read) {
+    const std::uint32_t error = part == kAdvancedPart ? now.advancedError : now.legacyError;
+    return Refuse(error, std::string("Cannot read the ") +
+                             (part == kAdvancedPart ? "firewall policy" : "legacy firewall") +
+                             " for the restore point: nothing in it is changed");
+  }
+  HostSnapshot updated = *point_;
+  if (part == kAdvancedPart) {
+    updated.advancedRead = true;
+    updated.profileOn = now.profileOn;
+    updated.quillfortRules = now.quillfortRules;
+  } else if (part == kLegacyPart) {
+    updated.legacy = now.legacy;
+  }
+  const std::uint32_t added = AddToRestorePoint(updated, part);
+  if (added != 0) return Refuse(added, "Cannot add to the restore point (error " + std::to_string(added) + ")");
+  point_ = updated;
+  recorded_ |= part;
+  if (before_) {
+    // The run changed nothing here before; the part as read now is how it found it.
+    if (part == kAdvancedPart && !before_->advancedRead) {
+      before_->advancedRead = true;
+      before_->profileOn = now.profileOn;
+      before_->quillfortRules = now.quillfortRules;
+    }
+    if (part == kLegacyPart && !before_->LegacyRead()) before_->legacy = now.legacy;
+  }
+  return 0;
 }
 
 void RestorePointKeeper::AfterRun() {
-  if (!before_) return;
-  changed_ = ReadHostSnapshot(hostClass_) != *before_;
-  if (!changed_ && saved_ && DeleteRestorePoint() == 0) saved_ = false;
+  if (!before_ || !point_) return;
+  const HostSnapshot now = ReadHostSnapshot(hostClass_);
+  changed_ = ChangedSince(*before_, now);
+  // A restore point of this run over a host it left as it was is no use.
+  if (saved_ && !changed_ && RestoreDifferences(*point_, now).empty() && DeleteRestorePoint() == 0) saved_ = false;
 }
 
 }  // namespace qf::hardening

@@ -74,10 +74,16 @@ struct HardenReport {
 
 struct RestoreReport {
   bool restorePointFound = false;
+  // Found but not one to act on (damaged, of another host or version): which
+  // value and why. Such a restore point is left untouched.
+  std::string restorePointProblem;
   bool changed = false;
   int rulesRemoved = 0;
-  int rulesPutBack = 0;  // rules of Quillfort's grouping the host had before
   std::vector<std::string> servicesStopped;
+  // The host read again after the restore, where it still differs from the
+  // restore point; the restore point is kept while anything differs.
+  std::vector<std::string> differences;
+  bool restorePointKept = false;
   std::vector<FailedStep> failedSteps;
   bool accessDenied = false;
   StatusReport after;

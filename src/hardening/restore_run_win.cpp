@@ -1,11 +1,15 @@
-// Restore: the host put back as the restore point has it.
+// Restore: the host put back as the restore point has it, checked by
+// reading it again before the restore point goes.
 #include <windows.h>
+
+#include <cstdio>
 
 #include "firewall/advanced_firewall.h"
 #include "firewall/legacy_profiles.h"
 #include "hardening/hardening_outcome.h"
 #include "hardening/hardening_plan.h"
 #include "hardening/host_access.h"
+#include "hardening/rule_identity.h"
 #include "host/service_control.h"
 
 namespace qf::hardening {
@@ -20,96 +24,122 @@ LegacyOpeningState StateOf(const LegacyOpening& opening) {
   state.enabled = opening.enabled;
   state.name = opening.name;
   state.scope = opening.scope;
+  state.remoteAddresses = opening.remoteAddresses;
   return state;
 }
 
+unsigned PartsOf(const HostSnapshot& saved) {
+  unsigned parts = saved.services.empty() ? 0u : static_cast<unsigned>(kServicesPart);
+  if (saved.advancedRead) parts |= kAdvancedPart;
+  if (saved.LegacyRead()) parts |= kLegacyPart;
+  return parts;
+}
+
+class Restore {
+ public:
+  Restore(int hostClass, StepObserver& observer) : hostClass_(hostClass), observer_(observer) {}
+
+  RestoreReport Run() {
+    const LoadedRestorePoint loaded = LoadRestorePoint(hostClass_);
+    report_.restorePointFound = loaded.found;
+    if (!loaded.found) return report_;
+    if (loaded.error != 0) {
+      Step("ReadRestorePoint", [&] { return loaded.error; });
+      report_.restorePointKept = true;
+      return report_;
+    }
+    if (!loaded.snapshot) {
+      report_.restorePointProblem = loaded.problem;
+      Step("ReadRestorePoint", [&] {
+        std::printf("Restore point unusable, left as it is: %s\n", loaded.problem.c_str());
+        return kRestorePointUnusable;
+      });
+      report_.restorePointKept = true;
+      return report_;
+    }
+    const HostSnapshot& saved = *loaded.snapshot;
+    const RestorePlan plan = PlanRestore(saved, ReadHostSnapshot(hostClass_, PartsOf(saved)));
+    for (const UnreadPart& unread : plan.unread) Step(unread.step, [&] { return unread.code; });
+    if (saved.advancedRead) policyOpen_ = policy_.Initialize();
+    if (saved.LegacyRead()) legacyOpened_ = legacy_.Open();
+    for (const RestoreAction& action : plan.actions) {
+      Step(RestoreActionName(action), [&] { return CarryOut(action); });
+    }
+    // Done only when the host, read again, is as recorded.
+    report_.differences = RestoreDifferences(saved, ReadHostSnapshot(hostClass_, PartsOf(saved)));
+    if (!report_.failedSteps.empty() || !report_.differences.empty()) {
+      report_.restorePointKept = true;
+      return report_;
+    }
+    Step("DeleteRestorePoint", [] { return DeleteRestorePoint(); });
+    report_.restorePointKept = !report_.failedSteps.empty();
+    return report_;
+  }
+
+ private:
+  template <typename Work>
+  void Step(const std::string& name, Work work) {
+    observer_.StepStarting(name);
+    const std::uint32_t code = work();
+    observer_.StepEnded(name, code);
+    if (code == 0) return;
+    if (report_.failedSteps.empty()) report_.accessDenied = IsAccessDenied(code);
+    report_.failedSteps.push_back({name, code, {}});
+  }
+
+  std::uint32_t PolicyFailure() const { return policy_.LastFailureOr(kStepFailedWithoutCode); }
+
+  std::uint32_t CarryOut(const RestoreAction& action) {
+    std::uint32_t code = 0;
+    switch (action.kind) {
+      case RestoreActionKind::RemoveRule:
+        if (!policyOpen_) return PolicyFailure();
+        code =
+            policy_.RemoveExactRule(action.rule, RemovalName(action.rule.name), SameRecordedRule) ? 0 : PolicyFailure();
+        if (code == 0) ++report_.rulesRemoved;
+        break;
+      case RestoreActionKind::SetProfileSwitch:
+        if (!policyOpen_) return PolicyFailure();
+        code = policy_.SetSwitch(action.profile, action.on) ? 0 : PolicyFailure();
+        break;
+      case RestoreActionKind::SetLegacyFirewall:
+        code = Legacy([&] { return legacy_.SetFirewall(action.profile, action.on); });
+        break;
+      case RestoreActionKind::PutOpeningBack:
+        code = Legacy([&] { return legacy_.PutOpeningBack(action.profile, StateOf(action.opening)); });
+        break;
+      case RestoreActionKind::SetFileAndPrint:
+        code = Legacy([&] { return legacy_.SetFileAndPrint(action.profile, action.on, action.scope, action.text); });
+        break;
+      case RestoreActionKind::SetStartType:
+        code = SetServiceStartTypeError(action.service.c_str(), action.number);
+        break;
+      case RestoreActionKind::StopService:
+        code = StopServiceAndWait(action.service.c_str());
+        if (code == 0) report_.servicesStopped.push_back(action.service);
+        break;
+    }
+    if (code == 0) report_.changed = true;
+    return code;
+  }
+
+  template <typename Call>
+  std::uint32_t Legacy(Call call) {
+    if (FAILED(legacyOpened_)) return static_cast<std::uint32_t>(legacyOpened_);
+    return static_cast<std::uint32_t>(call());
+  }
+
+  int hostClass_;
+  StepObserver& observer_;
+  RestoreReport report_;
+  CAdvancedFirewall policy_;
+  bool policyOpen_ = false;
+  CLegacyProfiles legacy_;
+  HRESULT legacyOpened_ = E_POINTER;
+};
+
 }  // namespace
 
-RestoreReport RunRestore(int hostClass, StepObserver& observer) {
-  RestoreReport report;
-  std::uint32_t loadError = 0;
-  const std::optional<HostSnapshot> saved = LoadRestorePoint(&loadError);
-  if (!saved) {
-    if (loadError != 0) {
-      observer.StepEnded("LoadRestorePoint", loadError);
-      report.failedSteps.push_back({"LoadRestorePoint", loadError, {}});
-      report.accessDenied = IsAccessDenied(loadError);
-    }
-    return report;
-  }
-  report.restorePointFound = true;
-  const HostSnapshot now = ReadHostSnapshot(hostClass);
-  const std::vector<RestoreAction> plan = PlanRestore(*saved, now);
-
-  CAdvancedFirewall policy;
-  CLegacyProfiles legacy;
-  std::optional<std::vector<qf::firewall::RuleRecord>> rules;
-  if (HardensThroughAdvancedPolicy(hostClass) && policy.Initialize()) rules = policy.ReadRules();
-  if (!HardensThroughAdvancedPolicy(hostClass)) legacy.Open();
-
-  auto carryOut = [&](const RestoreAction& action) -> std::uint32_t {
-    switch (action.kind) {
-      case RestoreActionKind::RemoveRulesNamed: {
-        if (!rules) return policy.LastFailureOr(0x80004005u);
-        int ours = 0;
-        for (const qf::firewall::RuleRecord& rule : *rules) {
-          if (rule.name != action.text) continue;
-          // Removal goes by name: a rule of someone else's under the same
-          // name would go too, so the name is left alone.
-          if (!qf::firewall::CarriesQuillfortGrouping(rule)) return static_cast<std::uint32_t>(ERROR_ALREADY_EXISTS);
-          ++ours;
-        }
-        if (!policy.RemoveRulesNamed(action.text)) return policy.LastFailureOr(0x80004005u);
-        report.rulesRemoved += ours;
-        return 0;
-      }
-      case RestoreActionKind::AddRule:
-        // Rules the removal could not see might still be there.
-        if (!rules) return policy.LastFailureOr(0x80004005u);
-        if (!policy.AddRule(action.rule)) return policy.LastFailureOr(0x80004005u);
-        ++report.rulesPutBack;
-        return 0;
-      case RestoreActionKind::SetProfileSwitch:
-        return policy.SetSwitch(action.profile, action.on) ? 0 : policy.LastFailureOr(0x80004005u);
-      case RestoreActionKind::SetLegacyFirewall:
-        return static_cast<std::uint32_t>(legacy.SetFirewall(action.profile, action.on));
-      case RestoreActionKind::PutOpeningBack:
-        return static_cast<std::uint32_t>(legacy.PutOpeningBack(action.profile, StateOf(action.opening)));
-      case RestoreActionKind::SetFileAndPrint:
-        return static_cast<std::uint32_t>(legacy.SetFileAndPrint(action.profile, action.on, action.scope));
-      case RestoreActionKind::SetStartType:
-        return SetServiceStartTypeError(action.service.c_str(), action.number);
-      case RestoreActionKind::StopService: {
-        const std::uint32_t stopped = StopServiceAndWait(action.service.c_str());
-        if (stopped == 0) report.servicesStopped.push_back(action.service);
-        return stopped;
-      }
-    }
-    return 0;
-  };
-
-  for (const RestoreAction& action : plan) {
-    const std::string name = RestoreActionName(action);
-    observer.StepStarting(name);
-    const std::uint32_t code = carryOut(action);
-    observer.StepEnded(name, code);
-    if (code == 0) {
-      report.changed = true;
-    } else {
-      if (report.failedSteps.empty()) report.accessDenied = IsAccessDenied(code);
-      report.failedSteps.push_back({name, code, {}});
-    }
-  }
-  if (report.failedSteps.empty()) {
-    observer.StepStarting("DeleteRestorePoint");
-    const std::uint32_t deleted = DeleteRestorePoint();
-    observer.StepEnded("DeleteRestorePoint", deleted);
-    if (deleted != 0) {
-      report.accessDenied = IsAccessDenied(deleted);
-      report.failedSteps.push_back({"DeleteRestorePoint", deleted, {}});
-    }
-  }
-  return report;
-}
+RestoreReport RunRestore(int hostClass, StepObserver& observer) { return Restore(hostClass, observer).Run(); }
 
 }  // namespace qf::hardening

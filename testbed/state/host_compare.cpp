@@ -133,6 +133,7 @@ void CompareOpenPorts(const HostState& a, const HostState& b, FirstDifference& d
     diff.Check(subject, "name", x.name, y->name);
     diff.Check(subject, "enabled", x.enabled, y->enabled);
     diff.Check(subject, "scope", x.scope, y->scope);
+    diff.Check(subject, "addresses", x.addresses, y->addresses);
     if (diff.found()) return;
   }
   for (const OpenPort& y : b.openPorts)

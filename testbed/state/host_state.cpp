@@ -376,6 +376,7 @@ void ReadOpenPort(Record& r, HostState& s) {
   port.name = r.TakeText("name");
   port.enabled = r.TakeFlag("enabled", true);
   port.scope = r.TakeText("scope", "ALL");
+  port.addresses = r.TakeText("addresses", "");
   s.openPorts.push_back(std::move(port));
 }
 
@@ -645,7 +646,8 @@ std::string SerializeState(const HostState& s) {
         .Field("protocol", p.protocol == 17 ? "UDP" : "TCP")
         .Field("name", p.name)
         .Flag("enabled", p.enabled)
-        .Field("scope", p.scope);
+        .Field("scope", p.scope)
+        .Field("addresses", p.addresses);
   for (const auto& e : s.serviceExceptions) {
     std::string ports;
     for (const auto& p : e.ports) {

@@ -59,6 +59,8 @@ struct OpenPort {
   std::string name;
   bool enabled = true;
   std::string scope = "ALL";
+  // The remote addresses a CUSTOM scope is made of; empty otherwise.
+  std::string addresses;
 };
 
 // A predefined service exception of a legacy profile (File and Printer

@@ -192,11 +192,12 @@ NetshOutcome SetPortopening(HostState& state, const std::vector<std::string>& wo
     for (long proto : protocols) {
       OpenPort* entry = state.FindOpenPort(p, port, proto);
       if (!entry) {
-        state.openPorts.push_back(OpenPort{p, port, proto, portText, enable, scope});
+        state.openPorts.push_back(OpenPort{p, port, proto, portText, enable, scope, ""});
         entry = &state.openPorts.back();
       }
       entry->enabled = enable;
       entry->scope = scope;
+      entry->addresses = scope == "CUSTOM" && params->count("ADDRESSES") ? params->at("ADDRESSES") : "";
       if (params->count("NAME")) entry->name = params->at("NAME");
     }
   }

@@ -29,8 +29,9 @@ HostState UnprotectedHost(std::string scenario) {
   s.currentProfile = Profile::Private;
   for (LegacyProfile profile : {LegacyProfile::Standard, LegacyProfile::Domain}) {
     for (long port : {445, 135, 136, 137, 138, 139})
-      s.openPorts.push_back(OpenPort{profile, port, 6, std::to_string(port), true, "ALL"});
-    for (long port : {137, 138}) s.openPorts.push_back(OpenPort{profile, port, 17, std::to_string(port), true, "ALL"});
+      s.openPorts.push_back(OpenPort{profile, port, 6, std::to_string(port), true, "ALL", ""});
+    for (long port : {137, 138})
+      s.openPorts.push_back(OpenPort{profile, port, 17, std::to_string(port), true, "ALL", ""});
     s.serviceExceptions.push_back(ServiceException{profile, ServiceType::FileAndPrint, "ALL",
                                                    DefaultServicePorts(ServiceType::FileAndPrint, false)});
   }
@@ -133,6 +134,45 @@ std::vector<Scenario> BuildScenarios() {
                           "command is denied (only the firewall denies: Wine's service manager cannot)",
                           "win7", 5),
                      [](HostState& s) { s.denyChanges = true; }));
+  all.push_back(
+      With(Make("win2003-custom-scope",
+                "Server 2003 x64: the standard profile opens TCP 445 to 10.1.0.0/255.255.0.0 only", "win2003", 3),
+           [](HostState& s) {
+             OpenPort* smb = s.FindOpenPort(LegacyProfile::Standard, 445, 6);
+             smb->scope = "CUSTOM";
+             smb->addresses = "10.1.0.0/255.255.0.0";
+           }));
+  all.push_back(
+      With(Make("win7-user-rule-same-name",
+                "Windows 7: a user's allow rule named as Quillfort's TCP 445 rule, of another grouping", "win7", 5),
+           [](HostState& s) {
+             FirewallRule rule;
+             rule.name = "@QXRuleOptions.exe, TCP-445";
+             rule.grouping = "Backup agent";
+             rule.protocol = 6;
+             rule.localPorts = "445";
+             rule.remoteAddresses = "10.1.2.3";
+             rule.enabled = true;
+             s.rules.push_back(rule);
+           }));
+  all.push_back(With(
+      Make("win7-quillfort-narrowed",
+           "Windows 7: firewall on; twelve rules exactly as Quillfort's but for remote address 10.1.2.3", "win7", 5),
+      [](HostState& s) {
+        s.SetOn(Profile::Private, true);
+        s.SetOn(Profile::Public, true);
+        for (long port : {445, 135, 136, 137, 138, 139}) {
+          for (long protocol : {6L, 17L}) {
+            FirewallRule rule = SeededBlockRule(
+                std::string("@QXRuleOptions.exe, ") + (protocol == 6 ? "TCP-" : "UDP-") + std::to_string(port),
+                std::to_string(port), protocol, 7);
+            rule.grouping = "@QXRuleOptions.exe,-102";
+            rule.description = "@QXRuleOptions.exe,-103";
+            rule.remoteAddresses = "10.1.2.3";
+            s.rules.push_back(rule);
+          }
+        }
+      }));
   return all;
 }
 

@@ -61,9 +61,9 @@ class ServerTest : public ::testing::Test {
     SetEnvironmentVariableW(L"QF_TESTBED_HOME", home_.c_str());
     HostState seed;
     seed.currentProfile = Profile::Private;
-    seed.openPorts.push_back(OpenPort{LegacyProfile::Standard, 445, 6, "445", true, "ALL"});
-    seed.openPorts.push_back(OpenPort{LegacyProfile::Standard, 139, 6, "139", false, "ALL"});
-    seed.openPorts.push_back(OpenPort{LegacyProfile::Standard, 137, 17, "137", true, "ALL"});
+    seed.openPorts.push_back(OpenPort{LegacyProfile::Standard, 445, 6, "445", true, "ALL", ""});
+    seed.openPorts.push_back(OpenPort{LegacyProfile::Standard, 139, 6, "139", false, "ALL", ""});
+    seed.openPorts.push_back(OpenPort{LegacyProfile::Standard, 137, 17, "137", true, "ALL", ""});
     ASSERT_TRUE(WriteState(seed));
     module_ = LoadLibraryW(L"quillfort_testbed_fw.dll");
     ASSERT_NE(module_, nullptr);
@@ -258,7 +258,7 @@ std::vector<std::tuple<long, long, bool>> WalkPorts(INetFwOpenPorts* ports) {
 
 TEST_F(ServerTest, GloballyOpenPortsEnumerateTcpAndUdpOfTheirProfile) {
   HostState s = Read();
-  s.openPorts.push_back(OpenPort{LegacyProfile::Domain, 135, 6, "135", true, "ALL"});
+  s.openPorts.push_back(OpenPort{LegacyProfile::Domain, 135, 6, "135", true, "ALL", ""});
   ASSERT_TRUE(WriteState(s));
   ComPtr<INetFwMgr> manager;
   ASSERT_EQ(Create(CLSID_NetFwMgr, manager), S_OK);
@@ -394,7 +394,7 @@ TEST_F(ServerTest, ClosingAPortThatIsNotOpenChangesNothing) {
 TEST_F(ServerTest, ProfileByTypeIsThatLegacyProfileWhateverIsCurrent) {
   HostState s = Read();
   s.currentProfile = Profile::Domain;
-  s.openPorts.push_back(OpenPort{LegacyProfile::Domain, 135, 6, "135", true, "ALL"});
+  s.openPorts.push_back(OpenPort{LegacyProfile::Domain, 135, 6, "135", true, "ALL", ""});
   ASSERT_TRUE(WriteState(s));
   ComPtr<INetFwMgr> manager;
   ComPtr<INetFwPolicy> local;

@@ -97,7 +97,7 @@ TEST(HostCompare, LegacyOpeningsAreFoundByProfilePortAndProtocol) {
   s.FindOpenPort(LegacyProfile::Standard, 139, 6)->name = "";
   EXPECT_EQ(FirstHostDifference(seed, s), "open-port standard TCP 139: name 139 vs (empty)");
   s = seed;
-  s.openPorts.push_back(OpenPort{LegacyProfile::Standard, 3389, 6, "rdp", true, "ALL"});
+  s.openPorts.push_back(OpenPort{LegacyProfile::Standard, 3389, 6, "rdp", true, "ALL", ""});
   EXPECT_EQ(FirstHostDifference(seed, s), "open-port standard TCP 3389: absent vs present");
   // An opening removed and added again with its settings is the same opening.
   s = seed;

@@ -26,7 +26,7 @@ HostState RichState() {
   svc.recordedState = "running";
   svc.starts = 2;
   s.services.push_back(svc);
-  s.openPorts.push_back(OpenPort{LegacyProfile::Domain, 445, 17, "SMB\tdirect", false, "SUBNET"});
+  s.openPorts.push_back(OpenPort{LegacyProfile::Domain, 445, 17, "SMB\tdirect", false, "SUBNET", ""});
   s.currentProfileTypes = 5;
   s.heldByGroupPolicy = 1;
   s.SetExceptionsNotAllowed(LegacyProfile::Domain, true);

@@ -54,8 +54,8 @@ TEST(NetshOpmode, RejectsMissingOrBadMode) {
 
 TEST(NetshPortopening, DisablesTcpAndUdpInBothProfilesForProtocolAll) {
   HostState s;
-  s.openPorts.push_back(OpenPort{LegacyProfile::Standard, 445, 6, "SMB", true, "ALL"});
-  s.openPorts.push_back(OpenPort{LegacyProfile::Standard, 136, 6, "136", true, "ALL"});
+  s.openPorts.push_back(OpenPort{LegacyProfile::Standard, 445, 6, "SMB", true, "ALL", ""});
+  s.openPorts.push_back(OpenPort{LegacyProfile::Standard, 136, 6, "136", true, "ALL", ""});
   auto out = RunNetsh(s,
                       "netsh firewall set portopening protocol = ALL port = 445 name = 445 mode = DISABLE scope = ALL "
                       "profile = ALL");
@@ -87,7 +87,7 @@ TEST(NetshPortopening, PositionalValuesAndDefaultsOpenOnCurrentProfile) {
 
 TEST(NetshPortopening, RejectedCommandsChangeNothing) {
   HostState s;
-  s.openPorts.push_back(OpenPort{LegacyProfile::Standard, 445, 6, "SMB", true, "ALL"});
+  s.openPorts.push_back(OpenPort{LegacyProfile::Standard, 445, 6, "SMB", true, "ALL", ""});
   const std::string before = SerializeState(s);
   for (const char* line :
        {"netsh firewall set portopening protocol=ICMP port=445", "netsh firewall set portopening protocol=TCP port=0",
@@ -122,7 +122,7 @@ TEST(NetshService, FileAndPrintDisabledInBothProfilesWithEveryPort) {
   for (LegacyProfile p : {LegacyProfile::Standard, LegacyProfile::Domain})
     s.serviceExceptions.push_back(
         ServiceException{p, ServiceType::FileAndPrint, "SUBNET", DefaultServicePorts(ServiceType::FileAndPrint, true)});
-  s.openPorts.push_back(OpenPort{LegacyProfile::Standard, 445, 6, "445", true, "ALL"});
+  s.openPorts.push_back(OpenPort{LegacyProfile::Standard, 445, 6, "445", true, "ALL", ""});
   auto out = RunNetsh(s, "netsh firewall set service type = FILEANDPRINT mode = DISABLE scope = ALL profile = ALL");
   ASSERT_EQ(out.exitCode, 0) << out.message;
   ASSERT_EQ(s.serviceExceptions.size(), 2u);
@@ -170,7 +170,7 @@ TEST(NetshService, RejectedCommandsChangeNothing) {
 TEST(NetshElevation, HostDenyingChangesRefusesEveryValidCommand) {
   HostState s;
   s.denyChanges = true;
-  s.openPorts.push_back(OpenPort{LegacyProfile::Standard, 445, 6, "445", true, "ALL"});
+  s.openPorts.push_back(OpenPort{LegacyProfile::Standard, 445, 6, "445", true, "ALL", ""});
   s.serviceExceptions.push_back(ServiceException{LegacyProfile::Standard, ServiceType::FileAndPrint, "ALL",
                                                  DefaultServicePorts(ServiceType::FileAndPrint, true)});
   const std::string before = SerializeState(s);

@@ -660,13 +660,27 @@ class OpenPortEntry final : public LegacyObject<INetFwOpenPort> {
   STDMETHODIMP get_Scope(NET_FW_SCOPE* v) override {
     return Look([&](const OpenPort& p) { return HandOutValue(ScopeOf(p.scope), v); });
   }
-  // A custom scope comes from remote addresses, which are not modelled.
+  // As on Windows, a custom scope comes only from remote addresses.
   STDMETHODIMP put_Scope(NET_FW_SCOPE v) override {
     if (v != NET_FW_SCOPE_ALL && v != NET_FW_SCOPE_LOCAL_SUBNET) return E_INVALIDARG;
-    return Write([&](OpenPort& p) { p.scope = ScopeName(v); });
+    return Write([&](OpenPort& p) {
+      p.scope = ScopeName(v);
+      p.addresses.clear();
+    });
   }
-  STDMETHODIMP get_RemoteAddresses(BSTR* v) override { return HandOutText("*", v); }
-  STDMETHODIMP put_RemoteAddresses(BSTR) override { return E_NOTIMPL; }
+  STDMETHODIMP get_RemoteAddresses(BSTR* v) override {
+    return Read([&](const OpenPort& p) {
+      return HandOutText(p.scope == "CUSTOM" ? p.addresses : p.scope == "SUBNET" ? "LocalSubnet" : "*", v);
+    });
+  }
+  STDMETHODIMP put_RemoteAddresses(BSTR v) override {
+    const std::string addresses = TextOf(v);
+    if (addresses.empty()) return E_INVALIDARG;
+    return Write([&](OpenPort& p) {
+      p.scope = addresses == "*" ? "ALL" : addresses == "LocalSubnet" ? "SUBNET" : "CUSTOM";
+      p.addresses = p.scope == "CUSTOM" ? addresses : "";
+    });
+  }
   STDMETHODIMP get_Enabled(VARIANT_BOOL* v) override {
     return GetStep(Call::OpenPortGetEnabled, v, [&](VARIANT_BOOL& on) {
       return Look([&](const OpenPort& p) {

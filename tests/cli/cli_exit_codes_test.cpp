@@ -73,6 +73,19 @@ TEST(CliExitCodes, RestoreFailsOnlyOnAFailedStepOrAccessDenied) {
 
   failed.accessDenied = true;
   EXPECT_EQ(RestoreExitCode(failed), 3);
+
+  // Every step succeeded, yet the host read again still differs, or the
+  // restore point is unusable: kept, and not a success.
+  RestoreReport differs = restored;
+  differs.differences = {"rule @QXRuleOptions.exe, TCP-445 still present"};
+  differs.restorePointKept = true;
+  EXPECT_EQ(RestoreExitCode(differs), 2);
+  RestoreReport unusable;
+  unusable.restorePointFound = true;
+  unusable.restorePointProblem = "Version: 3";
+  unusable.restorePointKept = true;
+  unusable.failedSteps = {{"ReadRestorePoint", 13, {}}};
+  EXPECT_EQ(RestoreExitCode(unusable), 2);
 }
 
 }  // namespace

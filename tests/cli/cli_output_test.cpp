@@ -166,12 +166,10 @@ TEST(CliRestoreText, SummaryLineForEveryOutcome) {
   restored.restorePointFound = true;
   restored.changed = true;
   restored.rulesRemoved = 12;
-  restored.rulesPutBack = 2;
   restored.servicesStopped = {"MpsSvc"};
   restored.after = samples::AdvancedExposed();
   std::string text = RestoreText(restored);
-  EXPECT_TRUE(
-      Has(text, "Rules removed: 12, put back: 2\nServices stopped: MpsSvc\nAfter the restore:\n  Host: WIN7X64"));
+  EXPECT_TRUE(Has(text, "Rules removed: 12\nServices stopped: MpsSvc\nAfter the restore:\n  Host: WIN7X64"));
   EXPECT_EQ(LastLine(text), "restore: restored");
 
   restored.servicesStopped.clear();

@@ -122,7 +122,6 @@ std::vector<NamedJson> ValidJsonSamples() {
   restored.restorePointFound = true;
   restored.changed = true;
   restored.rulesRemoved = 12;
-  restored.rulesPutBack = 2;
   restored.servicesStopped = {"MpsSvc"};
   restored.after = AdvancedExposed();
   out.push_back({"restore-restored", RestoreJson(restored)});

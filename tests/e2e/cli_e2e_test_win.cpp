@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -333,6 +334,183 @@ TEST_F(CommandLine, UsageErrorsExitSixtyFourOnStandardErrorOnly) {
   const Result help = Run(L"--help");
   EXPECT_EQ(help.exitCode, 0u);
   EXPECT_NE(help.out.find("quillfort-cli"), std::string::npos);
+}
+
+// ---- the restore point and restore ---------------------------------------------
+
+constexpr wchar_t kPointKey[] = L"SOFTWARE\\Quillfort\\RestorePoint";
+
+bool PointExists() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPointKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+void SetPointNumber(const wchar_t* name, DWORD value) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPointKey, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+  RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+  RegCloseKey(key);
+}
+
+void SetPointText(const wchar_t* name, const std::wstring& text) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPointKey, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+  RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                 static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+}
+
+void ChangeState(const std::function<void(HostState&)>& change) {
+  HostState host;
+  std::string error;
+  ASSERT_TRUE(ReadState(host, &error)) << error;
+  change(host);
+  ASSERT_TRUE(WriteState(host)) << "cannot write the state";
+}
+
+// Fault: the policy cannot be opened during restore. Restore says so, keeps
+// the restore point, and a retry once it can puts everything back.
+TEST_F(CommandLine, RestoreWithThePolicyUnreadFailsAndKeepsTheRestorePoint) {
+  Seed("win7");
+  const HostState seeded = Dumped();
+  ASSERT_EQ(Run(L"harden").exitCode, 0u);
+  ChangeState([](HostState& s) { s.refusePolicy2 = true; });
+  const Result failed = Run(L"restore");
+  EXPECT_EQ(failed.exitCode, 2u) << failed.out;
+  EXPECT_TRUE(failed.Says("ReadFirewallPolicy")) << failed.out;
+  EXPECT_TRUE(failed.Says("Restore point kept")) << failed.out;
+  EXPECT_TRUE(PointExists());
+  ChangeState([](HostState& s) { s.refusePolicy2 = false; });
+  const Result retry = Run(L"restore");
+  EXPECT_EQ(retry.exitCode, 0u) << retry.out;
+  EXPECT_FALSE(PointExists());
+  ExpectSameHost(seeded);
+  EXPECT_EQ(Run(L"restore").LastLine(), "restore: nothing to restore (no restore point)");
+}
+
+// Fault: a restore point that cannot be saved. harden changes nothing.
+TEST_F(CommandLine, HardenThatCannotSaveItsRestorePointChangesNothing) {
+  Seed("win7");
+  const HostState seeded = Dumped();
+  HKEY blocker = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quillfort\\RestorePoint\\Foreign", 0, nullptr, 0, KEY_WRITE,
+                            nullptr, &blocker, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(blocker);
+  const Result harden = Run(L"harden");
+  EXPECT_EQ(harden.exitCode, 2u) << harden.out;
+  EXPECT_TRUE(harden.Says("SaveRestorePoint")) << harden.out;
+  EXPECT_TRUE(harden.Says("subkey Foreign")) << harden.out;
+  ExpectSameHost(seeded);
+  EXPECT_EQ(Run(L"restore").exitCode, 2u);  // reported, left untouched
+  EXPECT_TRUE(PointExists());
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quillfort\\RestorePoint\\Foreign");
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, kPointKey);
+  EXPECT_EQ(Run(L"harden").exitCode, 0u);
+  EXPECT_EQ(Run(L"restore").exitCode, 0u);
+  ExpectSameHost(seeded);
+}
+
+// Fault: damaged or newer restore points are reported by name and left
+// untouched by restore and harden.
+TEST_F(CommandLine, DamagedOrNewerRestorePointsAreReportedAndLeftAlone) {
+  struct Damage {
+    const char* said;
+    std::function<void()> apply;
+    std::function<void()> mend;
+  };
+  const std::vector<Damage> damages = {
+      {"Version: 3", [] { SetPointNumber(L"Version", 3); }, [] { SetPointNumber(L"Version", 2); }},
+      {"Services\\MpsSvc\\StartType: not a number", [] { SetPointText(L"Services\\MpsSvc\\StartType", L"4"); },
+       [] { SetPointNumber(L"Services\\MpsSvc\\StartType", 4); }},
+      {"4294967295 is out of range", [] { SetPointNumber(L"Services\\MpsSvc\\StartType", 0xFFFFFFFF); },
+       [] { SetPointNumber(L"Services\\MpsSvc\\StartType", 4); }},
+  };
+  for (const Damage& damage : damages) {
+    SCOPED_TRACE(damage.said);
+    Seed("win7");
+    const HostState seeded = Dumped();
+    ASSERT_EQ(Run(L"harden").exitCode, 0u);
+    damage.apply();
+    const HostState hardened = Dumped();
+    const Result restore = Run(L"restore --json");
+    EXPECT_EQ(restore.exitCode, 2u) << restore.out;
+    EXPECT_TRUE(restore.Says(damage.said)) << restore.out;
+    EXPECT_TRUE(restore.Says("\"restorePointKept\": true")) << restore.out;
+    EXPECT_FALSE(FirstHostDifference(hardened, Dumped(), RuleOrder::Matters));
+    const Result harden = Run(L"harden");
+    EXPECT_EQ(harden.exitCode, 2u) << harden.out;
+    EXPECT_TRUE(harden.Says(damage.said)) << harden.out;
+    EXPECT_TRUE(PointExists());
+    damage.mend();
+    EXPECT_EQ(Run(L"restore").exitCode, 0u);
+    ExpectSameHost(seeded);
+  }
+}
+
+// Fault: Internet Connection Sharing (SharedAccess on Vista and later),
+// started by its owner, is not Quillfort's to stop.
+TEST_F(CommandLine, RestoreLeavesTheOtherPathsServiceAlone) {
+  Seed("vista");
+  ASSERT_EQ(Run(L"harden").exitCode, 0u);
+  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  ASSERT_NE(manager, nullptr);
+  SC_HANDLE ics = OpenServiceW(manager, L"SharedAccess", SERVICE_ALL_ACCESS);
+  ASSERT_NE(ics, nullptr);
+  ChangeServiceConfigW(ics, SERVICE_NO_CHANGE, SERVICE_DEMAND_START, SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
+                       nullptr, nullptr, nullptr, nullptr);
+  StartServiceW(ics, 0, nullptr);
+  const Result restore = Run(L"restore");
+  EXPECT_EQ(restore.exitCode, 0u) << restore.out;
+  EXPECT_TRUE(restore.Says("Services stopped: MpsSvc\n")) << restore.out;
+  SERVICE_STATUS status{};
+  for (int i = 0; i < 50 && QueryServiceStatus(ics, &status) && status.dwCurrentState == SERVICE_START_PENDING; ++i)
+    Sleep(100);
+  EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+  ControlService(ics, SERVICE_CONTROL_STOP, &status);
+  CloseServiceHandle(ics);
+  CloseServiceHandle(manager);
+}
+
+// Fault: a user's rule with the name of Quillfort's TCP 445 rule; and
+// rules of Quillfort's names narrowed to one address. Neither is ours: both
+// stay, harden adds full ones beside them, restore removes only those.
+TEST_F(CommandLine, RulesSharingQuillfortsNamesAreNeverTouched) {
+  for (const char* scenario : {"win7-user-rule-same-name", "win7-quillfort-narrowed"}) {
+    SCOPED_TRACE(scenario);
+    Seed(scenario);
+    const HostState seeded = Dumped();
+    const Result harden = Run(L"harden");
+    EXPECT_EQ(harden.exitCode, 0u) << harden.out;
+    EXPECT_TRUE(harden.Says("Rules added: 12, already present: 0")) << harden.out;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      const Result restore = Run(L"restore");
+      EXPECT_EQ(restore.exitCode, 0u) << restore.out;
+      ExpectSameHost(seeded);
+    }
+  }
+}
+
+// Fault: a legacy opening of custom scope comes back with its addresses.
+TEST_F(CommandLine, CustomScopeOpeningsComeBackWithTheirAddresses) {
+  Seed("win2003-custom-scope");
+  const HostState seeded = Dumped();
+  ASSERT_EQ(Run(L"harden").exitCode, 0u);
+  const Result restore = Run(L"restore");
+  EXPECT_EQ(restore.exitCode, 0u) << restore.out;
+  ExpectSameHost(seeded);
+  EXPECT_EQ(Run(L"restore").exitCode, 0u);
+}
+
+// Diagnostics come from memory: a log sent to NUL loses nothing.
+TEST_F(CommandLine, ALogSentToNulLosesNoDiagnostics) {
+  Seed("win7-add-refused");
+  const Result refused = Run(L"harden --log NUL");
+  EXPECT_EQ(refused.exitCode, 2u);
+  EXPECT_TRUE(refused.Says("Failed to add firewall rule")) << refused.out;
+  Run(L"restore");
 }
 
 TEST_F(CommandLine, ExitCodeReachesTheCallerThroughCmd) {

@@ -61,13 +61,13 @@ inline HostSnapshot AdvancedHostBefore() {
   snapshot.hostClass = 5;
   snapshot.services = {{"MpsSvc", true, 4, false}, {"SharedAccess", true, 3, false}};
   snapshot.advancedRead = true;
-  snapshot.profileOn = {std::nullopt, false, false};
+  snapshot.profileOn = {false, false, false};
   return snapshot;
 }
 
 // A Server 2003 host before its first run: SharedAccess manual and stopped,
 // the standard profile off with an enabled opening for TCP 445 and File and
-// Printer Sharing on; the domain profile unread.
+// Printer Sharing on; the domain profile off with nothing open.
 inline HostSnapshot LegacyHostBefore() {
   HostSnapshot snapshot;
   snapshot.hostClass = 3;
@@ -80,6 +80,9 @@ inline HostSnapshot LegacyHostBefore() {
   standard.fileAndPrintKnown = true;
   standard.fileAndPrintEnabled = true;
   standard.fileAndPrintScope = 1;
+  LegacyProfileSnapshot& domain = snapshot.legacy[0];
+  domain.read = true;
+  domain.openings = NoOpenings();
   return snapshot;
 }
 

@@ -21,6 +21,10 @@ std::vector<std::string> Names(const std::vector<RestoreAction>& plan) {
   return names;
 }
 
+std::vector<RestoreAction> Actions(const HostSnapshot& saved, const HostSnapshot& now) {
+  return PlanRestore(saved, now).actions;
+}
+
 std::vector<Kind> Kinds(const std::vector<RestoreAction>& plan) {
   std::vector<Kind> kinds;
   for (const RestoreAction& action : plan) kinds.push_back(action.kind);
@@ -52,20 +56,20 @@ HostSnapshot LegacyHostAfter() {
 
 TEST(PlanRestoreTest, NothingToDoWhenTheHostIsAsSaved) {
   for (const HostSnapshot& host : {AdvancedHostBefore(), AdvancedHostAfter(), LegacyHostBefore(), HostSnapshot{}}) {
-    EXPECT_TRUE(PlanRestore(host, host).empty());
+    EXPECT_TRUE(Actions(host, host).empty());
   }
   // Stale fields of openings that do not exist are no difference.
   HostSnapshot saved = LegacyHostBefore();
   HostSnapshot now = saved;
   *FindOpening(now.legacy[1], 136, 17) = Opening(136, 17, false, true, L"stale", 2);
-  EXPECT_TRUE(PlanRestore(saved, now).empty());
+  EXPECT_TRUE(Actions(saved, now).empty());
 }
 
 TEST(PlanRestoreTest, AdvancedRunIsUndoneRulesFirstThenSwitchesThenServices) {
-  const std::vector<RestoreAction> plan = PlanRestore(AdvancedHostBefore(), AdvancedHostAfter());
+  const std::vector<RestoreAction> plan = Actions(AdvancedHostBefore(), AdvancedHostAfter());
   std::vector<std::string> expected;
-  for (long port : kGuardedPorts) expected.push_back("RemoveRules @QXRuleOptions.exe, TCP-" + std::to_string(port));
-  for (long port : kGuardedPorts) expected.push_back("RemoveRules @QXRuleOptions.exe, UDP-" + std::to_string(port));
+  for (long port : kGuardedPorts) expected.push_back("RemoveRule @QXRuleOptions.exe, TCP-" + std::to_string(port));
+  for (long port : kGuardedPorts) expected.push_back("RemoveRule @QXRuleOptions.exe, UDP-" + std::to_string(port));
   expected.push_back("SetFirewall Private off");
   expected.push_back("SetFirewall Public off");
   expected.push_back("SetServiceStartType MpsSvc 4");
@@ -79,88 +83,16 @@ TEST(PlanRestoreTest, AdvancedRunIsUndoneRulesFirstThenSwitchesThenServices) {
   EXPECT_EQ(plan[14].number, 4u);
 }
 
-TEST(PlanRestoreTest, EveryRuleNameNowIsRemovedOnceThenEverySavedRuleIsAddedInOrder) {
-  HostSnapshot saved = AdvancedHostBefore();
-  RuleRecord handMade = OurRule(6, 3389);
-  handMade.name = L"kept by hand";
-  saved.quillfortRules = {OurRule(17, 139), handMade, OurRule(17, 139)};
-  HostSnapshot now = saved;
-  // Two runs: each name twice, and the hand-made rule since changed.
-  now.quillfortRules = OneRunOfRules();
-  now.quillfortRules.insert(now.quillfortRules.begin() + 3, handMade);
-  now.quillfortRules.back().enabled = false;
-  const std::vector<RuleRecord> secondRun = OneRunOfRules();
-  now.quillfortRules.insert(now.quillfortRules.end(), secondRun.begin(), secondRun.end());
-
-  const std::vector<RestoreAction> plan = PlanRestore(saved, now);
-  ASSERT_EQ(plan.size(), 13u + 3u);
-  std::vector<std::wstring> removed;
-  for (std::size_t i = 0; i < 13; ++i) {
-    ASSERT_EQ(plan[i].kind, Kind::RemoveRulesNamed) << i;
-    removed.push_back(plan[i].text);
-  }
-  std::vector<std::wstring> expected;
-  for (const RuleRecord& rule : OneRunOfRules()) expected.push_back(rule.name);
-  expected.insert(expected.begin() + 3, L"kept by hand");
-  EXPECT_EQ(removed, expected);
-  for (std::size_t i = 0; i < 3; ++i) {
-    ASSERT_EQ(plan[13 + i].kind, Kind::AddRule) << i;
-    EXPECT_TRUE(SameRules({plan[13 + i].rule}, {saved.quillfortRules[i]})) << i;
-  }
-  EXPECT_EQ(RestoreActionName(plan[14]), "AddRule kept by hand");
-}
-
-TEST(PlanRestoreTest, RulesUnreadOnEitherSideAreLeftAlone) {
-  HostSnapshot saved = AdvancedHostBefore();
-  HostSnapshot now = saved;
-  now.quillfortRules = OneRunOfRules();
-  HostSnapshot unreadNow = now;
-  unreadNow.advancedRead = false;
-  unreadNow.quillfortRules.clear();
-  HostSnapshot unreadSaved = saved;
-  unreadSaved.advancedRead = false;
-  for (const auto& pair : {std::make_pair(saved, unreadNow), std::make_pair(unreadSaved, now)}) {
-    for (const RestoreAction& action : PlanRestore(pair.first, pair.second)) {
-      EXPECT_NE(action.kind, Kind::RemoveRulesNamed);
-      EXPECT_NE(action.kind, Kind::AddRule);
-    }
-  }
-}
-
-TEST(PlanRestoreTest, RulesAreTouchedOnlyWhenTheListsDiffer) {
-  HostSnapshot saved = AdvancedHostBefore();
-  saved.quillfortRules = OneRunOfRules();
-  HostSnapshot now = saved;
-  now.profileOn[1] = true;
-  EXPECT_EQ(Kinds(PlanRestore(saved, now)), std::vector<Kind>{Kind::SetProfileSwitch});
-
-  // Nothing of ours now: nothing to remove, the saved rules come back.
-  HostSnapshot bare = saved;
-  bare.quillfortRules.clear();
-  const std::vector<RestoreAction> putBack = PlanRestore(saved, bare);
-  EXPECT_EQ(Kinds(putBack), std::vector<Kind>(12, Kind::AddRule));
-  // Nothing of ours before: everything of ours goes, nothing is added.
-  EXPECT_EQ(Kinds(PlanRestore(bare, saved)), std::vector<Kind>(12, Kind::RemoveRulesNamed));
-
-  // The same rules in another order are rewritten in the saved order.
-  HostSnapshot reordered = saved;
-  std::swap(reordered.quillfortRules[0], reordered.quillfortRules[11]);
-  const std::vector<RestoreAction> rewritten = PlanRestore(saved, reordered);
-  ASSERT_EQ(rewritten.size(), 24u);
-  EXPECT_EQ(rewritten[0].text, reordered.quillfortRules[0].name);
-  EXPECT_EQ(rewritten[12].rule.name, saved.quillfortRules[0].name);
-}
-
 TEST(PlanRestoreTest, ProfileSwitchesOnlyWhereBothWereReadAndDiffer) {
   HostSnapshot saved = AdvancedHostBefore();
   saved.profileOn = {std::nullopt, true, false};
   HostSnapshot now = saved;
   now.profileOn = {true, true, std::nullopt};
-  EXPECT_TRUE(PlanRestore(saved, now).empty());
+  EXPECT_TRUE(Actions(saved, now).empty());
 
   saved.profileOn = {false, true, false};
   now.profileOn = {true, false, false};
-  const std::vector<RestoreAction> plan = PlanRestore(saved, now);
+  const std::vector<RestoreAction> plan = Actions(saved, now);
   EXPECT_EQ(Names(plan), (std::vector<std::string>{"SetFirewall Domain off", "SetFirewall Private on"}));
   ASSERT_EQ(plan.size(), 2u);
   EXPECT_EQ(plan[0].profile, 1);
@@ -171,7 +103,7 @@ TEST(PlanRestoreTest, ProfileSwitchesOnlyWhereBothWereReadAndDiffer) {
 
 TEST(PlanRestoreTest, LegacyRunIsUndoneOpeningsThenFileAndPrintThenTheSwitchThenServices) {
   const HostSnapshot saved = LegacyHostBefore();
-  const std::vector<RestoreAction> plan = PlanRestore(saved, LegacyHostAfter());
+  const std::vector<RestoreAction> plan = Actions(saved, LegacyHostAfter());
   // The standard profile's openings in the saved order: TCP 445, 135, 137, 138, 139.
   EXPECT_EQ(Names(plan), (std::vector<std::string>{
                              "PutOpeningBack Standard 445 TCP",
@@ -215,7 +147,7 @@ TEST(PlanRestoreTest, OpeningsAreTouchedOnlyWhereTheyDiffer) {
   ASSERT_EQ(FindOpening(now.legacy[1], 136, 17), nullptr);
   now.legacy[1].fileAndPrintKnown = true;
   now.legacy[1].fileAndPrintEnabled = false;
-  const std::vector<RestoreAction> plan = PlanRestore(saved, now);
+  const std::vector<RestoreAction> plan = Actions(saved, now);
   EXPECT_EQ(Names(plan),
             (std::vector<std::string>{"PutOpeningBack Standard 445 TCP", "PutOpeningBack Standard 138 UDP"}));
 
@@ -225,20 +157,26 @@ TEST(PlanRestoreTest, OpeningsAreTouchedOnlyWhereTheyDiffer) {
   saved.legacy[1].fileAndPrintEnabled = now.legacy[1].fileAndPrintEnabled = true;
   saved.legacy[1].fileAndPrintScope = 0;
   now.legacy[1].fileAndPrintScope = 1;
-  const std::vector<RestoreAction> scope = PlanRestore(saved, now);
+  const std::vector<RestoreAction> scope = Actions(saved, now);
   ASSERT_EQ(Kinds(scope), std::vector<Kind>{Kind::SetFileAndPrint});
   EXPECT_TRUE(scope[0].on);
   EXPECT_EQ(scope[0].scope, 0);
 }
 
-TEST(PlanRestoreTest, ALegacyProfileUnreadOnEitherSideIsLeftAlone) {
+TEST(PlanRestoreTest, ALegacyProfileUnreadNowIsAFailureAndTheServiceWaits) {
   const HostSnapshot saved = LegacyHostBefore();
   HostSnapshot now = LegacyHostAfter();
   now.legacy[1].read = false;
-  EXPECT_EQ(Kinds(PlanRestore(saved, now)), (std::vector<Kind>{Kind::SetStartType, Kind::StopService}));
+  now.legacyError = 0x800706D9u;
+  const RestorePlan plan = PlanRestore(saved, now);
+  EXPECT_TRUE(plan.actions.empty());
+  ASSERT_EQ(plan.unread.size(), 1u);
+  EXPECT_EQ(plan.unread[0].step, "ReadLegacyFirewall");
+  EXPECT_EQ(plan.unread[0].code, 0x800706D9u);
+  // Not recorded: the run never changed it, restore leaves it alone.
   HostSnapshot unreadBefore = saved;
   unreadBefore.legacy[1].read = false;
-  EXPECT_EQ(Kinds(PlanRestore(unreadBefore, LegacyHostAfter())),
+  EXPECT_EQ(Kinds(Actions(unreadBefore, LegacyHostAfter())),
             (std::vector<Kind>{Kind::SetStartType, Kind::StopService}));
 }
 
@@ -247,7 +185,7 @@ TEST(PlanRestoreTest, EachLegacyProfileIsPutBackWholeBeforeTheNext) {
   saved.legacy[0] = saved.legacy[1];
   HostSnapshot now = LegacyHostAfter();
   now.legacy[0] = now.legacy[1];
-  const std::vector<RestoreAction> plan = PlanRestore(saved, now);
+  const std::vector<RestoreAction> plan = Actions(saved, now);
   ASSERT_EQ(plan.size(), 16u);
   for (std::size_t i = 0; i < 7; ++i) EXPECT_EQ(plan[i].profile, 0) << i;
   EXPECT_EQ(RestoreActionName(plan[6]), "SetLegacyFirewall Domain off");
@@ -262,13 +200,13 @@ TEST(PlanRestoreTest, ServicesStartTypesGoBackAndOnlyWhatQuillfortStartedIsStopp
   saved.services = {{"MpsSvc", true, 3, true}, {"SharedAccess", true, 4, false}};
   HostSnapshot now = saved;
   now.services = {{"MpsSvc", true, 2, true}, {"SharedAccess", true, 4, true}};
-  const std::vector<RestoreAction> plan = PlanRestore(saved, now);
+  const std::vector<RestoreAction> plan = Actions(saved, now);
   // MpsSvc ran before: its start type goes back, it keeps running.
   EXPECT_EQ(Names(plan), (std::vector<std::string>{"SetServiceStartType MpsSvc 3", "StopService SharedAccess"}));
 
   // A service that has stopped since is not started again.
   now.services = {{"MpsSvc", true, 3, false}, {"SharedAccess", true, 4, false}};
-  EXPECT_TRUE(PlanRestore(saved, now).empty());
+  EXPECT_TRUE(Actions(saved, now).empty());
 }
 
 TEST(PlanRestoreTest, AbsentServicesAreLeftAlone) {
@@ -277,14 +215,14 @@ TEST(PlanRestoreTest, AbsentServicesAreLeftAlone) {
   HostSnapshot now = saved;
   // Installed since, and deleted since (or not read now).
   now.services = {{"MpsSvc", true, 2, true}, {"SharedAccess", false, 0, false}};
-  EXPECT_TRUE(PlanRestore(saved, now).empty());
+  EXPECT_TRUE(Actions(saved, now).empty());
   now.services = {{"MpsSvc", true, 2, true}};
-  EXPECT_TRUE(PlanRestore(saved, now).empty());
+  EXPECT_TRUE(Actions(saved, now).empty());
   // Saved without services at all.
   HostSnapshot none = saved;
   none.services.clear();
-  EXPECT_FALSE(PlanRestore(none, AdvancedHostAfter()).empty());
-  for (const RestoreAction& action : PlanRestore(none, AdvancedHostAfter())) {
+  EXPECT_FALSE(Actions(none, AdvancedHostAfter()).empty());
+  for (const RestoreAction& action : Actions(none, AdvancedHostAfter())) {
     EXPECT_NE(action.kind, Kind::SetStartType);
     EXPECT_NE(action.kind, Kind::StopService);
   }
@@ -301,10 +239,11 @@ TEST(PlanRestoreTest, ServicesComeAfterEveryFirewallActionAndStartTypesBeforeSto
   now.advancedRead = true;
   now.profileOn = {true, true, true};
   now.quillfortRules = OneRunOfRules();
-  const std::vector<Kind> kinds = Kinds(PlanRestore(saved, now));
-  const std::vector<Kind> order = {Kind::RemoveRulesNamed, Kind::AddRule,         Kind::SetProfileSwitch,
-                                   Kind::PutOpeningBack,   Kind::SetFileAndPrint, Kind::SetLegacyFirewall,
-                                   Kind::SetStartType,     Kind::StopService};
+  const std::vector<Kind> kinds = Kinds(Actions(saved, now));
+  saved.legacy[0].read = now.legacy[0].read = true;
+  const std::vector<Kind> order = {Kind::RemoveRule,      Kind::SetProfileSwitch,  Kind::PutOpeningBack,
+                                   Kind::SetFileAndPrint, Kind::SetLegacyFirewall, Kind::SetStartType,
+                                   Kind::StopService};
   // Each kind appears, and never after a kind that comes later in the order.
   std::size_t stage = 0;
   for (Kind kind : kinds) {
@@ -323,10 +262,8 @@ TEST(RestoreActionNameTest, NamesEveryAction) {
     fill(action);
     return RestoreActionName(action);
   };
-  EXPECT_EQ(named(Kind::RemoveRulesNamed, [](RestoreAction& a) { a.text = L"@QXRuleOptions.exe, TCP-445"; }),
-            "RemoveRules @QXRuleOptions.exe, TCP-445");
-  EXPECT_EQ(named(Kind::AddRule, [](RestoreAction& a) { a.rule = OurRule(17, 137); }),
-            "AddRule @QXRuleOptions.exe, UDP-137");
+  EXPECT_EQ(named(Kind::RemoveRule, [](RestoreAction& a) { a.rule = OurRule(17, 137); }),
+            "RemoveRule @QXRuleOptions.exe, UDP-137");
   EXPECT_EQ(named(Kind::SetProfileSwitch, [](RestoreAction& a) { a.profile = 4, a.on = true; }),
             "SetFirewall Public on");
   EXPECT_EQ(named(Kind::SetProfileSwitch, [](RestoreAction& a) { a.profile = 2; }), "SetFirewall Private off");
@@ -344,16 +281,15 @@ TEST(RestoreActionNameTest, NamesEveryAction) {
 
 TEST(RestoreActionNameTest, RuleNamesOutsideAsciiAreWrittenAsUtf8) {
   RestoreAction action;
-  action.kind = Kind::RemoveRulesNamed;
+  action.kind = Kind::RemoveRule;
   // Cut to its low byte, U+4E41 would read as the letter A.
-  action.text = L"\u4E41 \u00e9 \U0001F512";
-  EXPECT_EQ(RestoreActionName(action), "RemoveRules \xE4\xB9\x81 \xC3\xA9 \xF0\x9F\x94\x92");
-  action.kind = Kind::AddRule;
+  action.rule.name = L"\u4E41 \u00e9 \U0001F512";
+  EXPECT_EQ(RestoreActionName(action), "RemoveRule \xE4\xB9\x81 \xC3\xA9 \xF0\x9F\x94\x92");
   action.rule.name = L"A\u00e9";
-  EXPECT_EQ(RestoreActionName(action), "AddRule A\xC3\xA9");
+  EXPECT_EQ(RestoreActionName(action), "RemoveRule A\xC3\xA9");
   // Half a surrogate pair names no character.
   action.rule.name = std::wstring(1, static_cast<wchar_t>(0xD800)) + L"x";
-  EXPECT_EQ(RestoreActionName(action), "AddRule \xEF\xBF\xBDx");
+  EXPECT_EQ(RestoreActionName(action), "RemoveRule \xEF\xBF\xBDx");
 }
 
 }  // namespace
