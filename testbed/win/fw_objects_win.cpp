@@ -669,7 +669,7 @@ class OpenPortEntry final : public LegacyObject<INetFwOpenPort> {
     });
   }
   STDMETHODIMP get_RemoteAddresses(BSTR* v) override {
-    return Read([&](const OpenPort& p) {
+    return Look([&](const OpenPort& p) {
       return HandOutText(p.scope == "CUSTOM" ? p.addresses : p.scope == "SUBNET" ? "LocalSubnet" : "*", v);
     });
   }

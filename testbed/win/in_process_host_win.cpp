@@ -129,7 +129,7 @@ FirewallRule BlockRule(const std::string& localPorts) {
 }
 
 OpenPort Opening(long port, long protocol, bool enabled) {
-  return OpenPort{LegacyProfile::Standard, port, protocol, std::to_string(port), enabled, "ALL"};
+  return OpenPort{LegacyProfile::Standard, port, protocol, std::to_string(port), enabled, "ALL", ""};
 }
 
 ServiceException FileAndPrintSharing(bool enabled) {
