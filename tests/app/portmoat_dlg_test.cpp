@@ -15,6 +15,7 @@
 #include "dialog_harness_win.h"
 #include "firewall/com_test_tools.h"
 #include "framework/cp936_text.h"
+#include "hardening/host_access.h"
 #include "in_process_host_win.h"
 #include "host/host_identification.h"
 #include "resource.h"
@@ -107,6 +108,9 @@ class DialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(doubles.registered());
+    // Each test's host is new: a restore point an earlier test's run saved
+    // (perhaps for another kind of host) would stop this run before its first change.
+    qf::hardening::DeleteRestorePoint();
     g_legacyFirewall.Initialize();
     g_advancedFirewall.Initialize();
   }
