@@ -521,6 +521,27 @@ TEST_F(CommandLine, ALogSentToNulLosesNoDiagnostics) {
   Run(L"restore");
 }
 
+// status and check write no log they were not asked for: an unusable
+// temporary folder changes neither their output nor their exit code.
+TEST_F(CommandLine, AnUnusableTemporaryFolderChangesNoReadingCommand) {
+  Seed("win7");
+  const Result usualCheck = Run(L"check");
+  const Result usualStatus = Run(L"status");
+  wchar_t temp[MAX_PATH] = {}, tmp[MAX_PATH] = {};
+  GetEnvironmentVariableW(L"TEMP", temp, MAX_PATH);
+  GetEnvironmentVariableW(L"TMP", tmp, MAX_PATH);
+  SetEnvironmentVariableW(L"TEMP", L"Z:\\no\\such\\folder");
+  SetEnvironmentVariableW(L"TMP", L"Z:\\no\\such\\folder");
+  const Result check = Run(L"check");
+  const Result status = Run(L"status");
+  SetEnvironmentVariableW(L"TEMP", temp);
+  SetEnvironmentVariableW(L"TMP", tmp);
+  EXPECT_EQ(check.exitCode, 1u) << check.out << check.err;
+  EXPECT_EQ(check.out, usualCheck.out);
+  EXPECT_EQ(status.exitCode, usualStatus.exitCode) << status.out << status.err;
+  EXPECT_EQ(status.out, usualStatus.out);
+}
+
 TEST_F(CommandLine, ExitCodeReachesTheCallerThroughCmd) {
   Seed("win7");
   EXPECT_EQ(Run(L"check", "", true).exitCode, 1u);

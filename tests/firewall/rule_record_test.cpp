@@ -180,4 +180,17 @@ TEST(CountBlockRulesCoveringTest, RulesThatBlockNothingOnThatPortAreLeftOut) {
   EXPECT_EQ(CountBlockRulesCovering({Block(kProtocolTcp, L"RPC-EPMap")}, 135), 1);
 }
 
+TEST(Utf8TextTest, RuleNamesReachDiagnosticsWhateverTheirScript) {
+  const struct {
+    std::wstring name;
+    std::string utf8;
+  } cases[] = {
+      {L"TCP-445", "TCP-445"},
+      {L"\x963B\x6B62 445", "\xE9\x98\xBB\xE6\xAD\xA2 445"},  // Chinese
+      {L"caf\x00E9", "caf\xC3\xA9"},
+      {std::wstring(1, static_cast<wchar_t>(0xD800)), "\xEF\xBF\xBD"},  // a lone surrogate
+  };
+  for (const auto& c : cases) EXPECT_EQ(Utf8Text(c.name), c.utf8);
+}
+
 }  // namespace
