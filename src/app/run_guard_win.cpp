@@ -34,8 +34,8 @@ void Log(const host::EventEntry& entry, bool changed) {
 bool ConfirmRunOnServingHost(HWND owner, const host::HostRole& role) {
   wchar_t title[128] = {};
   GetWindowTextW(owner, title, 128);
-  const int answer = MessageBoxW(owner, Wide(host::GuardQuestionUtf8(role)).c_str(), title,
-                                 MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
+  const int answer =
+      MessageBoxW(owner, Wide(host::GuardQuestionUtf8(role)).c_str(), title, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
   return answer == IDYES;
 }
 

@@ -170,8 +170,7 @@ bool Refused(const qf::cli::Request& request, DiagnosticsLog& log) {
   report.after = ReadStatus(g_hostLabel, g_hostClass);
   report.refused = true;
   WriteAll(log.Output(), request.json ? qf::cli::HardenJson(report) : qf::cli::HardenText(report));
-  LogEvent(RefusalEvent(Origin("harden"), host::RefusalLines(report.after.role), VerdictLines(report.after)),
-           false);
+  LogEvent(RefusalEvent(Origin("harden"), host::RefusalLines(report.after.role), VerdictLines(report.after)), false);
   return true;
 }
 

@@ -53,7 +53,7 @@ struct StatusReport {
   std::vector<PortReport> ports;        // 445, 135, 136, 137, 138, 139
   int quillfortRules = 0;               // rules carrying Quillfort's grouping
   bool hardened = false;                // the dialog's completion rule
-  host::HostRole role;              // what the host serves on the guarded ports
+  host::HostRole role;                  // what the host serves on the guarded ports
 };
 
 // A step of a run that failed, with what the firewall and service code

@@ -47,10 +47,10 @@ std::vector<std::string> VerdictLines(int hostClass, const PanelReading& reading
 // still exposed and the host reads hardened afterwards; else 1001 with its
 // causes. forcedRole: the role the run was forced past, or empty.
 host::EventEntry HardenEvent(const RunOrigin& origin, const HardenReport& report,
-                                 const std::vector<std::string>& verdicts, const std::string& forcedRole = {});
+                             const std::vector<std::string>& verdicts, const std::string& forcedRole = {});
 // A run refused before its first change (1002): the role, the shares and why.
 host::EventEntry RefusalEvent(const RunOrigin& origin, const std::vector<std::string>& refusal,
-                                  const std::vector<std::string>& verdicts);
+                              const std::vector<std::string>& verdicts);
 host::EventEntry RestoreEvent(const RunOrigin& origin, const RestoreReport& report);
 
 }  // namespace qf::hardening

@@ -37,7 +37,7 @@ TEST(Scenarios, ServersOfTheGuardedPortsAndTheirShares) {
   EXPECT_EQ(plain.shares.size(), 3u);
   EXPECT_EQ(files.shares[3].Type(), 0x80000000ul);  // print$: a disk share with the special bit
   EXPECT_EQ(files.shares[2].Type(), 0x80000003ul);  // IPC$
-  EXPECT_EQ(files.shares[5].Type(), 1ul);          // a printer
+  EXPECT_EQ(files.shares[5].Type(), 1ul);           // a printer
 }
 
 TEST(Scenarios, ProductTypeAndSharesAreComparedAndSurviveTheTextForm) {
