@@ -203,6 +203,51 @@ TEST_F(Fleet, ServersOfTheGuardedPortsAreRefusedThenHardenedWithForce) {
   }
 }
 
+// The Application log's key made volatile for the test: the source's key,
+// which must survive a restart, cannot be created under it
+// (ERROR_CHILD_MUST_BE_VOLATILE), as registering fails for a run that may
+// not write there. The key is put back as it was afterwards.
+class VolatileApplicationLog {
+ public:
+  VolatileApplicationLog() {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kApplicationLog);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kApplicationLog);
+    HKEY key = nullptr;
+    made_ = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kApplicationLog, 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr) == ERROR_SUCCESS;
+    if (key) RegCloseKey(key);
+  }
+  ~VolatileApplicationLog() {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kApplicationLog);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kApplicationLog);
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, kApplicationLog, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                    &key, nullptr);
+    if (key) RegCloseKey(key);
+  }
+  bool Made() const { return made_; }
+
+ private:
+  static constexpr wchar_t kApplicationLog[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application";
+  bool made_ = false;
+};
+
+TEST_F(Fleet, AnEventLogThatCannotBeWrittenIsReportedAndTheRunGoesOn) {
+  Seed("win7");
+  VolatileApplicationLog log;
+  ASSERT_TRUE(log.Made());
+  const Result harden = Run(L"harden");
+  EXPECT_EQ(harden.exitCode, 0u) << harden.out;
+  EXPECT_TRUE(harden.Says("harden: changed, hardened")) << harden.out;
+  EXPECT_NE(harden.err.find("quillfort-cli: event log: cannot register the event source (error 1021)"),
+            std::string::npos)
+      << harden.err;
+  EXPECT_FALSE(EventSourceRegistered());
+  const Result restore = Run(L"restore");
+  EXPECT_EQ(restore.exitCode, 0u) << restore.out;
+  EXPECT_NE(restore.err.find("quillfort-cli: event log: cannot register"), std::string::npos) << restore.err;
+}
+
 TEST_F(Fleet, TheFirstRunThatChangesSomethingRegistersTheSource) {
   Seed("win7");
   ForgetEventSource();
