@@ -268,28 +268,30 @@ TEST_F(Fleet, TheFirstRunThatChangesSomethingRegistersTheSource) {
 
 // The message box the dialog shows before a run on a serving host: a
 // top-level dialog window of Quillfort's process other than its own.
+struct QuestionSearch {
+  DWORD processId;
+  HWND dialog;
+  HWND found;
+};
+
+BOOL CALLBACK FindQuestion(HWND window, LPARAM context) {
+  auto* search = reinterpret_cast<QuestionSearch*>(context);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  wchar_t windowClass[32] = L"";
+  GetClassNameW(window, windowClass, 32);
+  if (process == search->processId && window != search->dialog && IsWindowVisible(window) &&
+      lstrcmpW(windowClass, L"#32770") == 0) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
 HWND WaitForQuestion(const QuillfortProcess& quillfort, DWORD timeoutMs) {
-  struct Search {
-    DWORD processId;
-    HWND dialog;
-    HWND found;
-  } search{quillfort.processId, quillfort.dialog, nullptr};
+  QuestionSearch search{quillfort.processId, quillfort.dialog, nullptr};
   for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
-    EnumWindows(
-        [](HWND window, LPARAM context) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(context);
-          DWORD process = 0;
-          GetWindowThreadProcessId(window, &process);
-          wchar_t cls[32] = L"";
-          GetClassNameW(window, cls, 32);
-          if (process == s->processId && window != s->dialog && IsWindowVisible(window) &&
-              lstrcmpW(cls, L"#32770") == 0) {
-            s->found = window;
-            return FALSE;
-          }
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    EnumWindows(FindQuestion, reinterpret_cast<LPARAM>(&search));
     if (search.found) return search.found;
     Sleep(50);
   }
