@@ -9,8 +9,10 @@
 #include "resource.h"
 #include "app/minimized_icon.h"
 #include "app/portmoat_app.h"
+#include "app/run_guard.h"
 #include "framework/cp936_text.h"
 #include "host/host_identification.h"
+#include "host/host_role_win.h"
 
 CPortmoatDlg::CPortmoatDlg(HWND parent)
     : CBaseColorDialog(IDD_QUILLFORT_DIALOG, parent),
@@ -114,9 +116,17 @@ void CPortmoatDlg::EnableItem(int controlId, BOOL enable) {
 
 void CPortmoatDlg::OnHarden() {
   if (m_hardening) return;
+  // A domain controller or a host with shares is asked about once, before
+  // anything changes.
+  const host::HostRole role = host::ReadHostRole();
+  if (role.ServesGuardedPorts() && !ConfirmRunOnServingHost(m_hWnd, role)) {
+    LogDialogRefusal(role, m_lastReading);
+    return;
+  }
   m_hardening = true;
-  RunHardening(g_hostClass, g_advancedFirewall, g_legacyFirewall, *this);
+  const HardeningRunResult run = RunHardening(g_hostClass, g_advancedFirewall, g_legacyFirewall, *this);
   m_hardening = false;
+  LogDialogRun(run, role);
   if (const int held = m_heldClose) {
     m_heldClose = 0;
     if (held == IDOK) {

@@ -50,12 +50,16 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
 
   std::optional<Command> command;
   bool json = false;
+  bool force = false;
   std::optional<std::string> logFile;
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     if (argument == "--json") {
       if (json) return Error("option '--json' given twice");
       json = true;
+    } else if (argument == "--force") {
+      if (force) return Error("option '--force' given twice");
+      force = true;
     } else if (argument == "--log") {
       if (logFile) return Error("option '--log' given twice");
       // The next argument is the file, unless it is missing, empty or another option.
@@ -79,7 +83,10 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
   if (json && (*command == Command::Check || *command == Command::Help)) {
     return Error("option '--json' does not apply to '" + std::string(CommandName(*command)) + "'");
   }
-  return {Request{*command, json, std::move(logFile)}, {}};
+  if (force && *command != Command::Harden) {
+    return Error("option '--force' applies only to 'harden'");
+  }
+  return {Request{*command, json, std::move(logFile), force}, {}};
 }
 
 }  // namespace qf::cli

@@ -17,6 +17,7 @@ struct Request {
   Command command = Command::Help;
   bool json = false;                   // status, harden and restore only
   std::optional<std::string> logFile;  // where the firewall and service diagnostics go
+  bool force = false;                  // harden only: also a domain controller or a host with shares
 };
 
 struct ParsedArguments {

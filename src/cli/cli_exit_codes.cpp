@@ -5,6 +5,7 @@ namespace qf::cli {
 int StatusExitCode(const hardening::StatusReport& report) { return report.hardened ? kExitSuccess : kExitNotHardened; }
 
 int HardenExitCode(const hardening::HardenReport& report) {
+  if (report.refused) return kExitRefused;
   if (report.accessDenied) return kExitNotElevated;
   if (!report.failedSteps.empty()) return kExitStepFailed;
   // Every step succeeded yet something is still open: the run did not do its job.

@@ -9,12 +9,13 @@ inline constexpr int kExitSuccess = 0;      // done; for check and status: harde
 inline constexpr int kExitNotHardened = 1;  // check and status
 inline constexpr int kExitStepFailed = 2;   // harden and restore: a step failed or the run left ports open
 inline constexpr int kExitNotElevated = 3;  // an access-denied answer: not run as administrator
+inline constexpr int kExitRefused = 4;      // harden: the host serves the guarded ports; nothing changed
 inline constexpr int kExitUsage = 64;       // the command line could not be used
 
 // status and check: 0 when hardened, else 1.
 int StatusExitCode(const hardening::StatusReport& report);
-// 3 on access denied, else 2 on any failed step or when the host is still
-// exposed afterwards, else 0.
+// 4 when refused, 3 on access denied, else 2 on any failed step or when the
+// host is still exposed afterwards, else 0.
 int HardenExitCode(const hardening::HardenReport& report);
 // 3 on access denied, else 2 on any failed step, on anything that still
 // differs or whenever the restore point is kept, else 0 (also when there was

@@ -19,6 +19,9 @@
 #include "hardening/hardening_outcome.h"
 #include "hardening/hardening_run.h"
 #include "hardening/host_access.h"
+#include "hardening/run_events.h"
+#include "host/event_log.h"
+#include "host/host_role_win.h"
 #include "host/host_identification.h"
 
 namespace {
@@ -249,6 +252,28 @@ class FailureRecorder : public HardeningFront {
   std::vector<FailedStep> failures_;
 };
 
+// The run's one event; a log that cannot be written is only reported.
+void LogEvent(const host::EventEntry& entry, bool changed) {
+  const std::string problem = host::WriteEvent(entry, changed);
+  if (!problem.empty()) WriteAll(2, "quillfort-cli: event log: " + problem + "\n");
+}
+
+RunOrigin Origin(const char* command) {
+  return RunOrigin{std::string("quillfort-cli ") + command, HostNameForEvent(g_hostLabel, g_hostClass)};
+}
+
+// Before the first change: a host that serves the guarded ports is left
+// alone unless the run is forced.
+bool Refused(const qf::cli::Request& request, DiagnosticsCapture& log) {
+  if (request.force || !host::ReadHostRole().ServesGuardedPorts()) return false;
+  HardenReport report;
+  report.after = ReadStatus(g_hostLabel, g_hostClass);
+  report.refused = true;
+  WriteAll(log.Output(), request.json ? qf::cli::HardenJson(report) : qf::cli::HardenText(report));
+  LogEvent(RefusalEvent(Origin("harden"), host::RefusalLines(report.after.role), VerdictLines(report.after)), false);
+  return true;
+}
+
 int Status(const qf::cli::Request& request, int out) {
   const StatusReport report = ReadStatus(g_hostLabel, g_hostClass);
   WriteAll(out, request.json ? qf::cli::StatusJson(report) : qf::cli::StatusText(report));
@@ -262,6 +287,7 @@ int Check(int out) {
 }
 
 int Harden(const qf::cli::Request& request, DiagnosticsCapture& log) {
+  if (Refused(request, log)) return qf::cli::kExitRefused;
   CAdvancedFirewall advanced;
   CLegacyFirewall legacy;
   // As the dialog finds them at its start: either may be missing here.
@@ -284,6 +310,8 @@ int Harden(const qf::cli::Request& request, DiagnosticsCapture& log) {
   report.stillExposed = ExposedItems(g_hostClass, run.reading);
   report.after = ReadStatus(g_hostLabel, g_hostClass);
   WriteAll(log.Output(), request.json ? qf::cli::HardenJson(report) : qf::cli::HardenText(report));
+  const std::string forcedRole = report.after.role.ServesGuardedPorts() ? host::RoleName(report.after.role) : "";
+  LogEvent(HardenEvent(Origin("harden"), report, VerdictLines(report.after), forcedRole), report.changed);
   return qf::cli::HardenExitCode(report);
 }
 
@@ -315,6 +343,7 @@ int Restore(const qf::cli::Request& request, DiagnosticsCapture& log) {
   report.failedSteps = recorder.Attach(report.failedSteps);
   report.after = ReadStatus(g_hostLabel, g_hostClass);
   WriteAll(log.Output(), request.json ? qf::cli::RestoreJson(report) : qf::cli::RestoreText(report));
+  LogEvent(RestoreEvent(Origin("restore"), report), report.changed);
   return qf::cli::RestoreExitCode(report);
 }
 
@@ -358,7 +387,9 @@ int wmain(int argc, wchar_t** argv) {
 namespace {
 
 int Dispatch(const qf::cli::Request& request, DiagnosticsCapture& log) {
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  // A console program has no window to pump: a multithreaded apartment
+  // needs none, and the firewall objects live in either.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   g_bitnessCode = GetBitnessCode();
   g_hostLabel = GetHostLabel();
   ClassifyHost();
@@ -380,7 +411,7 @@ int Dispatch(const qf::cli::Request& request, DiagnosticsCapture& log) {
     case qf::cli::Command::Help:
       break;
   }
-  CoUninitialize();
+  if (SUCCEEDED(com)) CoUninitialize();
   return exitCode;
 }
 

@@ -68,6 +68,12 @@ std::string PortLine(const StatusReport& report, const PortReport& port) {
   return line;
 }
 
+template <typename Add>
+void RoleLines(const host::HostRole& role, Add& add) {
+  add(std::string("Role: ") + host::ProductTypeWord(role.productType));
+  add("Shares: " + PrintableLine(host::SharesText(role)));
+}
+
 // The status lines without the summary, each with the given indent.
 void StatusLines(const StatusReport& report, const std::string& indent, std::string& out) {
   auto add = [&](const std::string& line) { out += indent + line + "\n"; };
@@ -86,6 +92,7 @@ void StatusLines(const StatusReport& report, const std::string& indent, std::str
   for (const ServiceReport& service : report.services) add(ServiceLine(service));
   for (const PortReport& port : report.ports) add(PortLine(report, port));
   add("Quillfort rules: " + std::to_string(report.quillfortRules));
+  RoleLines(report.role, add);
 }
 
 // The firewall and service code write whole lines; their line ends are not content.
@@ -115,6 +122,8 @@ std::string Joined(const std::vector<std::string>& items) {
 std::string FailedAt(const FailedStep& step) {
   return "FAILED at " + PrintableLine(step.step) + " (" + Hex(step.code) + ")";
 }
+
+void StringArray(const std::vector<std::string>& items, JsonWriter& json);
 
 // The status fields, shared by status and the "after" of harden and restore.
 void StatusMembers(const StatusReport& report, JsonWriter& json) {
@@ -185,6 +194,23 @@ void StatusMembers(const StatusReport& report, JsonWriter& json) {
   json.EndArray();
   json.Key("quillfortRules");
   json.Int(report.quillfortRules);
+  json.Key("role");
+  json.BeginObject();
+  json.Key("productType");
+  json.String(host::ProductTypeWord(report.role.productType));
+  json.Key("domainController");
+  json.Bool(report.role.DomainController());
+  json.Key("shares");
+  if (report.role.shares) {
+    StringArray(*report.role.shares, json);
+  } else {
+    json.Null();
+  }
+  json.Key("sharesError");
+  report.role.shares ? json.Null() : json.Int(report.role.sharesError);
+  json.Key("servesGuardedPorts");
+  json.Bool(report.role.ServesGuardedPorts());
+  json.EndObject();
 }
 
 void StatusObject(const StatusReport& report, JsonWriter& json) {
@@ -273,6 +299,10 @@ std::string StatusText(const StatusReport& report) {
 
 std::string HardenText(const HardenReport& report) {
   std::string out;
+  if (report.refused) {
+    for (const std::string& line : host::RefusalLines(report.after.role)) out += PrintableLine(line) + "\n";
+    return out + "harden: REFUSED on a " + host::RoleName(report.after.role) + "; nothing changed\n";
+  }
   if (report.restorePointSaved) out += "Restore point saved\n";
   out += "Rules added: " + std::to_string(report.rulesAdded) +
          ", already present: " + std::to_string(report.rulesAlreadyPresent) + "\n";
@@ -345,6 +375,8 @@ std::string HardenJson(const HardenReport& report) {
   json.Bool(report.after.hardened);
   json.Key("accessDenied");
   json.Bool(report.accessDenied);
+  json.Key("refused");
+  json.Bool(report.refused);
   json.Key("restorePointSaved");
   json.Bool(report.restorePointSaved);
   json.Key("rulesAdded");
@@ -399,7 +431,7 @@ std::string CheckLine(const StatusReport& report) {
 }
 
 std::string UsageText() {
-  return "Usage: quillfort-cli COMMAND [--json] [--log FILE]\n"
+  return "Usage: quillfort-cli COMMAND [--json] [--log FILE] [--force]\n"
          "\n"
          "Closes inbound ports 445 and 135-139 of this Windows host with its own firewall.\n"
          "Run it from an elevated prompt (as administrator).\n"
@@ -407,7 +439,8 @@ std::string UsageText() {
          "Commands:\n"
          "  status    show the firewall, its service and the guarded ports\n"
          "  harden    start the firewall service, switch the firewall on and block the\n"
-         "            guarded ports; rules already there are not added again\n"
+         "            guarded ports; rules already there are not added again; refuses\n"
+         "            on a domain controller or a host serving shares unless --force\n"
          "  restore   put back what Quillfort changed, from the restore point it saved\n"
          "            before its first change, and delete the restore point\n"
          "  check     print one line and exit 0 when the host is hardened; print\n"
@@ -417,6 +450,7 @@ std::string UsageText() {
          "Options:\n"
          "  --json          print one JSON object instead of text (status, harden, restore)\n"
          "  --log FILE      write the diagnostics of the firewall and service code to FILE\n"
+         "  --force         harden also a domain controller or a host serving shares\n"
          "  --help, -h, /?  show this text\n"
          "\n"
          "Exit codes:\n"
@@ -424,6 +458,7 @@ std::string UsageText() {
          "  1   the host is not hardened (check, status)\n"
          "  2   a step failed or the host is still exposed (harden, restore)\n"
          "  3   access denied: not run as administrator\n"
+         "  4   harden refused: the host is a domain controller or serves shares\n"
          "  64  usage error\n";
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "host/host_role.h"
+
 namespace qf::hardening {
 
 // How a host class is hardened: the advanced policy (Vista and later) or the
@@ -51,6 +53,7 @@ struct StatusReport {
   std::vector<PortReport> ports;        // 445, 135, 136, 137, 138, 139
   int quillfortRules = 0;               // rules carrying Quillfort's grouping
   bool hardened = false;                // the dialog's completion rule
+  host::HostRole role;                  // what the host serves on the guarded ports
 };
 
 // A step of a run that failed, with what the firewall and service code
@@ -69,6 +72,9 @@ struct HardenReport {
   std::vector<FailedStep> failedSteps;
   std::vector<std::string> stillExposed;  // "firewall off", "port 445"
   bool accessDenied = false;              // the first failure was an access-denied answer
+  // The host serves the guarded ports and the run was not forced: nothing
+  // was changed; after.role says why.
+  bool refused = false;
   StatusReport after;
 };
 

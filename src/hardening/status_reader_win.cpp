@@ -7,6 +7,7 @@
 #include "hardening/hardening_plan.h"
 #include "hardening/host_access.h"
 #include "hardening/status_report.h"
+#include "host/host_role_win.h"
 #include "host/service_control.h"
 
 namespace qf::hardening {
@@ -23,9 +24,7 @@ ServiceReport ReportOfService(const char* name) {
   return report;
 }
 
-}  // namespace
-
-StatusReport ReadStatus(const std::string& hostLabel, int hostClass) {
+StatusReport ReadFirewallStatus(const std::string& hostLabel, int hostClass) {
   std::vector<ServiceReport> services;
   const char* service = HardensThroughAdvancedPolicy(hostClass) ? kAdvancedFirewallService : kLegacyFirewallService;
   services.push_back(ReportOfService(service));
@@ -44,6 +43,14 @@ StatusReport ReadStatus(const std::string& hostLabel, int hostClass) {
   CLegacyFirewall legacy;
   if (legacy.Initialize() == FWE_NONE) legacy.ReadExposure(GuardedPortList(), reading);
   return ComposeLegacyStatus(hostLabel, hostClass, reading, std::move(services));
+}
+
+}  // namespace
+
+StatusReport ReadStatus(const std::string& hostLabel, int hostClass) {
+  StatusReport report = ReadFirewallStatus(hostLabel, hostClass);
+  report.role = host::ReadHostRole();
+  return report;
 }
 
 }  // namespace qf::hardening

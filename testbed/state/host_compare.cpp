@@ -178,6 +178,13 @@ std::optional<std::string> FirstHostDifference(const HostState& a, const HostSta
              std::string(ProfileLabel(b.currentProfile)));
   diff.Check("host", "profilesInForce", a.CurrentProfileTypes(), b.CurrentProfileTypes());
   diff.Check("host", "windowsVersion", a.windowsVersion.value_or("(none)"), b.windowsVersion.value_or("(none)"));
+  diff.Check("host", "productType", a.productType, b.productType);
+  auto shares = [](const HostState& s) {
+    std::string list;
+    for (const Share& share : s.shares) list += share.name + ":" + std::to_string(share.Type()) + ";";
+    return list;
+  };
+  diff.Check("host", "shares", shares(a), shares(b));
   for (Profile p : {Profile::Domain, Profile::Private, Profile::Public}) {
     auto on = [p](const HostState& s) { return std::string(s.IsOn(p) ? "on" : "off"); };
     diff.Check("firewall", ProfileLabel(p), on(a), on(b));

@@ -190,6 +190,25 @@ std::optional<Profile> ProfileFromName(std::string_view name) {
   return std::nullopt;
 }
 
+constexpr const char* kShareKindNames[] = {"disk", "print", "device", "ipc"};
+
+void ReadShare(Record& r, HostState& s) {
+  Share share;
+  share.name = r.TakeText("name");
+  const std::string kind = r.TakeText("kind", "disk");
+  bool known = false;
+  for (int i = 0; i < 4; ++i) {
+    if (kind == kShareKindNames[i]) {
+      share.kind = static_cast<ShareKind>(i);
+      known = true;
+    }
+  }
+  if (!known) return r.Fail("bad share kind " + kind);
+  share.special = r.TakeFlag("special", false);
+  share.remark = r.TakeText("remark");
+  s.shares.push_back(std::move(share));
+}
+
 void ReadHost(Record& r, HostState& s) {
   s.scenario = r.TakeText("scenario");
   auto current = ProfileFromName(r.TakeText("current-profile", "private"));
@@ -689,6 +708,13 @@ std::string SerializeState(const HostState& s) {
     if (v.scm->installed) line.Field("start-type", StartTypeName(v.scm->startType)).Field("state", v.scm->state);
   }
   if (s.windowsVersion) LineWriter(out, "windows-version").Field("quillfort", *s.windowsVersion);
+  if (s.productType != "WinNT") LineWriter(out, "product").Field("type", s.productType);
+  for (const Share& share : s.shares)
+    LineWriter(out, "share")
+        .Field("name", share.name)
+        .Field("kind", kShareKindNames[static_cast<int>(share.kind)])
+        .Flag("special", share.special)
+        .Field("remark", share.remark);
   return out;
 }
 
@@ -736,6 +762,10 @@ ParseResult ParseState(std::string_view text) {
       ReadScm(r, state);
     else if (r.kind == "windows-version")
       state.windowsVersion = r.TakeText("quillfort");
+    else if (r.kind == "product")
+      state.productType = r.TakeText("type", "WinNT");
+    else if (r.kind == "share")
+      ReadShare(r, state);
     else
       r.Fail("unknown line kind " + r.kind);
     r.RejectLeftovers();

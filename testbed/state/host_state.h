@@ -117,6 +117,18 @@ struct ServiceSetup {
   std::optional<ScmReport> scm;
 };
 
+// A share as NetShareEnum lists it (SHARE_INFO_1).
+enum class ShareKind { Disk = 0, Print = 1, Device = 2, Ipc = 3 };
+
+struct Share {
+  std::string name;
+  ShareKind kind = ShareKind::Disk;
+  bool special = false;  // STYPE_SPECIAL: ADMIN$, C$, IPC$, print$
+  std::string remark;
+
+  unsigned long Type() const { return static_cast<unsigned long>(kind) | (special ? 0x80000000ul : 0ul); }
+};
+
 enum class NetshMode { Normal, Fail, Hang };
 
 // A planned answer of the firewall objects. The nth call (1-based, counted
@@ -187,6 +199,10 @@ struct HostState {
   std::vector<std::string> netshLog;
   // The Windows version given to Quillfort.exe; only a dump fills it in.
   std::optional<std::string> windowsVersion;
+  // ProductOptions ProductType: "WinNT", "ServerNT" or "LanmanNT" (a domain
+  // controller); seeding writes it into the registry, a dump reads it back.
+  std::string productType = "WinNT";
+  std::vector<Share> shares;  // what the netapi32 double's NetShareEnum lists
 
   bool IsOn(Profile p) const { return firewallOn[static_cast<int>(p)]; }
   void SetOn(Profile p, bool on) { firewallOn[static_cast<int>(p)] = on; }

@@ -35,6 +35,10 @@ HostState UnprotectedHost(std::string scenario) {
     s.serviceExceptions.push_back(ServiceException{profile, ServiceType::FileAndPrint, "ALL",
                                                    DefaultServicePorts(ServiceType::FileAndPrint, false)});
   }
+  // Every host has its administrative shares; they serve nobody's files.
+  s.shares = {{"ADMIN$", ShareKind::Disk, true, "Remote Admin"},
+              {"C$", ShareKind::Disk, true, "Default share"},
+              {"IPC$", ShareKind::Ipc, true, "Remote IPC"}};
   for (const char* name : {"MpsSvc", "SharedAccess"}) {
     ServiceSetup service;
     service.name = name;
@@ -173,6 +177,23 @@ std::vector<Scenario> BuildScenarios() {
           }
         }
       }));
+  // Hosts that serve the guarded ports: harden refuses them unless forced.
+  all.push_back(With(Make("win2003-dc",
+                          "Windows Server 2003 x64 domain controller (ProductType LanmanNT) with its NETLOGON and "
+                          "SYSVOL shares: firewall off, ports open",
+                          "win2003", 3),
+                     [](HostState& s) {
+                       s.productType = "LanmanNT";
+                       s.shares.push_back({"NETLOGON", ShareKind::Disk, false, "Logon server share"});
+                       s.shares.push_back({"SYSVOL", ShareKind::Disk, false, "Logon server share"});
+                     }));
+  all.push_back(With(Make("win7-file-server",
+                          "Windows 7 sharing a folder and a printer (and print$): firewall off, ports open", "win7", 5),
+                     [](HostState& s) {
+                       s.shares.push_back({"print$", ShareKind::Disk, true, "Printer Drivers"});
+                       s.shares.push_back({"Docs", ShareKind::Disk, false, ""});
+                       s.shares.push_back({"HP LaserJet", ShareKind::Print, false, "Office printer"});
+                     }));
   return all;
 }
 

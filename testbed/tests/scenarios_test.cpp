@@ -1,5 +1,7 @@
 #include "state/scenarios.h"
 
+#include "state/host_compare.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -16,6 +18,42 @@ TEST(Scenarios, NamesAreUniqueAndSeedsSurviveTheTextForm) {
     ASSERT_TRUE(parsed.state) << s.name << ": " << parsed.error;
     EXPECT_EQ(SerializeState(*parsed.state), SerializeState(s.seed));
   }
+}
+
+TEST(Scenarios, ServersOfTheGuardedPortsAndTheirShares) {
+  const HostState dc = FindScenario("win2003-dc")->seed;
+  EXPECT_EQ(dc.productType, "LanmanNT");
+  EXPECT_EQ(FindScenario("win2003-dc")->hostClass, 3);
+  const HostState files = FindScenario("win7-file-server")->seed;
+  EXPECT_EQ(files.productType, "WinNT");
+  std::vector<std::string> served;
+  for (const Share& share : files.shares)
+    if (!share.special && (share.kind == ShareKind::Disk || share.kind == ShareKind::Print))
+      served.push_back(share.name);
+  EXPECT_EQ(served, (std::vector<std::string>{"Docs", "HP LaserJet"}));
+  // Every other host has only its administrative shares.
+  const HostState plain = FindScenario("win7")->seed;
+  for (const Share& share : plain.shares) EXPECT_TRUE(share.special) << share.name;
+  EXPECT_EQ(plain.shares.size(), 3u);
+  EXPECT_EQ(files.shares[3].Type(), 0x80000000ul);  // print$: a disk share with the special bit
+  EXPECT_EQ(files.shares[2].Type(), 0x80000003ul);  // IPC$
+  EXPECT_EQ(files.shares[5].Type(), 1ul);           // a printer
+}
+
+TEST(Scenarios, ProductTypeAndSharesAreComparedAndSurviveTheTextForm) {
+  const HostState dc = FindScenario("win2003-dc")->seed;
+  const std::string text = SerializeState(dc);
+  EXPECT_NE(text.find("product\ttype=LanmanNT"), std::string::npos) << text;
+  auto parsed = ParseState(text);
+  ASSERT_TRUE(parsed.state) << parsed.error;
+  EXPECT_FALSE(FirstHostDifference(dc, *parsed.state, RuleOrder::Matters));
+  HostState other = dc;
+  other.productType = "ServerNT";
+  EXPECT_NE(FirstHostDifference(dc, other, RuleOrder::Matters).value_or("").find("productType"), std::string::npos);
+  other = dc;
+  other.shares.pop_back();
+  EXPECT_NE(FirstHostDifference(dc, other, RuleOrder::Matters).value_or("").find("shares"), std::string::npos);
+  EXPECT_FALSE(ParseState(std::string(text) + "share\tname=X\tkind=pipe\n").state);
 }
 
 TEST(Scenarios, EveryHostClassPathIsCovered) {

@@ -12,6 +12,11 @@ constexpr wchar_t kServiceProgram[] = L"testbed-service.exe";
 constexpr const wchar_t* kVersionKeys[] = {L"Software\\Wine\\AppDefaults\\Quillfort.exe",
                                            L"Software\\Wine\\AppDefaults\\quillfort-cli.exe"};
 constexpr wchar_t kQuillfortKey[] = L"SOFTWARE\\Quillfort";
+// The shares double replaces Wine's netapi32 for Quillfort's programs only;
+// Wine's own file is kept in the testbed home and put back on uninstall.
+constexpr wchar_t kNetapi[] = L"netapi32.dll";
+constexpr wchar_t kWineNetapiCopy[] = L"netapi32-wine.dll";
+constexpr wchar_t kProductOptionsKey[] = L"SYSTEM\\CurrentControlSet\\Control\\ProductOptions";
 
 bool Fail(std::string& error, std::string message) {
   error = std::move(message) + " (error " + std::to_string(GetLastError()) + ")";
@@ -112,6 +117,36 @@ bool DeleteQuillfortKey(std::string& error) {
   return true;
 }
 
+bool InstallNetapiDouble(const std::wstring& binDirectory, std::string& error) {
+  const std::wstring system = SystemDirectory() + L"\\" + kNetapi;
+  const std::wstring wineCopy = TestbedHome() + L"\\" + kWineNetapiCopy;
+  const std::string ours = FileBytes(binDirectory + kNetapi);
+  if (ours.empty()) return Fail(error, "cannot read " + Utf8FromWide(binDirectory + kNetapi));
+  if (FileBytes(system) != ours && !CopyFileW(system.c_str(), wineCopy.c_str(), FALSE))
+    return Fail(error, "cannot keep Wine's netapi32.dll");
+  if (!CopyIfChanged(binDirectory + kNetapi, system, error)) return false;
+  for (const wchar_t* key : kVersionKeys) {
+    if (!WriteRegistryString(HKEY_CURRENT_USER, std::wstring(key) + L"\\DllOverrides", L"netapi32", L"native"))
+      return Fail(error, "cannot set the netapi32 override of " + Utf8FromWide(key));
+  }
+  return true;
+}
+
+void UninstallNetapiDouble() {
+  const std::wstring wineCopy = TestbedHome() + L"\\" + kWineNetapiCopy;
+  if (GetFileAttributesW(wineCopy.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  if (CopyFileW(wineCopy.c_str(), (SystemDirectory() + L"\\" + kNetapi).c_str(), FALSE)) DeleteFileW(wineCopy.c_str());
+}
+
+std::string ProductType() {
+  wchar_t value[64] = L"";
+  DWORD size = sizeof value;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kProductOptionsKey, L"ProductType", RRF_RT_REG_SZ, nullptr, value, &size) !=
+      ERROR_SUCCESS)
+    return "(unreadable)";
+  return Utf8FromWide(value);
+}
+
 }  // namespace
 
 bool InstallTestbed(const std::wstring& binDirectory, std::string& error) {
@@ -124,6 +159,7 @@ bool InstallTestbed(const std::wstring& binDirectory, std::string& error) {
   for (const wchar_t* file : {kComServer, kServiceProgram})
     if (!CopyIfChanged(binDirectory + file, home + L"\\" + file, error)) return false;
   if (!CopyIfChanged(binDirectory + L"netsh.exe", SystemDirectory() + L"\\netsh.exe", error)) return false;
+  if (!InstallNetapiDouble(binDirectory, error)) return false;
   // Wine prefers its built-in programs to files of the system directory.
   if (!WriteRegistryString(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"netsh.exe", L"native"))
     return Fail(error, "cannot set the netsh.exe override");
@@ -137,6 +173,8 @@ bool UninstallTestbed(std::string& error) {
       ERROR_SUCCESS)
     RegDeleteValueW(overrides.get(), L"netsh.exe");
   for (const wchar_t* key : kVersionKeys) RegDeleteTreeW(HKEY_CURRENT_USER, key);
+  UninstallNetapiDouble();
+  WriteRegistryString(HKEY_LOCAL_MACHINE, kProductOptionsKey, L"ProductType", L"WinNT");
   UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) return Fail(error, "cannot open the service control manager");
   for (const wchar_t* name : {L"MpsSvc", L"SharedAccess"}) {
@@ -162,6 +200,9 @@ bool SeedScenario(const Scenario& scenario, int extraRules, std::string& error) 
     if (!WriteRegistryString(HKEY_CURRENT_USER, key, L"Version", WideFromUtf8(scenario.wineVersion)))
       return Fail(error, "cannot set the Windows version of " + Utf8FromWide(key));
   }
+  if (!WriteRegistryString(HKEY_LOCAL_MACHINE, kProductOptionsKey, L"ProductType",
+                           WideFromUtf8(scenario.seed.productType)))
+    return Fail(error, "cannot set the product type");
   // A freshly seeded host has never been hardened.
   return DeleteQuillfortKey(error);
 }
@@ -246,6 +287,7 @@ std::string DumpHost() {
       ERROR_SUCCESS)
     version[0] = L'\0';
   state.windowsVersion = Utf8FromWide(version);
+  state.productType = ProductType();
   return SerializeState(state);
 }
 

@@ -96,6 +96,19 @@ TEST(CliArguments, UsageErrorsNameTheirReason) {
   EXPECT_EQ(ErrorOf({"status", "--log", "a", "--log", "b"}), "option '--log' given twice");
 }
 
+TEST(CliArguments, ForceGoesWithHardenOnly) {
+  EXPECT_FALSE(Parsed({"harden"}).force);
+  const Request forced = Parsed({"--force", "harden", "--json"});
+  EXPECT_EQ(forced.command, Command::Harden);
+  EXPECT_TRUE(forced.force);
+  EXPECT_TRUE(forced.json);
+  for (const char* command : {"status", "restore", "check", "help"}) {
+    EXPECT_EQ(ErrorOf({command, "--force"}), "option '--force' applies only to 'harden'") << command;
+  }
+  EXPECT_EQ(ErrorOf({"harden", "--force", "--force"}), "option '--force' given twice");
+  EXPECT_EQ(ErrorOf({"harden", "-force"}), "unknown option '-force'");
+}
+
 TEST(CliArguments, LogNeedsAFileName) {
   EXPECT_EQ(ErrorOf({"status", "--log"}), "option '--log' needs a file name");
   EXPECT_EQ(ErrorOf({"status", "--log", ""}), "option '--log' needs a file name");

@@ -63,6 +63,10 @@ TEST(CommandLineDoc, UnabridgedExamplesAreTheRenderingsOfToday) {
   first.after = samples::AdvancedHardened();
   EXPECT_TRUE(HasBlock(blocks, HardenText(first)));
   EXPECT_TRUE(HasBlock(blocks, RestoreText(hardening::RestoreReport{})));
+  hardening::HardenReport refused;
+  refused.refused = true;
+  refused.after = samples::DomainControllerExposed();
+  EXPECT_TRUE(HasBlock(blocks, HardenText(refused)));
   EXPECT_TRUE(HasBlock(blocks, CheckLine(samples::AdvancedHardened())));
 
   const ParsedArguments parsed = ParseArguments({"harde"});
@@ -72,7 +76,7 @@ TEST(CommandLineDoc, UnabridgedExamplesAreTheRenderingsOfToday) {
 
 TEST(CommandLineDoc, ExitCodeTableMatchesTheProgram) {
   const std::string doc = ReadDoc();
-  for (int code : {kExitSuccess, kExitNotHardened, kExitStepFailed, kExitNotElevated, kExitUsage}) {
+  for (int code : {kExitSuccess, kExitNotHardened, kExitStepFailed, kExitNotElevated, kExitRefused, kExitUsage}) {
     EXPECT_NE(doc.find("\n| " + std::to_string(code) + " | "), std::string::npos) << code;
     EXPECT_NE(UsageText().find("\n  " + std::to_string(code) + " "), std::string::npos) << code;
   }

@@ -16,6 +16,7 @@ TEST(CliExitCodes, HaveTheDocumentedValues) {
   EXPECT_EQ(kExitNotHardened, 1);
   EXPECT_EQ(kExitStepFailed, 2);
   EXPECT_EQ(kExitNotElevated, 3);
+  EXPECT_EQ(kExitRefused, 4);
   EXPECT_EQ(kExitUsage, 64);
 }
 
@@ -55,6 +56,15 @@ TEST(CliExitCodes, HardenSucceedsOnlyWhenEveryStepDidAndTheHostIsHardened) {
   denied.accessDenied = true;
   denied.failedSteps = {{"SetServiceAutoStart MpsSvc", 5u, {}}};
   EXPECT_EQ(HardenExitCode(denied), 3) << "access denied comes before the failed step";
+}
+
+TEST(CliExitCodes, ARefusalIsFourWhateverElseTheReportHolds) {
+  hardening::HardenReport report;
+  report.refused = true;
+  EXPECT_EQ(HardenExitCode(report), kExitRefused);
+  report.accessDenied = true;
+  report.after.hardened = true;
+  EXPECT_EQ(HardenExitCode(report), kExitRefused);
 }
 
 TEST(CliExitCodes, RestoreFailsOnlyOnAFailedStepOrAccessDenied) {

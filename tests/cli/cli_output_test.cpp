@@ -51,6 +51,8 @@ TEST(CliStatusText, AdvancedHostShowsProfilesServicePortsAndRules) {
             "Port 138: TCP blocked, UDP blocked, 2 block rules\n"
             "Port 139: TCP blocked, UDP blocked, 2 block rules\n"
             "Quillfort rules: 12\n"
+            "Role: workstation\n"
+            "Shares: none\n"
             "hardened: yes\n");
   const std::string exposed = StatusText(samples::AdvancedExposed());
   EXPECT_TRUE(Has(exposed, "Firewall: off (advanced policy)\n  domain profile: unknown\n  private profile: off\n"));
@@ -137,6 +139,36 @@ TEST(CliHardenText, SummaryLineForEveryOutcome) {
             "harden: access denied; run quillfort-cli from an elevated prompt (as administrator)");
 }
 
+TEST(CliStatusText, RoleAndSharesAsTheHostAnswered) {
+  EXPECT_TRUE(Has(StatusText(samples::DomainControllerExposed()),
+                  "Quillfort rules: 0\nRole: domain controller\nShares: NETLOGON, SYSVOL\nhardened: no\n"));
+  EXPECT_TRUE(Has(StatusText(samples::LegacyUnknown()), "Role: unknown\nShares: unknown (error 50)\n"));
+  hardening::StatusReport odd = samples::LegacyHardened();
+  odd.role.shares = std::vector<std::string>{"a\nb"};
+  EXPECT_TRUE(Has(StatusText(odd), "Role: server\nShares: a\\x0Ab\n")) << "a share name cannot add a line";
+}
+
+TEST(CliHardenText, ARefusalNamesTheRoleAndSharesAndNothingElse) {
+  HardenReport refused;
+  refused.refused = true;
+  refused.after = samples::DomainControllerExposed();
+  const std::string text = HardenText(refused);
+  EXPECT_EQ(text.rfind("This host is a domain controller and file and print server.\n", 0), 0u) << text;
+  EXPECT_TRUE(Has(text, "Shares: NETLOGON, SYSVOL\n"));
+  EXPECT_TRUE(Has(text, "--force"));
+  EXPECT_FALSE(Has(text, "After the run")) << "nothing ran";
+  EXPECT_EQ(LastLine(text), "harden: REFUSED on a domain controller and file and print server; nothing changed");
+
+  const std::string json = HardenJson(refused);
+  EXPECT_TRUE(Has(json, "\"refused\": true,"));
+  EXPECT_TRUE(
+      Has(json,
+          "\"role\": {\n      \"productType\": \"domain controller\",\n      \"domainController\": true,\n"
+          "      \"shares\": [\n        \"NETLOGON\",\n        \"SYSVOL\"\n      ],\n      \"sharesError\": null,\n"
+          "      \"servesGuardedPorts\": true\n    }"))
+      << json;
+}
+
 TEST(CliHardenText, DiagnosticsAreIndentedUnderTheirStepAndCannotAddLines) {
   HardenReport report;
   report.failedSteps = {samples::AwkwardFailedStep(), {"StartServiceAndWait MpsSvc", 0x41Du, {}}};
@@ -203,7 +235,7 @@ TEST(CliUsage, HelpNamesEveryCommandOptionAndExitCode) {
   const std::string text = UsageText();
   Lines(text);
   for (const char* part : {"  status ", "  harden ", "  restore ", "  check ", "  help ", "--json", "--log FILE",
-                           "--help, -h, /?", "  0 ", "  1 ", "  2 ", "  3 ", "  64 "}) {
+                           "--help, -h, /?", "--force", "  0 ", "  1 ", "  2 ", "  3 ", "  4 ", "  64 "}) {
     EXPECT_TRUE(Has(text, part)) << part;
   }
   EXPECT_EQ(UsageErrorText("unknown command 'x'"), "quillfort-cli: unknown command 'x'\nTry 'quillfort-cli --help'.\n");
@@ -224,7 +256,8 @@ TEST(CliJson, StatusFieldsAndNulls) {
   EXPECT_TRUE(Has(json,
                   "\"port\": 445,\n      \"tcpBlocked\": false,\n      \"udpBlocked\": true,\n      \"blockRules\": "
                   "1,\n      \"openingEnabled\": null\n"));
-  EXPECT_TRUE(Has(json, "\"quillfortRules\": 0\n}\n"));
+  EXPECT_TRUE(Has(json, "\"quillfortRules\": 0,\n  \"role\": {\n    \"productType\": \"workstation\","));
+  EXPECT_TRUE(Has(json, "\"servesGuardedPorts\": false\n  }\n}\n")) << "the role ends the object";
 
   const std::string unknown = StatusJson(samples::LegacyUnknown());
   EXPECT_TRUE(Has(unknown, "\"label\": null,"));
@@ -233,6 +266,10 @@ TEST(CliJson, StatusFieldsAndNulls) {
                   "\"present\": false,\n      \"startType\": null,\n      \"startTypeCode\": null,\n      \"state\": "
                   "null,\n      \"stateCode\": null\n"));
   EXPECT_TRUE(Has(unknown, "\"blockRules\": null,\n      \"openingEnabled\": null\n"));
+  EXPECT_TRUE(Has(unknown,
+                  "\"productType\": \"unknown\",\n    \"domainController\": false,\n    \"shares\": null,\n"
+                  "    \"sharesError\": 50,\n    \"servesGuardedPorts\": false\n"))
+      << unknown;
 }
 
 TEST(CliJson, HardenAndRestoreCarryChangedFailuresAndTheStateAfter) {

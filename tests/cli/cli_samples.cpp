@@ -72,6 +72,9 @@ int main(int argc, char** argv) {
       {"two-objects", status + status},
       {"no-final-newline", status.substr(0, status.size() - 1)},
       {"an-array", "[" + status.substr(0, status.size() - 1) + "]\n"},
+      {"role-missing-shares-error", Replaced(status, "\n    \"sharesError\": null,", "")},
+      {"role-unknown-product-type", Replaced(status, "\"productType\": \"workstation\"", "\"productType\": \"WinNT\"")},
+      {"refused-as-text", Replaced(harden, "\"refused\": false", "\"refused\": \"no\"")},
   };
   for (const auto& [name, text] : corruptions) {
     if (text.empty()) {

@@ -27,6 +27,7 @@ StatusReport AdvancedHardened() {
   for (long port : kPorts) r.ports.push_back({port, true, true, 2, std::nullopt});
   r.quillfortRules = 12;
   r.hardened = true;
+  r.role = {host::ProductType::Workstation, std::vector<std::string>{}, 0};
   return r;
 }
 
@@ -43,6 +44,7 @@ StatusReport AdvancedExposed() {
   r.ports[0].blockRules = 1;
   r.quillfortRules = 0;
   r.hardened = false;
+  r.role = {host::ProductType::Workstation, std::vector<std::string>{}, 0};
   return r;
 }
 
@@ -56,6 +58,7 @@ StatusReport LegacyHardened() {
   for (long port : kPorts) r.ports.push_back({port, true, true, std::nullopt, false});
   r.ports[2] = {136, false, false, std::nullopt, true};  // netsh has no line for 136
   r.hardened = true;
+  r.role = {host::ProductType::Server, std::vector<std::string>{}, 0};
   return r;
 }
 
@@ -67,6 +70,17 @@ StatusReport LegacyUnknown() {
   r.services = {{"SharedAccess", false, std::nullopt, std::nullopt}};
   for (long port : kPorts) r.ports.push_back({port, false, false, std::nullopt, std::nullopt});
   r.hardened = false;
+  r.role = {host::ProductType::Unknown, std::nullopt, 50};  // NetShareEnum: ERROR_NOT_SUPPORTED
+  return r;
+}
+
+StatusReport DomainControllerExposed() {
+  StatusReport r = LegacyHardened();
+  r.hostLabel = "WIN2003";
+  r.firewallOn = false;
+  for (PortReport& port : r.ports) port = {port.port, false, false, std::nullopt, true};
+  r.hardened = false;
+  r.role = {host::ProductType::DomainController, std::vector<std::string>{"NETLOGON", "SYSVOL"}, 0};
   return r;
 }
 
@@ -117,6 +131,12 @@ std::vector<NamedJson> ValidJsonSamples() {
   denied.stillExposed = {"firewall off"};
   denied.after = AdvancedExposed();
   out.push_back({"harden-access-denied", HardenJson(denied)});
+
+  HardenReport refused;
+  refused.refused = true;
+  refused.after = DomainControllerExposed();
+  out.push_back({"harden-refused", HardenJson(refused)});
+  out.push_back({"status-domain-controller", StatusJson(DomainControllerExposed())});
 
   RestoreReport restored;
   restored.restorePointFound = true;

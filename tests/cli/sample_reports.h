@@ -19,6 +19,8 @@ hardening::StatusReport AdvancedExposed();
 hardening::StatusReport LegacyHardened();
 // An unrecognised host: no label, SharedAccess missing, nothing readable.
 hardening::StatusReport LegacyUnknown();
+// A Server 2003 domain controller with its NETLOGON and SYSVOL shares, firewall off.
+hardening::StatusReport DomainControllerExposed();
 
 // A failed step whose diagnostics hold quotes, backslashes, control
 // characters and bytes that are not UTF-8.
