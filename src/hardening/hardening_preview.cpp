@@ -81,12 +81,12 @@ bool ApplyNetshCommand(const std::string& commandLine, std::optional<long> curre
       changed |= profile.firewallOn != enable;
       profile.firewallOn = enable;
     } else if (line->what == "SERVICE" && Upper(ValueOr(*line, "TYPE", "")) == "FILEANDPRINT") {
-      changed |= !profile.fileAndPrintKnown || profile.fileAndPrintEnabled != enable ||
-                 profile.fileAndPrintScope != scope || !profile.fileAndPrintAddresses.empty();
+      // Addresses are the scope's own unless it is custom, which these commands never set.
+      changed |=
+          !profile.fileAndPrintKnown || profile.fileAndPrintEnabled != enable || profile.fileAndPrintScope != scope;
       profile.fileAndPrintKnown = true;
       profile.fileAndPrintEnabled = enable;
       profile.fileAndPrintScope = scope;
-      profile.fileAndPrintAddresses.clear();
     } else if (line->what == "PORTOPENING") {
       const std::string protocol = Upper(ValueOr(*line, "PROTOCOL", "ALL"));
       const std::string port = ValueOr(*line, "PORT", "");
@@ -98,12 +98,10 @@ bool ApplyNetshCommand(const std::string& commandLine, std::optional<long> curre
         found = true;
         // A missing opening is added, as the platform does for set.
         const std::wstring newName = line->values.count("NAME") ? name : opening.name;
-        changed |= !opening.exists || opening.enabled != enable || opening.scope != scope ||
-                   !opening.remoteAddresses.empty() || opening.name != newName;
+        changed |= !opening.exists || opening.enabled != enable || opening.scope != scope || opening.name != newName;
         opening.exists = true;
         opening.enabled = enable;
         opening.scope = scope;
-        opening.remoteAddresses.clear();
         opening.name = newName;
       }
       if (!found) return true;

@@ -141,6 +141,7 @@ TEST(HardeningPreviewTest, LegacyHostAsTheCommandsLeaveItChangesNothing) {
     for (LegacyOpening& opening : profile.openings) {
       if (opening.port == 136) continue;  // no command names 136
       opening = Opening(opening.port, opening.protocol, true, false, std::to_wstring(opening.port), 0);
+      opening.remoteAddresses = L"*";  // what the platform reads for scope ALL
     }
   }
   HardeningPreview plan = PreviewHardening(input);
