@@ -1,9 +1,5 @@
 #include "hardening/hardening_preview.h"
 
-#include <cctype>
-#include <map>
-#include <sstream>
-
 #include "hardening/hardening_outcome.h"
 #include "hardening/host_access.h"
 #include "hardening/rule_identity.h"
@@ -14,37 +10,59 @@ namespace {
 
 constexpr long kScopeAll = 0;  // NET_FW_SCOPE_ALL
 
+// ASCII only: netsh's words; no locale (and none of its code in the programs).
 std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
   return text;
+}
+
+std::vector<std::string> Words(const std::string& line) {
+  std::vector<std::string> words;
+  std::string word;
+  for (char c : line + " ") {
+    if (c == ' ' || c == '\t') {
+      if (!word.empty()) words.push_back(word);
+      word.clear();
+    } else {
+      word += c;
+    }
+  }
+  return words;
 }
 
 // One `netsh firewall set WHAT key = value ...` line: WHAT and its pairs.
 struct NetshLine {
   std::string what;
-  std::map<std::string, std::string> values;
+  std::vector<std::pair<std::string, std::string>> values;  // keys upper case
+  const std::string* Find(const char* key) const {
+    for (const auto& value : values) {
+      if (value.first == key) return &value.second;
+    }
+    return nullptr;
+  }
 };
 
 std::optional<NetshLine> ParseNetshLine(const std::string& commandLine) {
-  std::istringstream words(commandLine);
-  std::vector<std::string> tokens;
-  for (std::string word; words >> word;) tokens.push_back(word);
+  const std::vector<std::string> tokens = Words(commandLine);
   if (tokens.size() < 4 || Upper(tokens[1]) != "FIREWALL" || Upper(tokens[2]) != "SET") return std::nullopt;
   NetshLine line{Upper(tokens[3]), {}};
   std::size_t i = 4;
   // "set opmode enable": a bare value names the mode.
-  if (i < tokens.size() && (i + 1 >= tokens.size() || tokens[i + 1] != "=")) line.values["MODE"] = Upper(tokens[i++]);
+  if (i < tokens.size() && (i + 1 >= tokens.size() || tokens[i + 1] != "="))
+    line.values.push_back({"MODE", Upper(tokens[i++])});
   for (; i + 2 < tokens.size(); i += 3) {
     if (tokens[i + 1] != "=") return std::nullopt;
-    line.values[Upper(tokens[i])] = tokens[i + 2];
+    line.values.push_back({Upper(tokens[i]), tokens[i + 2]});
   }
   if (i != tokens.size()) return std::nullopt;
   return line;
 }
 
 std::string ValueOr(const NetshLine& line, const char* key, const char* fallback) {
-  const auto found = line.values.find(key);
-  return found == line.values.end() ? fallback : found->second;
+  const std::string* found = line.Find(key);
+  return found == nullptr ? fallback : *found;
 }
 
 // The legacy profiles a command acts on; nullopt when unknown.
@@ -97,7 +115,7 @@ bool ApplyNetshCommand(const std::string& commandLine, std::optional<long> curre
         if (protocol != "ALL" && (protocol == "TCP") != (opening.protocol == kProtocolTcp)) continue;
         found = true;
         // A missing opening is added, as the platform does for set.
-        const std::wstring newName = line->values.count("NAME") ? name : opening.name;
+        const std::wstring newName = line->Find("NAME") != nullptr ? name : opening.name;
         changed |= !opening.exists || opening.enabled != enable || opening.scope != scope || opening.name != newName;
         opening.exists = true;
         opening.enabled = enable;
@@ -256,43 +274,6 @@ class Preview {
 };
 
 }  // namespace
-
-unsigned PartsOfPath(int hostClass) {
-  return kServicesPart | (HardensThroughAdvancedPolicy(hostClass) ? kAdvancedPart : kLegacyPart);
-}
-
-unsigned PartChangedBy(HardeningAction action, int hostClass) {
-  switch (action) {
-    case HardeningAction::TurnOnLegacyFirewall:
-      // On Vista and later the legacy switch is the current profile's advanced one.
-      return HardensThroughAdvancedPolicy(hostClass) ? kAdvancedPart : kLegacyPart;
-    case HardeningAction::SetServiceStartType:
-    case HardeningAction::StartServiceAndWait:
-      return kServicesPart;
-    case HardeningAction::EnableAdvancedFirewall:
-    case HardeningAction::AddBlockRule:
-      return kAdvancedPart;
-    case HardeningAction::RunSystemCommand:
-      return kLegacyPart;
-    default:
-      return 0;
-  }
-}
-
-bool HoldsIdenticalBlockRule(const std::vector<qf::firewall::RuleRecord>& rules,
-                             const qf::firewall::RuleRecord& intended) {
-  // Only a rule of the full reach a run gives it counts as present.
-  for (const qf::firewall::RuleRecord& rule : rules) {
-    if (rule.name == intended.name && IsQuillfortBlockRuleFor(rule, intended)) return true;
-  }
-  return false;
-}
-
-long AdvancedProfileOfLegacySwitch(long profilesInForce) {
-  if (profilesInForce & 1) return 1;
-  if (profilesInForce & 2) return 2;
-  return 4;
-}
 
 bool HardeningPreview::WouldChange() const {
   for (const PlannedServiceChange& service : services) {
