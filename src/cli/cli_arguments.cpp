@@ -51,6 +51,7 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
   std::optional<Command> command;
   bool json = false;
   bool force = false;
+  bool whatIf = false;
   std::optional<std::string> logFile;
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
@@ -60,6 +61,9 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
     } else if (argument == "--force") {
       if (force) return Error("option '--force' given twice");
       force = true;
+    } else if (argument == "--what-if") {
+      if (whatIf) return Error("option '--what-if' given twice");
+      whatIf = true;
     } else if (argument == "--log") {
       if (logFile) return Error("option '--log' given twice");
       // The next argument is the file, unless it is missing, empty or another option.
@@ -86,7 +90,10 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
   if (force && *command != Command::Harden) {
     return Error("option '--force' applies only to 'harden'");
   }
-  return {Request{*command, json, std::move(logFile), force}, {}};
+  if (whatIf && *command != Command::Harden) {
+    return Error("option '--what-if' applies only to 'harden'");
+  }
+  return {Request{*command, json, std::move(logFile), force, whatIf}, {}};
 }
 
 }  // namespace qf::cli

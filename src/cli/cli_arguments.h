@@ -18,6 +18,7 @@ struct Request {
   bool json = false;                   // status, harden and restore only
   std::optional<std::string> logFile;  // where the firewall and service diagnostics go
   bool force = false;                  // harden only: also a domain controller or a host with shares
+  bool whatIf = false;                 // harden only: print the plan, change nothing
 };
 
 struct ParsedArguments {

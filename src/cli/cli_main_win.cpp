@@ -286,7 +286,20 @@ int Check(int out) {
   return qf::cli::StatusExitCode(report);
 }
 
+// Reads the host and walks the run's plan over it: no restore point, no
+// event, no change.
+int WhatIf(const qf::cli::Request& request, DiagnosticsCapture& log) {
+  WhatIfReport report;
+  report.host = ReadStatus(g_hostLabel, g_hostClass);
+  report.refused = !request.force && report.host.role.ServesGuardedPorts();
+  PreviewInput input = ReadPreviewInput(g_hostClass);
+  report.plan = PreviewHardening(input);
+  WriteAll(log.Output(), request.json ? qf::cli::WhatIfJson(report) : qf::cli::WhatIfText(report));
+  return qf::cli::WhatIfExitCode(report);
+}
+
 int Harden(const qf::cli::Request& request, DiagnosticsCapture& log) {
+  if (request.whatIf) return WhatIf(request, log);
   if (Refused(request, log)) return qf::cli::kExitRefused;
   CAdvancedFirewall advanced;
   CLegacyFirewall legacy;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "cli/cli_exit_codes.h"
 #include "cli/json_writer.h"
 #include "cli/text_safety.h"
 
@@ -15,6 +16,7 @@ using hardening::PortReport;
 using hardening::RestoreReport;
 using hardening::ServiceReport;
 using hardening::StatusReport;
+using hardening::WhatIfReport;
 
 namespace {
 
@@ -252,6 +254,110 @@ void FailedStepsArray(const std::vector<FailedStep>& steps, JsonWriter& json) {
   json.EndArray();
 }
 
+std::string ProtocolWord(long protocol) {
+  return protocol == 6 ? "TCP" : protocol == 17 ? "UDP" : protocol == 256 ? "any" : std::to_string(protocol);
+}
+
+std::string ProfilesWord(long profiles) {
+  if ((profiles & 7) == 7) return "all";
+  std::string words;
+  for (std::size_t i = 0; i < hardening::kAdvancedProfiles.size(); ++i) {
+    if ((profiles & hardening::kAdvancedProfiles[i]) == 0) continue;
+    if (!words.empty()) words += ",";
+    words += hardening::AdvancedProfileName(i);
+  }
+  return words.empty() ? "none" : words;
+}
+
+std::string Text(const std::wstring& text) { return PrintableLine(firewall::Utf8Text(text)); }
+
+std::string RuleLine(const firewall::RuleRecord& rule) {
+  return "Add rule \"" + Text(rule.name) + "\": " + ProtocolWord(rule.protocol) + " local port " +
+         Text(rule.localPorts) + ", remote port " + (rule.remotePorts.empty() ? "*" : Text(rule.remotePorts)) + ", " +
+         (rule.direction == 1 ? "inbound" : "outbound") + ", " + (rule.action == 0 ? "block" : "allow") + ", " +
+         (rule.enabled ? "enabled" : "disabled") + ", profiles " + ProfilesWord(rule.profiles) + ", local addresses " +
+         Text(rule.localAddresses) + ", remote addresses " + Text(rule.remoteAddresses) + ", interfaces " +
+         Text(rule.interfaceTypes) + ", group \"" + Text(rule.grouping) + "\", description \"" +
+         Text(rule.description) + "\"";
+}
+
+std::string ServiceChangeLine(const hardening::PlannedServiceChange& change) {
+  std::string line = "Service " + PrintableLine(change.service) + ": ";
+  if (!change.present) return line + (change.start ? "start" : "set start type") + " would fail: not installed";
+  if (change.start) return line + "start";
+  return line + "start type " + (change.fromStartType ? StartTypeWord(*change.fromStartType) : "unknown") +
+         " -> automatic";
+}
+
+std::string RestorePointWord(hardening::RestorePointWrite write) {
+  switch (write) {
+    case hardening::RestorePointWrite::Save:
+      return "save";
+    case hardening::RestorePointWrite::AddParts:
+      return "add";
+    case hardening::RestorePointWrite::Refused:
+      return "unusable";
+    default:
+      return "none";
+  }
+}
+
+std::string RestorePointLine(const hardening::HardeningPreview& plan) {
+  switch (plan.restorePoint) {
+    case hardening::RestorePointWrite::Save:
+      return "Restore point: would be saved";
+    case hardening::RestorePointWrite::AddParts:
+      return "Restore point: exists; would be given the " + Joined(hardening::PartNames(plan.restorePointParts));
+    case hardening::RestorePointWrite::Refused:
+      return "Restore point: unusable (" + PrintableLine(plan.restorePointProblem) +
+             "); the run would change nothing and fail";
+    default:
+      return plan.restorePointExists ? "Restore point: exists; left as it is" : "Restore point: none written";
+  }
+}
+
+std::size_t ChangeCount(const hardening::HardeningPreview& plan) {
+  std::size_t count = plan.switches.size() + plan.rulesToAdd.size();
+  for (const auto& service : plan.services) count += service.present ? 1 : 0;
+  for (const auto& command : plan.commands) count += command.changes ? 1 : 0;
+  return count;
+}
+
+void RuleObject(const firewall::RuleRecord& rule, JsonWriter& json) {
+  json.BeginObject();
+  json.Key("name");
+  json.String(firewall::Utf8Text(rule.name));
+  json.Key("description");
+  json.String(firewall::Utf8Text(rule.description));
+  json.Key("group");
+  json.String(firewall::Utf8Text(rule.grouping));
+  json.Key("protocol");
+  json.Int(rule.protocol);
+  json.Key("localPorts");
+  json.String(firewall::Utf8Text(rule.localPorts));
+  json.Key("remotePorts");
+  json.String(firewall::Utf8Text(rule.remotePorts));
+  json.Key("localAddresses");
+  json.String(firewall::Utf8Text(rule.localAddresses));
+  json.Key("remoteAddresses");
+  json.String(firewall::Utf8Text(rule.remoteAddresses));
+  json.Key("applicationName");
+  json.String(firewall::Utf8Text(rule.applicationName));
+  json.Key("serviceName");
+  json.String(firewall::Utf8Text(rule.serviceName));
+  json.Key("interfaceTypes");
+  json.String(firewall::Utf8Text(rule.interfaceTypes));
+  json.Key("direction");
+  json.String(rule.direction == 1 ? "in" : "out");
+  json.Key("action");
+  json.String(rule.action == 0 ? "block" : "allow");
+  json.Key("enabled");
+  json.Bool(rule.enabled);
+  json.Key("profiles");
+  json.Int(rule.profiles);
+  json.EndObject();
+}
+
 }  // namespace
 
 std::string StartTypeWord(std::uint32_t startType) {
@@ -358,6 +464,45 @@ std::string RestoreText(const RestoreReport& report) {
   return out + summary + "\n";
 }
 
+std::string WhatIfText(const WhatIfReport& report) {
+  std::string out = "What harden would do on " + HostText(report.host) + ":\n";
+  if (report.refused) {
+    for (const std::string& line : host::RefusalLines(report.host.role)) out += PrintableLine(line) + "\n";
+  }
+  for (const hardening::UnreadPart& part : report.plan.unread) {
+    out += "Cannot read: " + PrintableLine(part.step) + ": " + Hex(part.code) + "\n";
+  }
+  for (const auto& change : report.plan.services) out += ServiceChangeLine(change) + "\n";
+  for (const auto& change : report.plan.switches) {
+    out += std::string(change.legacy ? "Legacy " : "") + "Profile " + change.profile + ": firewall off -> on\n";
+  }
+  for (const auto& rule : report.plan.rulesToAdd) out += RuleLine(rule) + "\n";
+  if (!report.plan.rulesToAdd.empty() || report.plan.rulesAlreadyPresent > 0) {
+    out += "Rules already present: " + std::to_string(report.plan.rulesAlreadyPresent) + "\n";
+  }
+  for (const auto& command : report.plan.commands) {
+    out += "Run: " + PrintableLine(command.commandLine) + (command.changes ? "" : " (changes nothing)") + "\n";
+  }
+  out += RestorePointLine(report.plan) + "\n";
+
+  std::string summary = "harden --what-if: ";
+  const int code = WhatIfExitCode(report);
+  if (report.refused) {
+    summary += "would REFUSE on a " + host::RoleName(report.host.role) + " (--force to run)";
+  } else if (code == kExitNotElevated) {
+    summary += kElevate;
+  } else if (!report.plan.unread.empty()) {
+    summary += "cannot read " + PrintableLine(report.plan.unread.front().step);
+  } else if (report.plan.restorePoint == hardening::RestorePointWrite::Refused) {
+    summary += "would FAIL at SaveRestorePoint";
+  } else if (report.plan.WouldChange()) {
+    summary += "would change " + Plural(static_cast<long long>(ChangeCount(report.plan)), "item", "items");
+  } else {
+    summary += "nothing to change";
+  }
+  return out + summary + "; nothing changed\n";
+}
+
 std::string StatusJson(const StatusReport& report) {
   JsonWriter json;
   Header("status", json);
@@ -424,6 +569,91 @@ std::string RestoreJson(const RestoreReport& report) {
   return json.Finish();
 }
 
+std::string WhatIfJson(const WhatIfReport& report) {
+  const hardening::HardeningPreview& plan = report.plan;
+  JsonWriter json;
+  Header("harden", json);
+  json.Key("whatIf");
+  json.Bool(true);
+  json.Key("wouldChange");
+  json.Bool(plan.WouldChange());
+  json.Key("refused");
+  json.Bool(report.refused);
+  json.Key("unread");
+  json.BeginArray();
+  for (const hardening::UnreadPart& part : plan.unread) {
+    json.BeginObject();
+    json.Key("step");
+    json.String(part.step);
+    json.Key("code");
+    json.Int(part.code);
+    json.Key("codeHex");
+    json.String(Hex(part.code));
+    json.EndObject();
+  }
+  json.EndArray();
+  json.Key("services");
+  json.BeginArray();
+  for (const auto& change : plan.services) {
+    json.BeginObject();
+    json.Key("name");
+    json.String(change.service);
+    json.Key("change");
+    json.String(change.start ? "start" : "startType");
+    json.Key("fromStartType");
+    change.fromStartType ? json.String(StartTypeWord(*change.fromStartType)) : json.Null();
+    json.Key("present");
+    json.Bool(change.present);
+    json.EndObject();
+  }
+  json.EndArray();
+  json.Key("profileSwitches");
+  json.BeginArray();
+  for (const auto& change : plan.switches) {
+    json.BeginObject();
+    json.Key("profile");
+    json.String(change.profile);
+    json.Key("legacy");
+    json.Bool(change.legacy);
+    json.Key("on");
+    json.Bool(true);
+    json.EndObject();
+  }
+  json.EndArray();
+  json.Key("rulesToAdd");
+  json.BeginArray();
+  for (const auto& rule : plan.rulesToAdd) RuleObject(rule, json);
+  json.EndArray();
+  json.Key("rulesAlreadyPresent");
+  json.Int(plan.rulesAlreadyPresent);
+  json.Key("commands");
+  json.BeginArray();
+  for (const auto& command : plan.commands) {
+    json.BeginObject();
+    json.Key("commandLine");
+    json.String(command.commandLine);
+    json.Key("changes");
+    json.Bool(command.changes);
+    json.EndObject();
+  }
+  json.EndArray();
+  json.Key("restorePoint");
+  json.BeginObject();
+  json.Key("exists");
+  json.Bool(plan.restorePointExists);
+  json.Key("write");
+  json.String(RestorePointWord(plan.restorePoint));
+  json.Key("parts");
+  StringArray(hardening::PartNames(plan.restorePointParts), json);
+  json.Key("problem");
+  plan.restorePointProblem.empty() ? json.Null() : json.String(plan.restorePointProblem);
+  json.EndObject();
+  json.Key("host");
+  StatusObject(report.host, json);
+  json.EndObject();
+  return json.Finish();
+}
+
 std::string CheckLine(const StatusReport& report) {
   if (!report.hardened) return {};
   return "hardened: " + HostText(report) + ", firewall " + OnOff(report.firewallOn) + ", " +
@@ -431,7 +661,7 @@ std::string CheckLine(const StatusReport& report) {
 }
 
 std::string UsageText() {
-  return "Usage: quillfort-cli COMMAND [--json] [--log FILE] [--force]\n"
+  return "Usage: quillfort-cli COMMAND [--json] [--log FILE] [--force] [--what-if]\n"
          "\n"
          "Closes inbound ports 445 and 135-139 of this Windows host with its own firewall.\n"
          "Run it from an elevated prompt (as administrator).\n"
@@ -451,11 +681,13 @@ std::string UsageText() {
          "  --json          print one JSON object instead of text (status, harden, restore)\n"
          "  --log FILE      write the diagnostics of the firewall and service code to FILE\n"
          "  --force         harden also a domain controller or a host serving shares\n"
+         "  --what-if       harden: print what it would change and change nothing\n"
          "  --help, -h, /?  show this text\n"
          "\n"
          "Exit codes:\n"
          "  0   success; for check and status: the host is hardened\n"
-         "  1   the host is not hardened (check, status)\n"
+         "  1   the host is not hardened (check, status); harden --what-if: it would\n"
+         "      change something\n"
          "  2   a step failed or the host is still exposed (harden, restore)\n"
          "  3   access denied: not run as administrator\n"
          "  4   harden refused: the host is a domain controller or serves shares\n"

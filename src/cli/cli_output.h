@@ -16,11 +16,13 @@ inline constexpr int kJsonSchemaVersion = 1;
 std::string StatusText(const hardening::StatusReport& report);
 std::string HardenText(const hardening::HardenReport& report);
 std::string RestoreText(const hardening::RestoreReport& report);
+std::string WhatIfText(const hardening::WhatIfReport& report);
 
 // JSON: one object with "command" and "schemaVersion".
 std::string StatusJson(const hardening::StatusReport& report);
 std::string HardenJson(const hardening::HardenReport& report);
 std::string RestoreJson(const hardening::RestoreReport& report);
+std::string WhatIfJson(const hardening::WhatIfReport& report);
 
 // check's one line when the host is hardened
 // ("hardened: WIN7X64 class 5, firewall on, 6 ports blocked"); empty when not.

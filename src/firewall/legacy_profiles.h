@@ -37,6 +37,8 @@ class CLegacyProfiles {
   bool IsOpen() const { return m_policy != nullptr; }
   // profileType: NET_FW_PROFILE_DOMAIN or NET_FW_PROFILE_STANDARD.
   HRESULT Read(long profileType, const std::vector<long>& ports, LegacyProfileState& state);
+  // The type of the profile in force: NET_FW_PROFILE_DOMAIN or NET_FW_PROFILE_STANDARD.
+  HRESULT CurrentType(long& profileType);
   HRESULT SetFirewall(long profileType, bool on);
   // As it was: removed when it did not exist, else added or given back its
   // name, scope and enabled state.

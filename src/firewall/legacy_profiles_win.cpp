@@ -100,6 +100,17 @@ HRESULT CLegacyProfiles::Profile(long profileType, ComPtr<INetFwProfile>& profil
   return Settled(hr, profile != nullptr);
 }
 
+HRESULT CLegacyProfiles::CurrentType(long& profileType) {
+  if (!m_policy) return E_POINTER;
+  ComPtr<INetFwProfile> profile;
+  HRESULT hr = m_policy->get_CurrentProfile(profile.GetAddressOf());
+  if (FAILED(hr) || !profile) return Settled(hr, profile != nullptr);
+  NET_FW_PROFILE_TYPE type = NET_FW_PROFILE_STANDARD;
+  hr = profile->get_Type(&type);
+  if (SUCCEEDED(hr)) profileType = type;
+  return hr;
+}
+
 HRESULT CLegacyProfiles::Read(long profileType, const std::vector<long>& ports, LegacyProfileState& state) {
   state = LegacyProfileState{};
   ComPtr<INetFwProfile> profile;

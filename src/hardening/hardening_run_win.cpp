@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "firewall/port_exposure.h"
+#include "hardening/hardening_preview.h"
 #include "hardening/host_access.h"
 #include "hardening/rule_identity.h"
 #include "host/command_runner.h"
@@ -11,26 +12,6 @@
 namespace {
 
 constexpr char kSaveRestorePointStep[] = "SaveRestorePoint";
-
-// The part of the host a step changes, 0 for none; the restore point
-// records it before the step runs.
-unsigned PartChangedBy(HardeningAction action, int hostClass) {
-  switch (action) {
-    case HardeningAction::TurnOnLegacyFirewall:
-      // On Vista and later the legacy switch is the current profile's advanced one.
-      return HardensThroughAdvancedPolicy(hostClass) ? qf::hardening::kAdvancedPart : qf::hardening::kLegacyPart;
-    case HardeningAction::SetServiceStartType:
-    case HardeningAction::StartServiceAndWait:
-      return qf::hardening::kServicesPart;
-    case HardeningAction::EnableAdvancedFirewall:
-    case HardeningAction::AddBlockRule:
-      return qf::hardening::kAdvancedPart;
-    case HardeningAction::RunSystemCommand:
-      return qf::hardening::kLegacyPart;
-    default:
-      return 0;
-  }
-}
 
 class Run {
  public:
@@ -41,7 +22,7 @@ class Run {
   HardeningRunResult Execute() {
     for (const HardeningStep& step : HardeningPlan(hostClass_)) {
       if (step.needsAdvancedPolicy && !policyOpen_) continue;
-      const unsigned part = PartChangedBy(step.action, hostClass_);
+      const unsigned part = qf::hardening::PartChangedBy(step.action, hostClass_);
       if (part != 0 && !MayChange(part, step.action == HardeningAction::TurnOnLegacyFirewall)) continue;
       if (IsCheckedStep(step.action)) {
         const std::string name = StepName(step);
@@ -156,11 +137,9 @@ class Run {
       const auto named = advanced_.ReadRulesWhere(
           [&](const std::wstring& name, const std::wstring&) { return name == intended->name; });
       if (!named) return PolicyFailure();
-      for (const qf::firewall::RuleRecord& rule : *named) {
-        if (qf::hardening::IsQuillfortBlockRuleFor(rule, *intended)) {
-          ++result_.rulesAlreadyPresent;
-          return 0;
-        }
+      if (qf::hardening::HoldsIdenticalBlockRule(*named, *intended)) {
+        ++result_.rulesAlreadyPresent;
+        return 0;
       }
     }
     if (!advanced_.AddBlockRule(step.number, step.portText)) return PolicyFailure();

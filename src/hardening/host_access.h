@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "hardening/hardening_preview.h"
 #include "hardening/host_reports.h"
 #include "hardening/host_snapshot.h"
 #include "hardening/step_observer.h"
@@ -29,6 +30,10 @@ HostSnapshot ReadHostSnapshot(int hostClass, unsigned parts);
 inline HostSnapshot ReadHostSnapshot(int hostClass) { return ReadHostSnapshot(hostClass, PartsOfPath(hostClass)); }
 
 StatusReport ReadStatus(const std::string& hostLabel, int hostClass);
+
+// The host as a hardening run would find it, restore point included, for
+// the run's preview. Only reads.
+PreviewInput ReadPreviewInput(int hostClass);
 
 // ---- the restore point ------------------------------------------------------
 inline constexpr wchar_t kRestorePointKey[] = L"SOFTWARE\\Quillfort\\RestorePoint";

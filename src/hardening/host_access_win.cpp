@@ -209,10 +209,6 @@ DWORD WriteValue(HKEY key, const StoredValue& value) {
 
 }  // namespace
 
-unsigned PartsOfPath(int hostClass) {
-  return kServicesPart | (HardensThroughAdvancedPolicy(hostClass) ? kAdvancedPart : kLegacyPart);
-}
-
 HostSnapshot ReadHostSnapshot(int hostClass, unsigned parts) {
   HostSnapshot snapshot;
   snapshot.hostClass = hostClass;

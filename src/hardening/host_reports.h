@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "hardening/hardening_preview.h"
 #include "host/host_role.h"
 
 namespace qf::hardening {
@@ -93,6 +94,15 @@ struct RestoreReport {
   std::vector<FailedStep> failedSteps;
   bool accessDenied = false;
   StatusReport after;
+};
+
+// What harden would do, found without changing anything.
+struct WhatIfReport {
+  HardeningPreview plan;
+  // The host serves the guarded ports and the run is not forced: harden
+  // would refuse before its first change; host.role says why.
+  bool refused = false;
+  StatusReport host;  // as read now
 };
 
 }  // namespace qf::hardening

@@ -109,6 +109,18 @@ TEST(CliArguments, ForceGoesWithHardenOnly) {
   EXPECT_EQ(ErrorOf({"harden", "-force"}), "unknown option '-force'");
 }
 
+TEST(CliArguments, WhatIfGoesWithHardenOnly) {
+  EXPECT_FALSE(Parsed({"harden"}).whatIf);
+  const Request plan = Parsed({"--what-if", "harden", "--force"});
+  EXPECT_EQ(plan.command, Command::Harden);
+  EXPECT_TRUE(plan.whatIf);
+  EXPECT_TRUE(plan.force);
+  for (const char* command : {"status", "restore", "check"}) {
+    EXPECT_EQ(ErrorOf({command, "--what-if"}), "option '--what-if' applies only to 'harden'") << command;
+  }
+  EXPECT_EQ(ErrorOf({"harden", "--what-if", "--what-if"}), "option '--what-if' given twice");
+}
+
 TEST(CliArguments, LogNeedsAFileName) {
   EXPECT_EQ(ErrorOf({"status", "--log"}), "option '--log' needs a file name");
   EXPECT_EQ(ErrorOf({"status", "--log", ""}), "option '--log' needs a file name");

@@ -68,6 +68,7 @@ TEST(CommandLineDoc, UnabridgedExamplesAreTheRenderingsOfToday) {
   refused.after = samples::DomainControllerExposed();
   EXPECT_TRUE(HasBlock(blocks, HardenText(refused)));
   EXPECT_TRUE(HasBlock(blocks, CheckLine(samples::AdvancedHardened())));
+  EXPECT_TRUE(HasBlock(blocks, WhatIfText(samples::AdvancedWhatIf())));
 
   const ParsedArguments parsed = ParseArguments({"harde"});
   ASSERT_FALSE(parsed.request);

@@ -67,6 +67,35 @@ TEST(CliExitCodes, ARefusalIsFourWhateverElseTheReportHolds) {
   EXPECT_EQ(HardenExitCode(report), kExitRefused);
 }
 
+TEST(CliExitCodes, WhatIfSaysWhetherTheRunWouldChangeAnything) {
+  using hardening::RestorePointWrite;
+  struct Case {
+    bool refused;
+    std::uint32_t unreadCode;  // 0: everything read
+    RestorePointWrite write;
+    bool addsARule;
+    int expected;
+  };
+  const Case cases[] = {
+      {false, 0, RestorePointWrite::Nothing, false, kExitSuccess},
+      {false, 0, RestorePointWrite::Save, true, kExitWouldChange},
+      {true, 0, RestorePointWrite::Save, true, kExitRefused},
+      {true, 0x80070005u, RestorePointWrite::Nothing, false, kExitRefused},
+      {false, 0x80070005u, RestorePointWrite::Nothing, true, kExitNotElevated},
+      {false, 5u, RestorePointWrite::Nothing, false, kExitNotElevated},
+      {false, 0x80004005u, RestorePointWrite::Nothing, true, kExitStepFailed},
+      {false, 0, RestorePointWrite::Refused, true, kExitStepFailed},
+  };
+  for (const Case& c : cases) {
+    hardening::WhatIfReport report;
+    report.refused = c.refused;
+    if (c.unreadCode != 0) report.plan.unread.push_back({"ReadFirewallPolicy", c.unreadCode});
+    report.plan.restorePoint = c.write;
+    if (c.addsARule) report.plan.rulesToAdd.push_back(*firewall::IntendedBlockRule(6, L"445"));
+    EXPECT_EQ(WhatIfExitCode(report), c.expected) << c.refused << " " << c.unreadCode << " " << c.addsARule;
+  }
+}
+
 TEST(CliExitCodes, RestoreFailsOnlyOnAFailedStepOrAccessDenied) {
   RestoreReport none;  // no restore point: nothing to do is a success
   EXPECT_EQ(RestoreExitCode(none), 0);

@@ -1,5 +1,7 @@
 #include "sample_reports.h"
 
+#include "hardening/host_access.h"
+
 #include "cli/cli_output.h"
 
 namespace qf::cli::samples {
@@ -91,6 +93,20 @@ FailedStep AwkwardFailedStep() {
            std::string("bell\a tab\t nul") + '\0' + " end\r\n", "cp936 \xB7\xC0\xBB\xF0\xC7\xBD and a cut \xE6\x97"}};
 }
 
+hardening::WhatIfReport AdvancedWhatIf() {
+  hardening::WhatIfReport report;
+  report.host = AdvancedExposed();
+  hardening::HardeningPreview& plan = report.plan;
+  plan.hostClass = report.host.hostClass;
+  plan.services = {{"MpsSvc", false, 3u, true}, {"MpsSvc", true, std::nullopt, true}};
+  plan.switches = {{"Public", false}, {"Private", false}};
+  plan.rulesToAdd = {*firewall::IntendedBlockRule(6, L"445"), *firewall::IntendedBlockRule(17, L"445")};
+  plan.rulesAlreadyPresent = 10;
+  plan.restorePoint = hardening::RestorePointWrite::Save;
+  plan.restorePointParts = hardening::kServicesPart | hardening::kAdvancedPart;
+  return report;
+}
+
 std::vector<NamedJson> ValidJsonSamples() {
   std::vector<NamedJson> out;
   out.push_back({"status-advanced-hardened", StatusJson(AdvancedHardened())});
@@ -104,6 +120,17 @@ std::vector<NamedJson> ValidJsonSamples() {
   changed.rulesAdded = 12;
   changed.after = AdvancedHardened();
   out.push_back({"harden-changed", HardenJson(changed)});
+
+  out.push_back({"harden-what-if", WhatIfJson(AdvancedWhatIf())});
+  hardening::WhatIfReport legacyPlan;
+  legacyPlan.host = LegacyUnknown();
+  legacyPlan.refused = true;
+  legacyPlan.plan.commands = {{"netsh firewall set opmode enable", false}};
+  legacyPlan.plan.unread = {{"ReadLegacyFirewall", 0x80070005u}};
+  legacyPlan.plan.restorePointExists = true;
+  legacyPlan.plan.restorePoint = hardening::RestorePointWrite::Refused;
+  legacyPlan.plan.restorePointProblem = "Version: 3, not 2";
+  out.push_back({"harden-what-if-legacy", WhatIfJson(legacyPlan)});
 
   HardenReport unchanged;
   unchanged.rulesAlreadyPresent = 12;

@@ -13,6 +13,8 @@ namespace qf::cli::samples {
 // A Windows 7 host hardened by Quillfort: every profile on, MpsSvc automatic
 // and running, two block rules per port.
 hardening::StatusReport AdvancedHardened();
+// harden --what-if on the exposed Windows 7 host, with no restore point yet.
+hardening::WhatIfReport AdvancedWhatIf();
 // A Windows 7 host as seeded: firewall off, the domain switch unreadable, no rules.
 hardening::StatusReport AdvancedExposed();
 // A Server 2003 host after netsh: firewall on, every opening but 136 disabled.

@@ -52,7 +52,8 @@ def problems_of(path, validator, branches):
         return ["not a JSON object"]
     # oneOf says only that no branch fitted: the command's own branch first
     # names the field at fault, then the whole schema decides.
-    branch = branches.get(document.get("command"))
+    command = document.get("command")
+    branch = branches.get("whatIf" if command == "harden" and "whatIf" in document else command)
     problem = (branch and first_problem(branch, document)) or first_problem(validator, document)
     return [problem] if problem else []
 
@@ -80,6 +81,10 @@ def main(argv):
             branch = {k: v for k, v in schema.items() if k != "oneOf"}
             branch["$ref"] = f"#/$defs/{command}Output"
             branches[command] = jsonschema.Draft202012Validator(branch)
+    if "whatIfOutput" in schema.get("$defs", {}):
+        branch = {k: v for k, v in schema.items() if k != "oneOf"}
+        branch["$ref"] = "#/$defs/whatIfOutput"
+        branches["whatIf"] = jsonschema.Draft202012Validator(branch)
     failures = 0
     for path in files:
         try:

@@ -168,7 +168,7 @@ class CommandLine : public ::testing::Test {
     ExpectSameHost(seeded);
 
     const Result again = Run(L"restore");
-    EXPECT_EQ(again.exitCode, 0u) << again.out;
+    EXPECT_EQ(again.exitCode, 0u) << again.out << DumpHost();
     EXPECT_EQ(again.LastLine(), "restore: nothing to restore (no restore point)");
     ExpectSameHost(seeded);
     EXPECT_EQ(Run(L"check").exitCode, 1u);
@@ -552,3 +552,107 @@ TEST_F(CommandLine, ExitCodeReachesTheCallerThroughCmd) {
 }
 
 }  // namespace
+
+namespace {
+
+std::size_t Occurrences(const std::string& text, const std::string& what) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++count;
+  return count;
+}
+
+int SwitchedOn(const HostState& before, const HostState& after) {
+  int switched = 0;
+  for (int p = 0; p < kProfileCount; ++p) switched += !before.firewallOn[p] && after.firewallOn[p] ? 1 : 0;
+  return switched;
+}
+
+bool RestorePointKeyExists() {
+  HKEY key = nullptr;
+  const LONG opened =
+      RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quillfort\\RestorePoint", 0, KEY_READ | KEY_WOW64_64KEY, &key);
+  if (opened == ERROR_SUCCESS) RegCloseKey(key);
+  return opened == ERROR_SUCCESS;
+}
+
+const ServiceSetup* PathService(const HostState& host, bool advanced) {
+  return host.FindService(advanced ? "MpsSvc" : "SharedAccess");
+}
+
+}  // namespace
+
+// What-if on an exposed host changes nothing, and harden then does exactly
+// what it said; on the hardened host what-if and harden both find nothing.
+TEST_F(CommandLine, WhatIfChangesNothingAndHardenDoesWhatItSaid) {
+  for (const char* scenario : {"win7", "win2003"}) {
+    SCOPED_TRACE(scenario);
+    Seed(scenario);
+    const HostState seeded = Dumped();
+    const bool advanced = std::string(scenario) == "win7";
+
+    const Result plan = Run(L"harden --what-if --json", std::string(scenario) + "-what-if");
+    EXPECT_EQ(plan.exitCode, 1u) << plan.out;
+    EXPECT_TRUE(plan.Says("\"wouldChange\": true")) << plan.out;
+    EXPECT_TRUE(plan.Says("\"write\": \"save\"")) << plan.out;
+    const Result text = Run(L"harden --what-if");
+    EXPECT_EQ(text.exitCode, 1u) << text.out;
+    EXPECT_NE(text.LastLine().find("harden --what-if: would change "), std::string::npos) << text.out;
+    EXPECT_TRUE(text.err.empty()) << text.err;
+    ExpectSameHost(seeded);
+    EXPECT_FALSE(RestorePointKeyExists());
+
+    const Result harden = Run(L"harden");
+    EXPECT_EQ(harden.exitCode, 0u) << harden.out;
+    const HostState hardened = Dumped();
+    // The plan's rules, switches and services are the run's.
+    EXPECT_EQ(hardened.rules.size() - seeded.rules.size(), Occurrences(plan.out, "\"localPorts\""));
+    const std::size_t planned = Occurrences(plan.out, "\"legacy\": false") + Occurrences(plan.out, "\"legacy\": true");
+    EXPECT_EQ(static_cast<std::size_t>(SwitchedOn(seeded, hardened)), planned) << plan.out;
+    const ServiceSetup* before = PathService(seeded, advanced);
+    const ServiceSetup* after = PathService(hardened, advanced);
+    ASSERT_TRUE(before && after && before->scm && after->scm);
+    EXPECT_EQ(before->scm->startType != after->scm->startType, plan.Says("\"change\": \"startType\"")) << plan.out;
+    EXPECT_EQ(before->scm->state != after->scm->state, plan.Says("\"change\": \"start\"")) << plan.out;
+    if (advanced) {
+      EXPECT_EQ(Occurrences(plan.out, "\"localPorts\""), 12u);
+    } else {
+      EXPECT_EQ(Occurrences(plan.out, "\"commandLine\""), 7u);
+      EXPECT_EQ(hardened.netshLog.size() - seeded.netshLog.size(), 7u);
+    }
+
+    const Result again = Run(L"harden --what-if");
+    EXPECT_EQ(again.exitCode, 0u) << again.out << DumpHost();
+    EXPECT_EQ(again.LastLine(), "harden --what-if: nothing to change; nothing changed") << again.out;
+    EXPECT_TRUE(again.Says("Restore point: exists; left as it is")) << again.out;
+    EXPECT_FALSE(FirstHostDifference(hardened, Dumped(), RuleOrder::Matters));
+    const Result second = Run(L"harden --json");
+    EXPECT_TRUE(second.Says("\"changed\": false")) << second.out;
+    EXPECT_EQ(Run(L"restore").exitCode, 0u);
+    ExpectSameHost(seeded);
+  }
+}
+
+TEST_F(CommandLine, WhatIfOnAServerOfTheGuardedPortsExitsFourUnlessForced) {
+  Seed("win2003-dc");
+  const HostState seeded = Dumped();
+  const Result refused = Run(L"harden --what-if --json", "win2003-dc-what-if");
+  EXPECT_EQ(refused.exitCode, 4u) << refused.out;
+  EXPECT_TRUE(refused.Says("\"refused\": true")) << refused.out;
+  const Result forced = Run(L"harden --what-if --force");
+  EXPECT_EQ(forced.exitCode, 1u) << forced.out;
+  ExpectSameHost(seeded);
+  EXPECT_FALSE(RestorePointKeyExists());
+}
+
+TEST_F(CommandLine, WhatIfReadsAStandardUsersHostAndExitsTwoOnAnUnreadablePolicy) {
+  Seed("win7-not-admin");
+  const HostState seeded = Dumped();
+  const Result result = Run(L"harden --what-if");
+  // Everything reads on this host: the plan is there, only harden is refused.
+  EXPECT_EQ(result.exitCode, 1u) << result.out;
+  ExpectSameHost(seeded);
+  Seed("win7-policy-refused");
+  const Result unread = Run(L"harden --what-if");
+  EXPECT_EQ(unread.exitCode, 2u) << unread.out;
+  EXPECT_TRUE(unread.Says("Cannot read: ReadFirewallPolicy")) << unread.out;
+}
