@@ -15,3 +15,6 @@
 #define IDC_PORT139_STATUS 1006
 #define IDC_HARDEN 1007
 #define IDC_PROGRESS 1008
+
+// System menu command: below 0xF000, low four bits clear (the system uses them).
+#define IDM_UNDO_HARDENING 0x0110

@@ -10,5 +10,8 @@ inline constexpr char kTextPortBlocked[] = "\xBD\xFB\xD6\xB9";  // 禁止
 
 #include "hardening/progress_texts.h"
 
+// 撤销加固, the system menu's item that undoes a run.
+inline constexpr char kTextUndoMenuItem[] = "\xB3\xB7\xCF\xFA\xBC\xD3\xB9\xCC";
+
 // 宋体 (SimSun), the face of every panel line.
 inline constexpr char kPanelFaceCp936[] = "\xCB\xCE\xCC\xE5";

@@ -19,6 +19,9 @@ class CPortmoatDlg : public CBaseColorDialog, private HardeningFront {
   // One hardening run for the host's class. A press while a run goes on
   // (its waits dispatch messages) is ignored.
   void OnHarden();
+  // Undoes what runs changed, from the restore point, as the console
+  // program's restore does; ignored while a run goes on.
+  void OnRestore();
   void EnableItem(int controlId, BOOL enable);
   // textCp936: code page 936 bytes; blue unless told otherwise.
   void ShowProgress(std::string textCp936);
@@ -43,6 +46,11 @@ class CPortmoatDlg : public CBaseColorDialog, private HardeningFront {
   void ShowReading(const PanelReading& reading) override;
   void ShowCompletion(bool complete, const HardeningOutcome& outcome, const PanelReading& reading) override;
   void IdentifyHost();
+  // Enables the system menu's undo item only when a restore point exists
+  // and no run goes on.
+  void UpdateUndoItem();
+  // A close request that came during a run or an undo, after it.
+  void CarryOutHeldClose();
   CXColorStatic& PortLabel(int controlId);
   // Writes the firewall line, then the six port lines, from m_lastReading.
   void ShowReading();

@@ -8,9 +8,11 @@
 
 #include "resource.h"
 #include "app/minimized_icon.h"
+#include "app/panel_texts.h"
 #include "app/portmoat_app.h"
 #include "app/run_guard.h"
 #include "framework/cp936_text.h"
+#include "hardening/host_access.h"
 #include "host/host_identification.h"
 #include "host/host_role_win.h"
 
@@ -46,6 +48,12 @@ BOOL CPortmoatDlg::OnInitDialog() {
   m_exitButton.SetIcon(SIZE{16, 16}, m_hExitIcon, nullptr, TRUE);
 
   IdentifyHost();
+  // The template stays as it is: the undo item joins the system menu here.
+  if (HMENU menu = GetSystemMenu(m_hWnd, FALSE)) {
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, IDM_UNDO_HARDENING, WideFromCp936(kTextUndoMenuItem).c_str());
+  }
+  UpdateUndoItem();
   ShowProgress(std::string());
   if (UsesAdvancedRefresh(g_hostClass)) {
     RefreshStatusAdvanced();
@@ -90,6 +98,16 @@ LRESULT CPortmoatDlg::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       break;
     case WM_QUERYDRAGICON:
       return reinterpret_cast<LRESULT>(m_hIcon);
+    case WM_INITMENUPOPUP:
+      if (HIWORD(lParam) != 0) UpdateUndoItem();
+      break;
+    case WM_SYSCOMMAND:
+      // The low four bits are the system's own.
+      if ((wParam & 0xFFF0) == IDM_UNDO_HARDENING) {
+        OnRestore();
+        return 0;
+      }
+      break;
     default:
       break;
   }
@@ -127,6 +145,38 @@ void CPortmoatDlg::OnHarden() {
   const HardeningRunResult run = RunHardening(g_hostClass, g_advancedFirewall, g_legacyFirewall, *this);
   m_hardening = false;
   LogDialogRun(run, role);
+  UpdateUndoItem();
+  CarryOutHeldClose();
+}
+
+void CPortmoatDlg::OnRestore() {
+  if (m_hardening) return;
+  m_hardening = true;
+  UpdateUndoItem();
+  EnableControl(FrontControl::HardenButton, false);
+  EnableControl(FrontControl::ExitButton, false);
+  ShowProgress(kTextRestoreStarted);
+  const qf::hardening::RestoreReport report = qf::hardening::RunRestore(g_hostClass, *this);
+  if (UsesAdvancedRefresh(g_hostClass)) {
+    RefreshStatusAdvanced();
+  } else {
+    RefreshStatusLegacy();
+  }
+  if (!IsRestoreDone(report)) {
+    for (const std::string& line : RestoreFailureLines(report)) std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  }
+  const CompletionLook look = RestoreLookOf(report);
+  ShowProgress(look.textCp936, look.colour);
+  LogDialogRestore(report, m_lastReading);
+  EnableControl(FrontControl::HardenButton, true);
+  EnableControl(FrontControl::ExitButton, true);
+  m_hardening = false;
+  UpdateUndoItem();
+  CarryOutHeldClose();
+}
+
+void CPortmoatDlg::CarryOutHeldClose() {
   if (const int held = m_heldClose) {
     m_heldClose = 0;
     if (held == IDOK) {
@@ -135,6 +185,13 @@ void CPortmoatDlg::OnHarden() {
       OnCancel();
     }
   }
+}
+
+void CPortmoatDlg::UpdateUndoItem() {
+  HMENU menu = GetSystemMenu(m_hWnd, FALSE);
+  if (menu == nullptr) return;
+  const bool available = !m_hardening && qf::hardening::LoadRestorePoint(g_hostClass).found;
+  EnableMenuItem(menu, IDM_UNDO_HARDENING, MF_BYCOMMAND | (available ? MF_ENABLED : MF_GRAYED));
 }
 
 void CPortmoatDlg::EnableControl(FrontControl control, bool enable) {

@@ -6,6 +6,7 @@
 
 #include "hardening/guarded_ports.h"
 #include "hardening/hardening_run.h"
+#include "hardening/host_reports.h"
 #include "host/host_role.h"
 
 // Asks once, default no, whether to harden a host that serves the guarded
@@ -16,3 +17,5 @@ bool ConfirmRunOnServingHost(HWND owner, const host::HostRole& role);
 // standard error.
 void LogDialogRun(const HardeningRunResult& run, const host::HostRole& role);
 void LogDialogRefusal(const host::HostRole& role, const PanelReading& reading);
+// An undo's event, with the panel as read after it.
+void LogDialogRestore(const qf::hardening::RestoreReport& report, const PanelReading& reading);

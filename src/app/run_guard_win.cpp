@@ -58,3 +58,7 @@ void LogDialogRun(const HardeningRunResult& run, const host::HostRole& role) {
 void LogDialogRefusal(const host::HostRole& role, const PanelReading& reading) {
   Log(RefusalEvent(DialogOrigin(), host::DeclinedLines(role), VerdictLines(g_hostClass, reading)), false);
 }
+
+void LogDialogRestore(const RestoreReport& report, const PanelReading& reading) {
+  Log(RestoreEvent(DialogOrigin(), report, VerdictLines(g_hostClass, reading)), report.changed);
+}

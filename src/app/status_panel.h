@@ -4,8 +4,11 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "hardening/guarded_ports.h"
+#include "hardening/host_reports.h"
 
 using ColourRef = std::uint32_t;  // 0x00BBGGRR, as the window system takes it
 
@@ -74,3 +77,11 @@ struct CompletionLook {
   ColourRef colour;
 };
 CompletionLook CompletionLookOf(bool complete);
+
+// An undo is done when the host reads as the restore point had it and the
+// restore point is gone, or when there was none: blue; else red.
+bool IsRestoreDone(const qf::hardening::RestoreReport& report);
+CompletionLook RestoreLookOf(const qf::hardening::RestoreReport& report);
+// What an undo that is not done prints on standard output: its failed steps,
+// what still differs, whether the restore point was kept.
+std::vector<std::string> RestoreFailureLines(const qf::hardening::RestoreReport& report);

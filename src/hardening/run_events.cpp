@@ -101,7 +101,12 @@ EventEntry RefusalEvent(const RunOrigin& origin, const std::vector<std::string>&
 }
 
 EventEntry RestoreEvent(const RunOrigin& origin, const RestoreReport& report) {
-  const std::string ports = Lines(VerdictLines(report.after));
+  return RestoreEvent(origin, report, VerdictLines(report.after));
+}
+
+EventEntry RestoreEvent(const RunOrigin& origin, const RestoreReport& report,
+                        const std::vector<std::string>& verdicts) {
+  const std::string ports = Lines(verdicts);
   if (report.accessDenied || !report.failedSteps.empty() || !report.differences.empty() ||
       !report.restorePointProblem.empty()) {
     std::vector<std::string> causes = FailureCauses(report.failedSteps, {}, report.accessDenied);

@@ -52,5 +52,8 @@ host::EventEntry HardenEvent(const RunOrigin& origin, const HardenReport& report
 host::EventEntry RefusalEvent(const RunOrigin& origin, const std::vector<std::string>& refusal,
                               const std::vector<std::string>& verdicts);
 host::EventEntry RestoreEvent(const RunOrigin& origin, const RestoreReport& report);
+// The same, with the verdicts as the front read the host afterwards.
+host::EventEntry RestoreEvent(const RunOrigin& origin, const RestoreReport& report,
+                              const std::vector<std::string>& verdicts);
 
 }  // namespace qf::hardening

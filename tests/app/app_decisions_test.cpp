@@ -43,6 +43,11 @@ TEST(PanelTexts, DecodeFromCodePage936ToTheExactChineseTexts) {
   EXPECT_EQ(Utf8FromCp936(kTextHardeningDone), "恭喜您，安全加固完成！");
   EXPECT_EQ(Utf8FromCp936(kTextHardeningIncomplete), "加固未完成，请重试！");
   EXPECT_EQ(Utf8FromCp936(kPanelFaceCp936), "宋体");
+  EXPECT_EQ(Utf8FromCp936(kTextUndoMenuItem), "撤销加固");
+  EXPECT_EQ(Utf8FromCp936(kTextRestoreStarted), "正在撤销加固，请稍候... ...");
+  EXPECT_EQ(Utf8FromCp936(kTextRestored), "已恢复加固前的设置");
+  EXPECT_EQ(Utf8FromCp936(kTextNothingToRestore), "没有可撤销的加固");
+  EXPECT_EQ(Utf8FromCp936(kTextRestoreIncomplete), "撤销未完成，请重试！");
 }
 
 TEST(StatusPanel, FirewallLineIsGreenOnAndRedOff) {
@@ -330,6 +335,59 @@ TEST(HardeningOutcome, CompletionIsBlueAndTheFailureTextRed) {
   const CompletionLook failed = CompletionLookOf(false);
   EXPECT_EQ(Utf8FromCp936(failed.textCp936), "加固未完成，请重试！");
   EXPECT_EQ(failed.colour, kColourRed);
+}
+
+TEST(RestoreLook, BlueOnlyWhenTheHostIsBackAndTheRestorePointGone) {
+  using qf::hardening::RestoreReport;
+  RestoreReport restored;
+  restored.restorePointFound = true;
+  restored.changed = true;
+  RestoreReport unchanged;  // the host was already as recorded
+  unchanged.restorePointFound = true;
+  RestoreReport nothing;
+  RestoreReport failedStep = restored;
+  failedStep.failedSteps.push_back({"RemoveRule TCP-445", 0x80070005u, {}});
+  failedStep.restorePointKept = true;
+  RestoreReport differs = restored;
+  differs.differences.push_back("rule TCP-445");
+  differs.restorePointKept = true;
+  RestoreReport unusable;
+  unusable.restorePointFound = true;
+  unusable.restorePointProblem = "Version: 7";
+  unusable.failedSteps.push_back({"ReadRestorePoint", 13, {}});
+  unusable.restorePointKept = true;
+  RestoreReport denied = restored;
+  denied.accessDenied = true;
+  denied.failedSteps.push_back({"SetFirewall public", 0x80070005u, {}});
+  denied.restorePointKept = true;
+  RestoreReport notDeleted = restored;  // the host is back; the point could not go
+  notDeleted.restorePointKept = true;
+  const struct {
+    const char* name;
+    RestoreReport report;
+    const char* text;
+    ColourRef colour;
+  } cases[] = {
+      {"restored", restored, kTextRestored, kColourBlue},
+      {"nothing needed changing", unchanged, kTextRestored, kColourBlue},
+      {"no restore point", nothing, kTextNothingToRestore, kColourBlue},
+      {"failed step", failedStep, kTextRestoreIncomplete, kColourRed},
+      {"still differs", differs, kTextRestoreIncomplete, kColourRed},
+      {"unusable restore point", unusable, kTextRestoreIncomplete, kColourRed},
+      {"access denied", denied, kTextRestoreIncomplete, kColourRed},
+      {"restore point kept", notDeleted, kTextRestoreIncomplete, kColourRed},
+  };
+  for (const auto& c : cases) {
+    const CompletionLook look = RestoreLookOf(c.report);
+    EXPECT_STREQ(look.textCp936, c.text) << c.name;
+    EXPECT_EQ(look.colour, c.colour) << c.name;
+    EXPECT_EQ(IsRestoreDone(c.report), c.colour == kColourBlue) << c.name;
+    EXPECT_EQ(RestoreFailureLines(c.report).empty(), c.colour == kColourBlue) << c.name;
+  }
+  EXPECT_EQ(RestoreFailureLines(failedStep),
+            (std::vector<std::string>{"Step failed: RemoveRule TCP-445: 0x80070005", "Restore point kept"}));
+  EXPECT_EQ(RestoreFailureLines(differs),
+            (std::vector<std::string>{"Still differs: rule TCP-445", "Restore point kept"}));
 }
 
 TEST(MinimizedIcon, CentresRoundingHalfUpForPositiveSizes) {

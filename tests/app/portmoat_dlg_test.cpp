@@ -813,6 +813,171 @@ INSTANTIATE_TEST_SUITE_P(Requests, CloseDuringRun,
                            return name;
                          });
 
+// ---- undo from the system menu --------------------------------------------------
+
+struct UndoItem {
+  bool present = false;
+  bool enabled = false;
+  bool afterSeparator = false;
+  std::wstring text;
+};
+
+// The undo item as the system menu shows it when it opens.
+UndoItem ReadUndoItem(HWND dialog) {
+  HMENU menu = GetSystemMenu(dialog, FALSE);
+  SendMessageW(dialog, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(menu), MAKELPARAM(0, TRUE));
+  UndoItem item;
+  const int count = GetMenuItemCount(menu);
+  for (int i = 0; i < count; ++i) {
+    if (GetMenuItemID(menu, i) != IDM_UNDO_HARDENING) continue;
+    item.present = true;
+    item.afterSeparator = i > 0 && (GetMenuState(menu, i - 1, MF_BYPOSITION) & MF_SEPARATOR) != 0;
+    item.enabled = (GetMenuState(menu, i, MF_BYPOSITION) & (MF_GRAYED | MF_DISABLED)) == 0;
+    wchar_t text[64] = {};
+    GetMenuStringW(menu, i, text, 64, MF_BYPOSITION);
+    item.text = text;
+  }
+  return item;
+}
+
+// Chooses the undo item as the system menu sends it.
+RunResult Undo(HWND dialog, FirewallHost& host) {
+  RunResult result;
+  ProgressRecorder recorder([&] { return host.CallLog().size(); });
+  qf::testtools::StdoutCapture capture;
+  SendMessageW(dialog, WM_SYSCOMMAND, IDM_UNDO_HARDENING, 0);
+  result.output = capture.Take();
+  result.progress = recorder.Writes();
+  result.hardenEnabledAfter = IsWindowEnabled(GetDlgItem(dialog, 1007)) != FALSE;
+  result.exitEnabledAfter = IsWindowEnabled(GetDlgItem(dialog, IDOK)) != FALSE;
+  result.progressAfter = ReadLine(dialog, 1008);
+  return result;
+}
+
+constexpr wchar_t kRestored[] = L"已恢复加固前的设置";
+constexpr wchar_t kNothingToRestore[] = L"没有可撤销的加固";
+constexpr wchar_t kRestoreIncomplete[] = L"撤销未完成，请重试！";
+
+void ExpectUndoEndsWith(const RunResult& undo, const wchar_t* text, COLORREF colour) {
+  ASSERT_EQ(undo.progress.size(), 2u);
+  EXPECT_EQ(undo.progress[0].text, L"正在撤销加固，请稍候... ...");
+  EXPECT_EQ(undo.progress[1].text, text);
+  for (const ProgressWrite& write : undo.progress) {
+    EXPECT_FALSE(write.hardenEnabled);
+    EXPECT_FALSE(write.exitEnabled);
+  }
+  EXPECT_TRUE(undo.hardenEnabledAfter);
+  EXPECT_TRUE(undo.exitEnabledAfter);
+  EXPECT_EQ(undo.progressAfter.text, text);
+  EXPECT_EQ(undo.progressAfter.textColour, colour);
+}
+
+DWORD StartType(const char* service) {
+  DWORD type = 0xFFFFFFFF;
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (manager == nullptr) return type;
+  if (SC_HANDLE handle = OpenServiceA(manager, service, SERVICE_QUERY_CONFIG)) {
+    alignas(QUERY_SERVICE_CONFIGA) BYTE buffer[8192];
+    DWORD needed = 0;
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer);
+    if (QueryServiceConfigA(handle, config, sizeof buffer, &needed)) type = config->dwStartType;
+    CloseServiceHandle(handle);
+  }
+  CloseServiceHandle(manager);
+  return type;
+}
+
+// What a run changes on an advanced host, as the in-memory host holds it.
+struct AdvancedHostState {
+  std::vector<std::wstring> rules;
+  bool publicOn;
+  bool privateOn;
+  bool legacyOn;
+  DWORD serviceStart;
+};
+
+bool operator==(const AdvancedHostState& a, const AdvancedHostState& b) {
+  return a.rules == b.rules && a.publicOn == b.publicOn && a.privateOn == b.privateOn && a.legacyOn == b.legacyOn &&
+         a.serviceStart == b.serviceStart;
+}
+
+AdvancedHostState StateOf(FirewallHost& host) {
+  return {RuleNames(host), host.FirewallEnabled(NET_FW_PROFILE2_PUBLIC), host.FirewallEnabled(NET_FW_PROFILE2_PRIVATE),
+          host.LegacyFirewallEnabled(), StartType("MpsSvc")};
+}
+
+TEST_F(DialogTest, UndoItemFollowsASeparatorAndIsEnabledOnlyWithARestorePoint) {
+  FirewallService service("MpsSvc", "immediate");
+  ASSERT_TRUE(service.registered());
+  CPortmoatDlg dlg;
+  RunDialog(dlg, [&](HWND dialog) {
+    g_hostClass = 6;
+    const UndoItem before = ReadUndoItem(dialog);
+    EXPECT_TRUE(before.present);
+    EXPECT_TRUE(before.afterSeparator);
+    EXPECT_EQ(before.text, L"撤销加固");
+    EXPECT_FALSE(before.enabled) << "no restore point yet";
+    SendMessageW(GetDlgItem(dialog, 1007), BM_CLICK, 0, 0);
+    ASSERT_TRUE(qf::hardening::LoadRestorePoint(6).found);
+    EXPECT_TRUE(ReadUndoItem(dialog).enabled) << "the run saved a restore point";
+    qf::hardening::DeleteRestorePoint();
+    EXPECT_FALSE(ReadUndoItem(dialog).enabled) << "the restore point went while the dialog was open";
+  });
+}
+
+TEST_F(DialogTest, HardenThenUndoReturnsTheHostToHowItWasAndRereadsThePanel) {
+  FirewallService service("MpsSvc", "immediate");
+  ASSERT_TRUE(service.registered());
+  SwitchAdvancedFirewall(false, true);
+  host().rules.push_back(BlockRule("3389"));  // the user's own rule stays
+  const AdvancedHostState before = StateOf(host());
+  CPortmoatDlg dlg;
+  RunDialog(dlg, [&](HWND dialog) {
+    g_hostClass = 6;
+    SendMessageW(GetDlgItem(dialog, 1007), BM_CLICK, 0, 0);
+    ASSERT_FALSE(StateOf(host()) == before);
+    ExpectPorts(dialog, AllPorts(L"禁止", kRed));
+    const RunResult undo = Undo(dialog, host());
+    ExpectUndoEndsWith(undo, kRestored, 0xFF0000);
+    EXPECT_EQ(undo.output.find("Step failed"), std::string::npos) << undo.output;
+    EXPECT_TRUE(StateOf(host()) == before);
+    EXPECT_FALSE(qf::hardening::LoadRestorePoint(6).found);
+    EXPECT_FALSE(ReadUndoItem(dialog).enabled);
+    // The panel shows the host as it is again: the public profile is off.
+    ExpectLine(dialog, 1000, L"关闭", kRed);
+    ExpectPorts(dialog, AllPorts(L"允许", kGreen));
+
+    // A second undo finds nothing to undo, says so in blue and changes nothing.
+    const RunResult again = Undo(dialog, host());
+    ExpectUndoEndsWith(again, kNothingToRestore, 0xFF0000);
+    EXPECT_TRUE(StateOf(host()) == before);
+  });
+}
+
+TEST_F(DialogTest, AFailedUndoEndsRedPrintsItsStepAndKeepsTheRestorePoint) {
+  FirewallService service("MpsSvc", "immediate");
+  ASSERT_TRUE(service.registered());
+  SwitchAdvancedFirewall(false, false);
+  CPortmoatDlg dlg;
+  RunDialog(dlg, [&](HWND dialog) {
+    g_hostClass = 6;
+    SendMessageW(GetDlgItem(dialog, 1007), BM_CLICK, 0, 0);
+    host().FailCall(Call::Policy2PutFirewallEnabled, host().Calls(Call::Policy2PutFirewallEnabled) + 1, E_ACCESSDENIED);
+    const RunResult undo = Undo(dialog, host());
+    ExpectUndoEndsWith(undo, kRestoreIncomplete, kRed);
+    EXPECT_TRUE(Contains(undo.output, "Step failed: SetFirewall ")) << undo.output;
+    EXPECT_TRUE(Contains(undo.output, "Restore point kept\n")) << undo.output;
+    EXPECT_TRUE(qf::hardening::LoadRestorePoint(6).found);
+    EXPECT_TRUE(ReadUndoItem(dialog).enabled) << "the user may try again";
+    // Trying again, with the policy answering, finishes the undo.
+    const RunResult retry = Undo(dialog, host());
+    ExpectUndoEndsWith(retry, kRestored, 0xFF0000);
+    EXPECT_FALSE(host().FirewallEnabled(NET_FW_PROFILE2_PUBLIC));
+    EXPECT_FALSE(host().FirewallEnabled(NET_FW_PROFILE2_PRIVATE));
+    EXPECT_TRUE(host().rules.empty());
+  });
+}
+
 // ---- texts whatever the host's ANSI code page ---------------------------------
 
 TEST_F(DialogTest, ChineseTextsReadTheSameUnderTheHostCodePage) {
