@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host_setup_win.h"
+#include "state/host_compare.h"
 #include "state/netsh_command.h"
 #include "state_store_win.h"
 #include "e2e_support_win.h"
@@ -473,3 +474,65 @@ TEST_F(EndToEnd, FailingNetshLeavesEveryOpeningAsItWasAndSaysSo) {
 }
 
 }  // namespace
+
+namespace {
+
+HostState DumpedHost() {
+  const ParseResult parsed = ParseState(DumpHost());
+  EXPECT_TRUE(parsed.state) << parsed.error;
+  return parsed.state ? *parsed.state : HostState{};
+}
+
+}  // namespace
+
+// Hardened from the button, then undone from the system menu: the host, as
+// the testbed dumps it, is what it was before the run, on both paths.
+TEST_F(EndToEnd, UndoFromTheSystemMenuReturnsTheHostToHowItWasBeforeTheRun) {
+  for (const char* scenarioName : {"win7", "win2003"}) {
+    SCOPED_TRACE(scenarioName);
+    const auto scenario = FindScenario(scenarioName);
+    std::string error;
+    ASSERT_TRUE(scenario && SeedScenario(*scenario, 0, error)) << error;
+    const HostState seeded = DumpedHost();
+    QuillfortProcess quillfort;
+    const std::wstring output = OutputFolder() + L"\\undo-" + WideFromUtf8(scenarioName) + L"-stdout.txt";
+    ASSERT_TRUE(LaunchQuillfort(exe_, 60000, quillfort, error, output)) << error;
+    Sleep(200);
+    const Panel before = ReadPanel(quillfort.dialog);
+
+    DWORD elapsed = 0;
+    EXPECT_TRUE(HardenAndWait(quillfort.dialog, 120000, elapsed));
+    EXPECT_EQ(ReadPanel(quillfort.dialog).Text(kProgressLine), kCompletionText);
+    EXPECT_TRUE(FirstHostDifference(seeded, DumpedHost(), RuleOrder::Matters)) << "the run changed nothing";
+
+    const std::string folder = Utf8FromWide(Env(L"QF_E2E_OUTPUT"));
+    if (std::string(scenarioName) == "win7" && !folder.empty()) {
+      EXPECT_TRUE(OpenSystemMenu(quillfort.dialog, 5000)) << "the system menu did not open";
+      Sleep(300);
+      EXPECT_TRUE(SaveScreenshot(folder + "/undo-menu.png"));
+      CloseSystemMenu(quillfort.dialog);
+    }
+
+    EXPECT_TRUE(UndoAndWait(quillfort.dialog, 120000, elapsed)) << "the undo did not end in time";
+    const Panel undone = ReadPanel(quillfort.dialog);
+    EXPECT_EQ(undone.Text(kProgressLine), kRestoredText);
+    const TextColours colours = CountTextColours(GetDlgItem(quillfort.dialog, kProgressLine));
+    if (colours.captured) {
+      EXPECT_GT(colours.blue, 20) << "restored text not blue";
+      EXPECT_EQ(colours.red, 0);
+    }
+    // The panel was read again: it shows the host as it was before the run.
+    EXPECT_EQ(undone.StatusLines(), before.StatusLines());
+    const std::optional<std::string> difference = FirstHostDifference(seeded, DumpedHost(), RuleOrder::Matters);
+    EXPECT_FALSE(difference) << "after the undo: " << difference.value_or("");
+
+    // Nothing is left to undo, and the dialog says so.
+    EXPECT_TRUE(UndoAndWait(quillfort.dialog, 60000, elapsed));
+    EXPECT_EQ(ReadPanel(quillfort.dialog).Text(kProgressLine), kNothingToRestoreText);
+
+    EXPECT_TRUE(ExitAndWait(quillfort, 15000));
+    if (WaitForSingleObject(quillfort.process.get(), 0) != WAIT_OBJECT_0) TerminateProcess(quillfort.process.get(), 1);
+    const std::string printed = FileText(output);
+    EXPECT_EQ(printed.find("Step failed"), std::string::npos) << printed;
+  }
+}

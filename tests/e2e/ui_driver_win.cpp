@@ -12,6 +12,10 @@ const std::vector<int> kGuardedPorts = {445, 135, 136, 137, 138, 139};
 const wchar_t kDialogTitle[] = L"Quillfort(V1.0)";
 const wchar_t kCompletionText[] = L"\u606D\u559C\u60A8\uFF0C\u5B89\u5168\u52A0\u56FA\u5B8C\u6210\uFF01";
 const wchar_t kFailureText[] = L"\u52A0\u56FA\u672A\u5B8C\u6210\uFF0C\u8BF7\u91CD\u8BD5\uFF01";
+const wchar_t kRestoredText[] = L"\u5DF2\u6062\u590D\u52A0\u56FA\u524D\u7684\u8BBE\u7F6E";  // 已恢复加固前的设置
+const wchar_t kNothingToRestoreText[] = L"\u6CA1\u6709\u53EF\u64A4\u9500\u7684\u52A0\u56FA";  // 没有可撤销的加固
+const wchar_t kRestoreFailureText[] =
+    L"\u64A4\u9500\u672A\u5B8C\u6210\uFF0C\u8BF7\u91CD\u8BD5\uFF01";  // 撤销未完成，请重试！
 
 namespace {
 
@@ -129,6 +133,57 @@ bool HardenAndWait(HWND dialog, DWORD timeoutMs, DWORD& elapsedMs) {
     if (elapsedMs > timeoutMs || !IsWindow(dialog)) return false;
     Sleep(20);
   }
+}
+
+bool UndoAndWait(HWND dialog, DWORD timeoutMs, DWORD& elapsedMs) {
+  const DWORD start = GetTickCount();
+  // Sent, as the button is: the undo has run when the call returns.
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(dialog, WM_SYSCOMMAND, kUndoCommand, 0, SMTO_NORMAL, timeoutMs, &result);
+  for (;;) {
+    elapsedMs = GetTickCount() - start;
+    Panel panel = ReadPanel(dialog);
+    const std::wstring progress = panel.Text(kProgressLine);
+    const bool ended =
+        progress == kRestoredText || progress == kNothingToRestoreText || progress == kRestoreFailureText;
+    if (ended && panel.hardenEnabled && panel.exitEnabled) return true;
+    if (elapsedMs > timeoutMs || !IsWindow(dialog)) return false;
+    Sleep(20);
+  }
+}
+
+namespace {
+
+// The popup menu window of the dialog's process, when one is shown.
+HWND ShownMenuOf(HWND dialog) {
+  DWORD dialogProcess = 0;
+  GetWindowThreadProcessId(dialog, &dialogProcess);
+  for (HWND menu = FindWindowExW(nullptr, nullptr, L"#32768", nullptr); menu != nullptr;
+       menu = FindWindowExW(nullptr, menu, L"#32768", nullptr)) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(menu, &process);
+    if (process == dialogProcess && IsWindowVisible(menu)) return menu;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool OpenSystemMenu(HWND dialog, DWORD timeoutMs) {
+  // Posted: the menu's own loop runs until the menu ends.
+  PostMessageW(dialog, WM_SYSCOMMAND, SC_KEYMENU, VK_SPACE);
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < timeoutMs) {
+    if (ShownMenuOf(dialog) != nullptr) return true;
+    Sleep(20);
+  }
+  return false;
+}
+
+void CloseSystemMenu(HWND dialog) {
+  // The default handling of WM_CANCELMODE ends menu tracking.
+  PostMessageW(dialog, WM_CANCELMODE, 0, 0);
+  for (int i = 0; i < 100 && ShownMenuOf(dialog) != nullptr; ++i) Sleep(20);
 }
 
 bool ExitAndWait(QuillfortProcess& quillfort, DWORD timeoutMs) {

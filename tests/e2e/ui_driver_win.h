@@ -25,6 +25,12 @@ extern const std::vector<int> kGuardedPorts;
 extern const wchar_t kDialogTitle[];
 extern const wchar_t kCompletionText[];
 extern const wchar_t kFailureText[];
+extern const wchar_t kRestoredText[];
+extern const wchar_t kNothingToRestoreText[];
+extern const wchar_t kRestoreFailureText[];
+
+// The system menu's "撤销加固" command, as the dialog appends it.
+constexpr WPARAM kUndoCommand = 0x0110;
 
 struct Panel {
   std::map<int, std::wstring> texts;  // every child control with an id
@@ -56,6 +62,16 @@ Panel ReadPanel(HWND dialog);
 // run has ended: the completion or the failure text shows and both buttons
 // are enabled again. False when neither came within timeoutMs.
 bool HardenAndWait(HWND dialog, DWORD timeoutMs, DWORD& elapsedMs);
+
+// Chooses "撤销加固" from the system menu (WM_SYSCOMMAND, as the menu sends
+// it) and waits until the undo has ended: one of its last texts shows and
+// both buttons are enabled again. False when none came within timeoutMs.
+bool UndoAndWait(HWND dialog, DWORD timeoutMs, DWORD& elapsedMs);
+
+// Opens the dialog's system menu as Alt+Space does; true once its menu
+// window is shown. CloseSystemMenu ends the menu without choosing.
+bool OpenSystemMenu(HWND dialog, DWORD timeoutMs);
+void CloseSystemMenu(HWND dialog);
 
 // Pixels of a control's window on the X screen, by the colour of the text
 // the panel uses (pure red, green and blue, a little tolerance).
