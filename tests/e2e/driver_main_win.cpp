@@ -1,8 +1,10 @@
 // quillfort-driver: starts Quillfort.exe, prints its panel, optionally
 // presses "一键加固" and waits for the run to end (completed or not), prints
 // the panel again and closes it with "退出". Output is UTF-8, one value a
-// line. Exits 0 when every step it took worked, whatever the run's outcome.
-//   quillfort-driver <Quillfort.exe> [--press] [--shots <host folder>]
+// line. With --undo it then opens the system menu (a screenshot of it with
+// --shots) and chooses "撤销加固", waiting for the undo to end. Exits 0 when
+// every step it took worked, whatever the run's outcome.
+//   quillfort-driver <Quillfort.exe> [--press] [--undo] [--shots <host folder>]
 //                    [--quillfort-output <file>]
 //   quillfort-driver --hold-desktop   keeps the prefix's desktop up until killed
 #include <windows.h>
@@ -37,17 +39,21 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (argc < 2) {
     std::fputs(
-        "usage: quillfort-driver <Quillfort.exe> [--press] [--shots <host folder>] [--quillfort-output <file>]\n",
+        "usage: quillfort-driver <Quillfort.exe> [--press] [--undo] [--shots <host folder>] [--quillfort-output "
+        "<file>]\n",
         stderr);
     return 2;
   }
   bool press = false;
+  bool undo = false;
   std::string shots;
   std::wstring quillfortOutput = L"NUL";
   for (int i = 2; i < argc; ++i) {
     std::wstring arg = argv[i];
     if (arg == L"--press")
       press = true;
+    else if (arg == L"--undo")
+      undo = true;
     else if (arg == L"--shots" && i + 1 < argc)
       shots = testbed::Utf8FromWide(argv[++i]);
     else if (arg == L"--quillfort-output" && i + 1 < argc)
@@ -76,6 +82,30 @@ int wmain(int argc, wchar_t** argv) {
     Print("harden-ms\t" + std::to_string(elapsed) + "\t" + outcome + "\n");
     Print(Utf8Lines("after", after));
     Shot(shots, "after");
+    if (!ended) return 1;
+  }
+  if (undo) {
+    if (!shots.empty()) {
+      const bool opened = OpenSystemMenu(quillfort.dialog, 5000);
+      Print(std::string("system-menu\t") + (opened ? "open" : "did not open") + "\n");
+      if (opened) {
+        Sleep(300);
+        Shot(shots, "undo-menu");
+        CloseSystemMenu(quillfort.dialog);
+      }
+    }
+    DWORD elapsed = 0;
+    const bool ended = UndoAndWait(quillfort.dialog, 300000, elapsed);
+    Sleep(300);
+    Panel after = ReadPanel(quillfort.dialog);
+    const std::wstring progress = after.Text(kProgressLine);
+    const char* outcome = !ended                              ? "did not end in time"
+                          : progress == kRestoredText         ? "restored"
+                          : progress == kNothingToRestoreText ? "nothing to restore"
+                                                              : "incomplete";
+    Print("undo-ms\t" + std::to_string(elapsed) + "\t" + outcome + "\n");
+    Print(Utf8Lines("undone", after));
+    Shot(shots, "undone");
     if (!ended) return 1;
   }
   bool closed = ExitAndWait(quillfort, 10000);
