@@ -91,8 +91,9 @@ int wmain(int argc, wchar_t** argv) {
       if (opened) {
         Sleep(300);
         Shot(shots, "undo-menu");
-        CloseSystemMenu(quillfort.dialog);
       }
+      // Also a request that opens the menu late must not hold the dialog.
+      CloseSystemMenu(quillfort.dialog);
     }
     DWORD elapsed = 0;
     const bool ended = UndoAndWait(quillfort.dialog, 300000, elapsed);

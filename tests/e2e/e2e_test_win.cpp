@@ -505,14 +505,6 @@ TEST_F(EndToEnd, UndoFromTheSystemMenuReturnsTheHostToHowItWasBeforeTheRun) {
     EXPECT_EQ(ReadPanel(quillfort.dialog).Text(kProgressLine), kCompletionText);
     EXPECT_TRUE(FirstHostDifference(seeded, DumpedHost(), RuleOrder::Matters)) << "the run changed nothing";
 
-    const std::string folder = Utf8FromWide(Env(L"QF_E2E_OUTPUT"));
-    if (std::string(scenarioName) == "win7" && !folder.empty()) {
-      EXPECT_TRUE(OpenSystemMenu(quillfort.dialog, 5000)) << "the system menu did not open";
-      Sleep(300);
-      EXPECT_TRUE(SaveScreenshot(folder + "/undo-menu.png"));
-      CloseSystemMenu(quillfort.dialog);
-    }
-
     EXPECT_TRUE(UndoAndWait(quillfort.dialog, 120000, elapsed)) << "the undo did not end in time";
     const Panel undone = ReadPanel(quillfort.dialog);
     EXPECT_EQ(undone.Text(kProgressLine), kRestoredText);

@@ -69,7 +69,9 @@ bool HardenAndWait(HWND dialog, DWORD timeoutMs, DWORD& elapsedMs);
 bool UndoAndWait(HWND dialog, DWORD timeoutMs, DWORD& elapsedMs);
 
 // Opens the dialog's system menu as Alt+Space does; true once its menu
-// window is shown. CloseSystemMenu ends the menu without choosing.
+// window is shown. Alt+Space opens it on the active window only: under Wine
+// a dialog started after another program has ended may not be active.
+// CloseSystemMenu ends the menu without choosing.
 bool OpenSystemMenu(HWND dialog, DWORD timeoutMs);
 void CloseSystemMenu(HWND dialog);
 
