@@ -978,6 +978,74 @@ TEST_F(DialogTest, AFailedUndoEndsRedPrintsItsStepAndKeepsTheRestorePoint) {
   });
 }
 
+// A close request and a second undo, sent when the undo shows its first
+// text: the close is held until the undo has ended, the second undo ignored.
+struct CloseDuringUndo {
+  UINT message = 0;
+  WPARAM wParam = 0;
+  bool sent = false;
+  bool visibleAfterRequest = false;
+  int undoStarts = 0;
+};
+CloseDuringUndo* g_closeDuringUndo = nullptr;
+
+LRESULT CALLBACK RequestCloseOnUndoStart(int code, WPARAM wParam, LPARAM lParam) {
+  const auto* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
+  if (code == HC_ACTION && g_closeDuringUndo != nullptr && message->message == WM_SETTEXT &&
+      GetDlgCtrlID(message->hwnd) == 1008 && message->lParam != 0 &&
+      std::wstring(reinterpret_cast<const wchar_t*>(message->lParam)) == L"正在撤销加固，请稍候... ...") {
+    CloseDuringUndo& request = *g_closeDuringUndo;
+    ++request.undoStarts;
+    if (!request.sent) {
+      request.sent = true;
+      HWND dialog = GetParent(message->hwnd);
+      SendMessageW(dialog, request.message, request.wParam, 0);
+      SendMessageW(dialog, WM_SYSCOMMAND, IDM_UNDO_HARDENING, 0);
+      request.visibleAfterRequest = IsWindowVisible(dialog) != FALSE;
+    }
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST_F(DialogTest, CloseDuringAnUndoIsHeldUntilItHasEndedThenCarriedOut) {
+  FirewallService service("MpsSvc", "immediate");
+  ASSERT_TRUE(service.registered());
+  const struct {
+    const char* name;
+    UINT message;
+    WPARAM wParam;
+    INT_PTR result;
+  } requests[] = {
+      {"close box", WM_SYSCOMMAND, SC_CLOSE, IDCANCEL},
+      {"exit button", WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), IDOK},
+  };
+  for (const auto& r : requests) {
+    SCOPED_TRACE(r.name);
+    host().rules.clear();
+    SwitchAdvancedFirewall(false, false);
+    CloseDuringUndo request{r.message, r.wParam};
+    std::wstring lastText;
+    CPortmoatDlg dlg;
+    const INT_PTR result = RunDialog(dlg, [&](HWND dialog) {
+      g_hostClass = 6;
+      SendMessageW(GetDlgItem(dialog, 1007), BM_CLICK, 0, 0);
+      g_closeDuringUndo = &request;
+      HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, &RequestCloseOnUndoStart, nullptr, GetCurrentThreadId());
+      SendMessageW(dialog, WM_SYSCOMMAND, IDM_UNDO_HARDENING, 0);
+      UnhookWindowsHookEx(hook);
+      g_closeDuringUndo = nullptr;
+      lastText = ReadLine(dialog, 1008).text;
+    });
+    EXPECT_EQ(result, r.result);
+    EXPECT_TRUE(request.sent);
+    EXPECT_TRUE(request.visibleAfterRequest) << "the dialog ended under the undo";
+    EXPECT_EQ(request.undoStarts, 1) << "a second undo started inside the first";
+    EXPECT_EQ(lastText, kRestored);
+    EXPECT_TRUE(host().rules.empty());
+    EXPECT_FALSE(qf::hardening::LoadRestorePoint(6).found);
+  }
+}
+
 // ---- texts whatever the host's ANSI code page ---------------------------------
 
 TEST_F(DialogTest, ChineseTextsReadTheSameUnderTheHostCodePage) {
