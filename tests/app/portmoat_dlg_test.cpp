@@ -66,9 +66,17 @@ class FirewallService {
     if (m_manager == nullptr) return;
     // One left behind by a test that did not end cleanly goes first.
     if ((m_service = OpenServiceA(m_manager, name, SERVICE_ALL_ACCESS)) != nullptr) Remove();
-    m_service =
-        CreateServiceA(m_manager, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                       SERVICE_ERROR_IGNORE, command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+    // The service manager lets the name go only once the last handle on the
+    // removed service is closed, which on a busy machine may take a moment.
+    for (int attempt = 0; attempt < 50 && m_service == nullptr; ++attempt) {
+      m_service =
+          CreateServiceA(m_manager, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                         SERVICE_ERROR_IGNORE, command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+      if (m_service == nullptr && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE &&
+          GetLastError() != ERROR_SERVICE_EXISTS)
+        break;
+      if (m_service == nullptr) Sleep(100);
+    }
   }
   ~FirewallService() {
     Remove();
