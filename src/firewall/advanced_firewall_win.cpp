@@ -315,7 +315,8 @@ qf::firewall::LocalProfileReading CAdvancedFirewall::ReadLocalProfile(long profi
   const auto type = static_cast<NET_FW_PROFILE_TYPE2>(profile);
   reading.firewallOn = ReadSwitch(profile);
   VARIANT_BOOL blockAll = VARIANT_FALSE;
-  if (m_policy->get_BlockAllInboundTraffic(type, &blockAll) == S_OK) reading.blockAllInbound = blockAll != VARIANT_FALSE;
+  if (m_policy->get_BlockAllInboundTraffic(type, &blockAll) == S_OK)
+    reading.blockAllInbound = blockAll != VARIANT_FALSE;
   ScopedVariant excluded;
   if (m_policy->get_ExcludedInterfaces(type, excluded.get()) == S_OK) {
     reading.excludesInterfaces = NamesAny(*excluded.get());

@@ -245,13 +245,13 @@ std::optional<std::vector<qf::firewall::AuthorisedApplication>> CLegacyFirewall:
     const HRESULT next = items->Next(1, item.get(), &fetched);
     if (next == S_FALSE && fetched == 0) return found;
     ComPtr<INetFwAuthorizedApplication> application;
-    const bool isApplication =
-        next == S_OK && fetched == 1 && SUCCEEDED(VariantChangeType(item.get(), item.get(), 0, VT_DISPATCH)) &&
-        V_DISPATCH(item.get()) &&
-        SUCCEEDED(V_DISPATCH(item.get())
-                      ->QueryInterface(IID_INetFwAuthorizedApplication,
-                                       reinterpret_cast<void**>(application.GetAddressOf()))) &&
-        application;
+    const bool isApplication = next == S_OK && fetched == 1 &&
+                               SUCCEEDED(VariantChangeType(item.get(), item.get(), 0, VT_DISPATCH)) &&
+                               V_DISPATCH(item.get()) &&
+                               SUCCEEDED(V_DISPATCH(item.get())
+                                             ->QueryInterface(IID_INetFwAuthorizedApplication,
+                                                              reinterpret_cast<void**>(application.GetAddressOf()))) &&
+                               application;
     // An application that cannot be read may be any listener.
     if (!isApplication) return std::nullopt;
     qf::firewall::UniqueBstr program;

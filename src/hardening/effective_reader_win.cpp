@@ -18,7 +18,7 @@ using qf::firewall::PolicyValue;
 
 constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Policies\\Microsoft\\WindowsFirewall";
 constexpr const wchar_t* kAdvancedProfileKeys[qf::firewall::kProfileCount] = {L"DomainProfile", L"PrivateProfile",
-                                                                               L"PublicProfile"};
+                                                                              L"PublicProfile"};
 
 // The 64-bit view on 64-bit Windows, where group policy writes; the flag is
 // unknown to Windows 2000, which never needs it.
@@ -56,8 +56,7 @@ PolicyValue ReadNumber(const PolicyKey& key, const wchar_t* name) {
   DWORD type = 0;
   DWORD value = 0;
   DWORD size = sizeof value;
-  const LONG status =
-      RegQueryValueExW(key.key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+  const LONG status = RegQueryValueExW(key.key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
   if (status == ERROR_FILE_NOT_FOUND) return PolicyValue::Absent();
   if (status != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) return PolicyValue::Unreadable();
   return PolicyValue::Set(value);
@@ -149,7 +148,8 @@ qf::firewall::AdvancedPolicyInput ReadAdvancedSettings(CAdvancedFirewall& advanc
   const long toRead = qf::firewall::ProfilesToRead(input.currentProfiles) |
                       (input.currentProfiles ? *input.currentProfiles & qf::firewall::kKnownProfiles : 0);
   for (std::size_t i = 0; i < qf::firewall::kProfileCount; ++i) {
-    if (toRead & qf::firewall::kProfileBits[i]) input.local[i] = advanced.ReadLocalProfile(qf::firewall::kProfileBits[i]);
+    if (toRead & qf::firewall::kProfileBits[i])
+      input.local[i] = advanced.ReadLocalProfile(qf::firewall::kProfileBits[i]);
   }
   return input;
 }

@@ -274,7 +274,8 @@ std::optional<LegacyProfile> LegacyProfileFromName(const std::string& name) {
 }
 
 void ReadRemoteAdmin(Record& r, HostState& s) {
-  for (LegacyProfile p : {LegacyProfile::Domain, LegacyProfile::Standard}) s.SetRemoteAdmin(p, r.TakeFlag(LegacyName(p), false));
+  for (LegacyProfile p : {LegacyProfile::Domain, LegacyProfile::Standard})
+    s.SetRemoteAdmin(p, r.TakeFlag(LegacyName(p), false));
 }
 
 void ReadAuthorisedApp(Record& r, HostState& s) {

@@ -212,27 +212,27 @@ std::vector<Scenario> BuildScenarios() {
                        AdvancedOn(s);
                        s.groupPolicy.push_back(PolicyNumber("PublicProfile", "AllowLocalPolicyMerge", 0));
                      }));
-  all.push_back(With(Make("win7-gp-blocks-445",
-                          "Windows 7: firewall on; a group policy rule blocks TCP and UDP 445, nothing blocks the rest",
-                          "win7", 5),
-                     [](HostState& s) {
-                       AdvancedOn(s);
-                       for (const char* protocol : {"6", "17"}) {
-                         s.groupPolicy.push_back(PolicyText(
-                             "FirewallRules", std::string("GP-Block-445-") + protocol,
-                             std::string("v2.10|Action=Block|Active=TRUE|Dir=In|Protocol=") + protocol +
-                                 "|LPort=445|Name=Block SMB " + (protocol[0] == '6' ? "TCP" : "UDP") + "|"));
-                       }
-                     }));
-  all.push_back(With(Make("win7-mpssvc-stopped",
-                          "Windows 7: the policy has the firewall on, MpsSvc is set to start by hand and stopped",
-                          "win7", 5),
-                     [](HostState& s) {
-                       AdvancedOn(s);
-                       ServiceSetup* mpssvc = s.FindService("MpsSvc");
-                       mpssvc->initialStartType = 3;
-                       mpssvc->recordedState = "stopped";
-                     }));
+  all.push_back(With(
+      Make("win7-gp-blocks-445",
+           "Windows 7: firewall on; a group policy rule blocks TCP and UDP 445, nothing blocks the rest", "win7", 5),
+      [](HostState& s) {
+        AdvancedOn(s);
+        for (const char* protocol : {"6", "17"}) {
+          s.groupPolicy.push_back(PolicyText("FirewallRules", std::string("GP-Block-445-") + protocol,
+                                             std::string("v2.10|Action=Block|Active=TRUE|Dir=In|Protocol=") + protocol +
+                                                 "|LPort=445|Name=Block SMB " + (protocol[0] == '6' ? "TCP" : "UDP") +
+                                                 "|"));
+        }
+      }));
+  all.push_back(
+      With(Make("win7-mpssvc-stopped",
+                "Windows 7: the policy has the firewall on, MpsSvc is set to start by hand and stopped", "win7", 5),
+           [](HostState& s) {
+             AdvancedOn(s);
+             ServiceSetup* mpssvc = s.FindService("MpsSvc");
+             mpssvc->initialStartType = 3;
+             mpssvc->recordedState = "stopped";
+           }));
   all.push_back(With(Make("win7-shielded-excluded",
                           "Windows 7 on a public network: firewall on, shielded (block all inbound) on every profile, "
                           "the private profile excludes an interface",

@@ -1234,8 +1234,8 @@ class LegacyProfileObject final : public LegacyObject<INetFwProfile> {
     if (!out) return E_POINTER;
     *out = nullptr;
     return Read([&](const HostState&) {
-      return HandOut(new (std::nothrow) AuthorisedApplications(hostPtr(), profile_),
-                     IID_INetFwAuthorizedApplications, reinterpret_cast<void**>(out));
+      return HandOut(new (std::nothrow) AuthorisedApplications(hostPtr(), profile_), IID_INetFwAuthorizedApplications,
+                     reinterpret_cast<void**>(out));
     });
   }
 

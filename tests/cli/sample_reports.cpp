@@ -42,7 +42,8 @@ StatusReport AdvancedExposed() {
   r.firewallOn = false;
   r.profiles = Profiles(std::nullopt, false, false);
   r.services = {{"MpsSvc", true, 3u, 1u}};
-  for (long port : kPorts) r.ports.push_back({port, false, false, 0, std::nullopt, "profile public off", "profile public off"});
+  for (long port : kPorts)
+    r.ports.push_back({port, false, false, 0, std::nullopt, "profile public off", "profile public off"});
   r.ports[0].udpBlocked = true;  // one UDP rule left by someone else
   r.ports[0].blockRules = 1;
   r.ports[0].udpReason = "blocked by local rule \"Backup block UDP 445\"";
@@ -75,7 +76,8 @@ StatusReport LegacyUnknown() {
   r.firewallOn = false;
   r.services = {{"SharedAccess", false, std::nullopt, std::nullopt}};
   for (long port : kPorts) {
-    r.ports.push_back({port, false, false, std::nullopt, std::nullopt, "firewall service stopped", "firewall service stopped"});
+    r.ports.push_back(
+        {port, false, false, std::nullopt, std::nullopt, "firewall service stopped", "firewall service stopped"});
   }
   r.causes = {"The firewall service is not running"};
   r.hardened = false;
