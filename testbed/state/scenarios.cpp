@@ -41,8 +41,6 @@ HostState UnprotectedHost(std::string scenario) {
     service.initialStartType = kDisabledStart;
     s.services.push_back(service);
   }
-  // As on Windows: the policy answers only while its service runs.
-  s.firewallNeedsService = true;
   return s;
 }
 
