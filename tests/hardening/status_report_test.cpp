@@ -51,6 +51,12 @@ AdvancedFacts Hardened() {
   facts.currentProfiles = qf::firewall::kProfilePublic;
   facts.profileOn = {false, true, true};
   facts.rules = OneRunOfRules();
+  facts.settings.serviceRunning = true;
+  for (auto& profile : facts.settings.local) {
+    profile.blockAllInbound = false;
+    profile.excludesInterfaces = false;
+  }
+  facts.settings.groupPolicyRules.emplace();
   return facts;
 }
 
@@ -243,8 +249,18 @@ LegacyProfileReading OnAndRead(std::vector<qf::firewall::LegacyOpening> openings
   return reading;
 }
 
+// Read whole, with the service running and no Remote Administration or authorised applications.
+qf::firewall::LegacyPolicyInput Input(const LegacyProfileReading& reading) {
+  qf::firewall::LegacyPolicyInput input;
+  input.serviceRunning = true;
+  input.profile = reading;
+  input.remoteAdminEnabled = false;
+  input.applications.emplace();
+  return input;
+}
+
 StatusReport Legacy(const LegacyProfileReading& reading, int hostClass = 3) {
-  return ComposeLegacyStatus("WIN2003", hostClass, reading, {{"SharedAccess", true, 2u, 4u}});
+  return ComposeLegacyStatus("WIN2003", hostClass, Input(reading), {{"SharedAccess", true, 2u, 4u}});
 }
 
 TEST(LegacyStatusTest, AClosedProfileReadsHardened) {
