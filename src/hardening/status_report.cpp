@@ -101,7 +101,7 @@ StatusReport ComposeAdvancedStatus(const std::string& hostLabel, int hostClass, 
   static const long kBits[] = {qf::firewall::kProfileDomain, qf::firewall::kProfilePrivate,
                                qf::firewall::kProfilePublic};
   for (std::size_t i = 0; i < 3; ++i) {
-    report.profiles.push_back({kNames[i], facts.profileOn[i], (inForce & kBits[i]) != 0});
+    report.profiles.push_back({kNames[i], policy.profileOn[i], (inForce & kBits[i]) != 0});
   }
   for (std::size_t i = 0; i < kGuardedPorts.size(); ++i) {
     PortReport port = PortOf(policy, kGuardedPorts[i]);

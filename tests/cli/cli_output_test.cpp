@@ -93,7 +93,10 @@ TEST(CliStatusText, LegacyHostShowsOnOffAndOpenings) {
   EXPECT_TRUE(Has(unknown,
                   "Port 137: TCP allowed, UDP allowed, opening unknown (TCP: firewall service stopped; UDP: firewall "
                   "service stopped)\n"));
-  EXPECT_TRUE(Has(unknown, "Quillfort rules: 0\nThe firewall service is not running\nhardened: no\n"));
+  // Causes come last, just above the verdict they explain.
+  EXPECT_TRUE(Has(unknown,
+                  "Quillfort rules: 0\nRole: unknown\nShares: unknown (error 50)\nThe firewall service is not "
+                  "running\nhardened: no\n"));
 }
 
 TEST(CliStatusText, ServiceWordsAndUnreadableValues) {

@@ -92,7 +92,8 @@ StatusReport DomainControllerExposed() {
   StatusReport r = LegacyHardened();
   r.hostLabel = "WIN2003";
   r.firewallOn = false;
-  for (PortReport& port : r.ports) port = {port.port, false, false, std::nullopt, true};
+  for (PortReport& port : r.ports)
+    port = {port.port, false, false, std::nullopt, true, "profile domain off", "profile domain off"};
   r.hardened = false;
   r.role = {host::ProductType::DomainController, std::vector<std::string>{"NETLOGON", "SYSVOL"}, 0};
   return r;
