@@ -209,10 +209,7 @@ void CPortmoatDlg::ShowReading(const PanelReading& reading) {
 
 void CPortmoatDlg::ShowCompletion(bool complete, const HardeningOutcome& outcome, const PanelReading& reading) {
   if (!complete) {
-    for (const std::string& line : outcome.FailureLines()) std::printf("%s\n", line.c_str());
-    for (const std::string& line : ExposureLines(g_hostClass, reading)) {
-      std::printf("%s\n", line.c_str());
-    }
+    for (const std::string& line : IncompleteRunLines(g_hostClass, outcome, reading)) std::printf("%s\n", line.c_str());
     std::fflush(stdout);
   }
   const CompletionLook look = CompletionLookOf(complete);

@@ -67,6 +67,9 @@ std::string PortLine(const StatusReport& report, const PortReport& port) {
     line += port.openingEnabled ? (*port.openingEnabled ? ", opening enabled" : ", no opening enabled")
                                 : ", opening unknown";
   }
+  if (!port.tcpReason.empty() || !port.udpReason.empty()) {
+    line += " (TCP: " + PrintableLine(port.tcpReason) + "; UDP: " + PrintableLine(port.udpReason) + ")";
+  }
   return line;
 }
 
@@ -95,6 +98,7 @@ void StatusLines(const StatusReport& report, const std::string& indent, std::str
   for (const PortReport& port : report.ports) add(PortLine(report, port));
   add("Quillfort rules: " + std::to_string(report.quillfortRules));
   RoleLines(report.role, add);
+  for (const std::string& cause : report.causes) add(PrintableLine(cause));
 }
 
 // The firewall and service code write whole lines; their line ends are not content.
@@ -191,6 +195,10 @@ void StatusMembers(const StatusReport& report, JsonWriter& json) {
     json.IntOrNull(port.blockRules);
     json.Key("openingEnabled");
     json.BoolOrNull(port.openingEnabled);
+    json.Key("tcpReason");
+    json.String(port.tcpReason);
+    json.Key("udpReason");
+    json.String(port.udpReason);
     json.EndObject();
   }
   json.EndArray();
@@ -213,6 +221,10 @@ void StatusMembers(const StatusReport& report, JsonWriter& json) {
   json.Key("servesGuardedPorts");
   json.Bool(report.role.ServesGuardedPorts());
   json.EndObject();
+  json.Key("causes");
+  json.BeginArray();
+  for (const std::string& cause : report.causes) json.String(cause);
+  json.EndArray();
 }
 
 void StatusObject(const StatusReport& report, JsonWriter& json) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "firewall/effective_policy.h"
 #include "firewall/rule_record.h"
 
 class CAdvancedFirewall {
@@ -56,6 +57,11 @@ class CAdvancedFirewall {
       const std::function<bool(const qf::firewall::RuleRecord&, const qf::firewall::RuleRecord&)>& same);
   std::optional<long> ReadCurrentProfiles();
   std::optional<bool> ReadSwitch(long profile);
+  // The profile's switch, shielded mode and whether it excludes interfaces.
+  qf::firewall::LocalProfileReading ReadLocalProfile(long profile);
+  // One walk of the rules over the ports, reach included; nullopt when the
+  // walk could not start.
+  std::optional<qf::firewall::BlockTally> TallyRules(const std::vector<long>& ports, long currentProfiles);
   bool SetSwitch(long profile, bool on);
   // The failure status of the last call that changes or reads whole rules, or
   // fallback when that call failed without one.

@@ -107,10 +107,24 @@ const char* ProfileLabel(long profile) {
   }
 }
 
+// Whether a list the policy hands out (interfaces of a rule, excluded
+// interfaces of a profile) names anything: empty is VT_EMPTY, or an array
+// without elements; anything else names something.
+bool NamesAny(const VARIANT& list) {
+  if (V_VT(&list) == VT_EMPTY || V_VT(&list) == VT_NULL) return false;
+  if ((V_VT(&list) & VT_ARRAY) == 0 || V_ARRAY(&list) == nullptr) return true;
+  SAFEARRAY* array = V_ARRAY(&list);
+  if (SafeArrayGetDim(array) != 1) return true;
+  LONG lower = 0;
+  LONG upper = -1;
+  if (FAILED(SafeArrayGetLBound(array, 1, &lower)) || FAILED(SafeArrayGetUBound(array, 1, &upper))) return true;
+  return upper >= lower;
+}
+
 // One rule's properties for the walk. Only an S_OK answer is a reading:
 // anything else leaves the property unread, and an unread property never
 // lets the rule count.
-class ComRuleProperties final : public qf::firewall::RuleProperties {
+class ComRuleProperties final : public qf::firewall::RuleProperties, public qf::firewall::RuleReach {
  public:
   explicit ComRuleProperties(INetFwRule* rule) : rule_(rule) {}
 
@@ -146,8 +160,27 @@ class ComRuleProperties final : public qf::firewall::RuleProperties {
     wprintf(L"Local Ports: %ls\n", text);
     return std::wstring(text, SysStringLen(localPorts.get()));
   }
+  std::optional<std::wstring> ApplicationName() override { return Text(&INetFwRule::get_ApplicationName); }
+  std::optional<std::wstring> ServiceName() override { return Text(&INetFwRule::get_ServiceName); }
+  std::optional<std::wstring> RemoteAddresses() override { return Text(&INetFwRule::get_RemoteAddresses); }
+  std::optional<std::wstring> LocalAddresses() override { return Text(&INetFwRule::get_LocalAddresses); }
+  std::optional<std::wstring> RemotePorts() override { return Text(&INetFwRule::get_RemotePorts); }
+  std::optional<std::wstring> InterfaceTypes() override { return Text(&INetFwRule::get_InterfaceTypes); }
+  std::optional<bool> NamesInterfaces() override {
+    ScopedVariant interfaces;
+    if (rule_->get_Interfaces(interfaces.get()) != S_OK) return std::nullopt;
+    return NamesAny(*interfaces.get());
+  }
+  // Conditions beyond these live on later rule interfaces this program does not set or read.
+  std::optional<std::wstring> OtherCondition() override { return std::wstring(); }
+  std::optional<std::wstring> Name() override { return Text(&INetFwRule::get_Name); }
 
  private:
+  std::optional<std::wstring> Text(HRESULT (STDMETHODCALLTYPE INetFwRule::*get)(BSTR*)) {
+    UniqueBstr text;
+    if ((rule_->*get)(text.Receive()) != S_OK) return std::nullopt;
+    return std::wstring(text ? text.get() : L"", SysStringLen(text.get()));
+  }
   INetFwRule* rule_;
 };
 
@@ -274,6 +307,33 @@ std::optional<bool> CAdvancedFirewall::ReadSwitch(long profile) {
     return std::nullopt;
   }
   return enabled != VARIANT_FALSE;
+}
+
+qf::firewall::LocalProfileReading CAdvancedFirewall::ReadLocalProfile(long profile) {
+  qf::firewall::LocalProfileReading reading;
+  if (!m_policy) return reading;
+  const auto type = static_cast<NET_FW_PROFILE_TYPE2>(profile);
+  reading.firewallOn = ReadSwitch(profile);
+  VARIANT_BOOL blockAll = VARIANT_FALSE;
+  if (m_policy->get_BlockAllInboundTraffic(type, &blockAll) == S_OK)
+    reading.blockAllInbound = blockAll != VARIANT_FALSE;
+  ScopedVariant excluded;
+  if (m_policy->get_ExcludedInterfaces(type, excluded.get()) == S_OK) {
+    reading.excludesInterfaces = NamesAny(*excluded.get());
+  }
+  return reading;
+}
+
+std::optional<qf::firewall::BlockTally> CAdvancedFirewall::TallyRules(const std::vector<long>& ports,
+                                                                      long currentProfiles) {
+  qf::firewall::BlockTally tally(ports, currentProfiles);
+  const bool walked = ForEachRule([&](INetFwRule* rule) {
+    ComRuleProperties properties(rule);
+    tally.Examine(properties, properties);
+    return !tally.Complete();
+  });
+  if (!walked) return std::nullopt;
+  return tally;
 }
 
 bool CAdvancedFirewall::IsFirewallEnabled() {
@@ -518,12 +578,8 @@ std::vector<bool> CAdvancedFirewall::ArePortsBlocked(const std::vector<long>& po
   }
   if (!qf::firewall::ProfilesInForceOn(switches)) return blocked;
 
-  qf::firewall::BlockTally tally(ports, *switches.currentProfiles);
-  ForEachRule([&](INetFwRule* rule) {
-    ComRuleProperties properties(rule);
-    tally.Examine(properties);
-    return !tally.Complete();
-  });
-  for (std::size_t i = 0; i < ports.size(); ++i) blocked[i] = tally.PortBlocked(i);
+  const auto tally = TallyRules(ports, *switches.currentProfiles);
+  if (!tally) return blocked;
+  for (std::size_t i = 0; i < ports.size(); ++i) blocked[i] = tally->PortBlocked(i);
   return blocked;
 }

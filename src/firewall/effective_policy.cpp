@@ -179,6 +179,7 @@ bool EffectivePolicy::PortBlocked(long port) const {
 EffectivePolicy ComposeAdvancedPolicy(const AdvancedPolicyInput& input, const std::vector<long>& ports) {
   EffectivePolicy policy;
   const AdvancedMerge merge = MergeProfiles(input);
+  policy.profileOn = merge.on;
   const long inForce = input.currentProfiles.value_or(0);
   const bool inForceKnown = inForce != 0 && (inForce & ~kKnownProfiles) == 0;
 

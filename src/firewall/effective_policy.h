@@ -138,6 +138,9 @@ struct PortVerdict {
 struct EffectivePolicy {
   bool firewallOn = false;            // the panel's firewall line
   std::vector<PortVerdict> verdicts;  // each port, TCP then UDP
+  // Advanced path: each profile's switch as in force, group policy's value
+  // over the local one (domain, private, public).
+  std::array<std::optional<bool>, kProfileCount> profileOn{};
   // Why a run cannot bring the host to the hardened state, as standard output
   // and the console program say it.
   std::vector<std::string> causes;

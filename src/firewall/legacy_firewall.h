@@ -7,8 +7,10 @@
 #include <netfw.h>
 #include <wrl/client.h>
 
+#include <optional>
 #include <vector>
 
+#include "firewall/effective_policy.h"
 #include "firewall/port_exposure.h"
 
 enum FW_ERROR_CODE {
@@ -24,6 +26,10 @@ enum FW_ERROR_CODE {
   FWE_EXCEPTIONS_GET = 18,
   FWE_SERVICES_GET = 19,
 };
+
+// False only when the host has no Windows Firewall at all (Windows 2000, XP
+// before SP2): its manager class is not registered.
+bool WindowsFirewallPresent();
 
 class CLegacyFirewall {
  public:
@@ -43,6 +49,12 @@ class CLegacyFirewall {
   // answer is settled. Returns the first failure; reading tells what was read.
   FW_ERROR_CODE ReadExposure(const std::vector<long>& ports, qf::firewall::LegacyProfileReading& reading);
   bool IsOpen() const;  // holds the current profile
+  // The current profile's Remote Administration exception; nullopt: unread.
+  std::optional<bool> ReadRemoteAdmin();
+  // The current profile's authorised applications; nullopt: unread.
+  std::optional<std::vector<qf::firewall::AuthorisedApplication>> ReadAuthorisedApplications();
+  // Whether the current profile is the domain one; nullopt: unread.
+  std::optional<bool> ReadDomainProfile();
 
  private:
   Microsoft::WRL::ComPtr<INetFwProfile> m_profile;

@@ -3,6 +3,7 @@
 #include <oleauto.h>
 
 #include "firewall/scoped_variant.h"
+#include "firewall/unique_bstr.h"
 
 using Microsoft::WRL::ComPtr;
 using qf::firewall::LegacyOpening;
@@ -26,6 +27,7 @@ std::optional<bool> EnabledOf(INetFwOpenPort* entry) {
 struct OpeningSource {
   bool ofService = false;
   std::optional<bool> serviceEnabled;
+  long serviceType = qf::firewall::kNoServiceException;
 };
 
 void CollectOpenings(INetFwOpenPorts* openPorts, const std::vector<long>& ports, const OpeningSource& source,
@@ -35,7 +37,7 @@ void CollectOpenings(INetFwOpenPorts* openPorts, const std::vector<long>& ports,
       ComPtr<INetFwOpenPort> entry;
       const HRESULT found = openPorts->Item(port, protocol, entry.GetAddressOf());
       if (found == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) continue;
-      LegacyOpening opening{port, static_cast<long>(protocol), std::nullopt};
+      LegacyOpening opening{port, static_cast<long>(protocol), std::nullopt, source.serviceType};
       if (SUCCEEDED(found) && entry) {
         const std::optional<bool> entryEnabled = EnabledOf(entry.Get());
         if (!source.ofService) {
@@ -76,6 +78,9 @@ bool CollectServiceOpenings(INetFwProfile* profile, const std::vector<long>& por
         service;
     if (!isService) return false;  // a service that cannot be read may open anything
     OpeningSource source{true, std::nullopt};
+    NET_FW_SERVICE_TYPE type = NET_FW_SERVICE_NONE;
+    // Unknown, it is no File and Printer Sharing: still an opening.
+    source.serviceType = service->get_Type(&type) == S_OK ? static_cast<long>(type) : 2;
     VARIANT_BOOL enabled = VARIANT_FALSE;
     if (service->get_Enabled(&enabled) == S_OK) source.serviceEnabled = enabled == VARIANT_TRUE;
     ComPtr<INetFwOpenPorts> servicePorts;
@@ -85,6 +90,13 @@ bool CollectServiceOpenings(INetFwProfile* profile, const std::vector<long>& por
 }
 
 }  // namespace
+
+bool WindowsFirewallPresent() {
+  ComPtr<INetFwMgr> manager;
+  const HRESULT created = CoCreateInstance(CLSID_NetFwMgr, nullptr, CLSCTX_INPROC_SERVER, IID_INetFwMgr,
+                                           reinterpret_cast<void**>(manager.GetAddressOf()));
+  return created != REGDB_E_CLASSNOTREG;
+}
 
 CLegacyFirewall::CLegacyFirewall() = default;
 
@@ -204,4 +216,57 @@ FW_ERROR_CODE CLegacyFirewall::ReadExposure(const std::vector<long>& ports, Lega
   }
   openPorts.Reset();
   return result;
+}
+
+std::optional<bool> CLegacyFirewall::ReadRemoteAdmin() {
+  if (!m_profile) return std::nullopt;
+  ComPtr<INetFwRemoteAdminSettings> settings;
+  if (FAILED(m_profile->get_RemoteAdminSettings(settings.GetAddressOf())) || !settings) return std::nullopt;
+  VARIANT_BOOL enabled = VARIANT_FALSE;
+  if (settings->get_Enabled(&enabled) != S_OK) return std::nullopt;
+  return enabled != VARIANT_FALSE;
+}
+
+std::optional<std::vector<qf::firewall::AuthorisedApplication>> CLegacyFirewall::ReadAuthorisedApplications() {
+  if (!m_profile) return std::nullopt;
+  ComPtr<INetFwAuthorizedApplications> applications;
+  if (FAILED(m_profile->get_AuthorizedApplications(applications.GetAddressOf())) || !applications) {
+    return std::nullopt;
+  }
+  ComPtr<IUnknown> enumerator;
+  if (FAILED(applications->get__NewEnum(enumerator.GetAddressOf())) || !enumerator) return std::nullopt;
+  ComPtr<IEnumVARIANT> items;
+  if (FAILED(enumerator.As(&items)) || !items) return std::nullopt;
+  std::vector<qf::firewall::AuthorisedApplication> found;
+  qf::firewall::ScopedVariant item;
+  for (;;) {
+    item.Clear();
+    ULONG fetched = 0;
+    const HRESULT next = items->Next(1, item.get(), &fetched);
+    if (next == S_FALSE && fetched == 0) return found;
+    ComPtr<INetFwAuthorizedApplication> application;
+    const bool isApplication = next == S_OK && fetched == 1 &&
+                               SUCCEEDED(VariantChangeType(item.get(), item.get(), 0, VT_DISPATCH)) &&
+                               V_DISPATCH(item.get()) &&
+                               SUCCEEDED(V_DISPATCH(item.get())
+                                             ->QueryInterface(IID_INetFwAuthorizedApplication,
+                                                              reinterpret_cast<void**>(application.GetAddressOf()))) &&
+                               application;
+    // An application that cannot be read may be any listener.
+    if (!isApplication) return std::nullopt;
+    qf::firewall::UniqueBstr program;
+    if (application->get_ProcessImageFileName(program.Receive()) != S_OK) return std::nullopt;
+    qf::firewall::AuthorisedApplication entry;
+    entry.program.assign(program ? program.get() : L"", SysStringLen(program.get()));
+    VARIANT_BOOL enabled = VARIANT_FALSE;
+    if (application->get_Enabled(&enabled) == S_OK) entry.enabled = enabled != VARIANT_FALSE;
+    found.push_back(std::move(entry));
+  }
+}
+
+std::optional<bool> CLegacyFirewall::ReadDomainProfile() {
+  if (!m_profile) return std::nullopt;
+  NET_FW_PROFILE_TYPE type = NET_FW_PROFILE_STANDARD;
+  if (m_profile->get_Type(&type) != S_OK) return std::nullopt;
+  return type == NET_FW_PROFILE_DOMAIN;
 }

@@ -71,11 +71,7 @@ SlotFinding BlockTally::Finding(std::size_t index, long protocol) const {
   return {};
 }
 
-void BlockTally::Examine(RuleProperties& rule, RuleReach& reach) { ExamineWith(rule, &reach); }
-
-void BlockTally::Examine(RuleProperties& rule) { ExamineWith(rule, nullptr); }
-
-void BlockTally::ExamineWith(RuleProperties& rule, RuleReach* reach) {
+void BlockTally::Examine(RuleProperties& rule, RuleReach& reach) {
   if (!UsableProfiles(currentProfiles_) || Complete()) return;
   if (rule.Enabled() != std::optional<bool>(true)) return;
   if (rule.Direction() != kDirectionInbound) return;
@@ -100,19 +96,16 @@ void BlockTally::ExamineWith(RuleProperties& rule, RuleReach* reach) {
     if (tcpWanted) covered.push_back(&found_[i][kTcpSlot]);
     if (udpWanted) covered.push_back(&found_[i][kUdpSlot]);
   }
-  if (covered.empty() || !reach) {
-    for (SlotFinding* slot : covered) *slot = {true, {}, Narrowing::None};
-    return;
-  }
+  if (covered.empty()) return;
 
-  const Narrowing narrowing = FirstNarrowing(*reach);
+  const Narrowing narrowing = FirstNarrowing(reach);
   bool named = false;
   std::wstring name;
   for (SlotFinding* slot : covered) {
     // A narrowed rule is kept as the reason only where no earlier one is.
     if (narrowing != Narrowing::None && slot->narrowing != Narrowing::None) continue;
     if (!named) {
-      name = reach->Name().value_or(std::wstring());
+      name = reach.Name().value_or(std::wstring());
       named = true;
     }
     *slot = {narrowing == Narrowing::None, name, narrowing};

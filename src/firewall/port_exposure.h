@@ -78,9 +78,6 @@ class BlockTally {
 
   // The whole test, reach included.
   void Examine(RuleProperties& rule, RuleReach& reach);
-  // Without the reach: for readers that cannot see it yet. Such a rule
-  // counts whatever its addresses, program or interfaces.
-  void Examine(RuleProperties& rule);
   // Every port blocked for both protocols: no later rule can change a thing.
   bool Complete() const;
   // Blocked for TCP and for UDP by the rules examined so far.
@@ -93,7 +90,6 @@ class BlockTally {
 
  private:
   bool Needs(std::size_t slot) const;
-  void ExamineWith(RuleProperties& rule, RuleReach* reach);
   std::vector<long> ports_;
   long currentProfiles_;
   std::vector<std::array<SlotFinding, 2>> found_;  // [port][0 TCP, 1 UDP]

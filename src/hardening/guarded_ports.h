@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <string>
 #include <vector>
 
 // In the order the panel and every report list them.
@@ -16,4 +17,10 @@ inline std::vector<long> GuardedPortList() { return std::vector<long>(kGuardedPo
 struct PanelReading {
   bool firewallOn = false;
   std::array<bool, kGuardedPorts.size()> portBlocked{};
+  // Why a run cannot bring the host to the hardened state
+  // ("Group policy keeps the firewall off: public profile").
+  std::vector<std::string> causes;
 };
+
+// The cause read on a host without Windows Firewall.
+inline constexpr char kNoFirewallCause[] = "This host has no firewall Quillfort can use";

@@ -60,3 +60,14 @@ std::vector<std::string> ExposureLines(int hostClass, const PanelReading& readin
 bool IsRunComplete(int hostClass, const HardeningOutcome& outcome, const PanelReading& reading) {
   return outcome.AllStepsSucceeded() && ExposedItems(hostClass, reading).empty();
 }
+
+std::vector<std::string> IncompleteRunLines(int hostClass, const HardeningOutcome& outcome,
+                                            const PanelReading& reading) {
+  for (const std::string& cause : reading.causes) {
+    if (cause == kNoFirewallCause) return {cause};
+  }
+  std::vector<std::string> lines = outcome.FailureLines();
+  for (std::string& line : ExposureLines(hostClass, reading)) lines.push_back(std::move(line));
+  lines.insert(lines.end(), reading.causes.begin(), reading.causes.end());
+  return lines;
+}

@@ -50,3 +50,9 @@ bool IsRunComplete(int hostClass, const HardeningOutcome& outcome, const PanelRe
 std::vector<std::string> ExposedItems(int hostClass, const PanelReading& reading);
 // The same as lines of standard output: "Still exposed: port 445".
 std::vector<std::string> ExposureLines(int hostClass, const PanelReading& reading);
+
+// What standard output says of a run that did not complete: each failed step,
+// what is still exposed and each cause the run cannot mend; on a host with no
+// firewall to use, that one line only.
+std::vector<std::string> IncompleteRunLines(int hostClass, const HardeningOutcome& outcome,
+                                            const PanelReading& reading);

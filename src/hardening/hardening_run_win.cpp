@@ -4,7 +4,9 @@
 
 #include "firewall/port_exposure.h"
 #include "hardening/hardening_preview.h"
+#include "hardening/effective_reader.h"
 #include "hardening/host_access.h"
+#include "hardening/status_report.h"
 #include "hardening/rule_identity.h"
 #include "host/command_runner.h"
 #include "host/service_control.h"
@@ -50,6 +52,12 @@ class Run {
     if (changesStopped_) return false;
     if (!changeAnnounced_) {
       changeAnnounced_ = true;
+      // Nothing is changed on a host with no firewall to use; the run's last
+      // reading says so.
+      if (HardensThroughNetsh(hostClass_) && !WindowsFirewallPresent()) {
+        changesStopped_ = true;
+        return false;
+      }
       front_.StepStarting(kSaveRestorePointStep);
       const std::uint32_t saved = keeper_.BeforeChange(qf::hardening::kServicesPart);
       if (saved != 0) return StopChanges(saved);
@@ -205,23 +213,9 @@ HardeningRunResult RunHardening(int hostClass, CAdvancedFirewall& advanced, CLeg
 }
 
 PanelReading ReadAdvancedPanel(CAdvancedFirewall& advanced) {
-  PanelReading reading;
-  reading.firewallOn = advanced.IsFirewallEnabled();
-  // One walk of the rules answers all six ports.
-  const std::vector<bool> blocked = advanced.ArePortsBlocked(GuardedPortList());
-  for (std::size_t i = 0; i < kGuardedPorts.size() && i < blocked.size(); ++i) {
-    reading.portBlocked[i] = blocked[i];
-  }
-  return reading;
+  return qf::hardening::PanelOf(qf::hardening::ReadAdvancedEffective(advanced));
 }
 
 PanelReading ReadLegacyPanel(CLegacyFirewall& legacy) {
-  qf::firewall::LegacyProfileReading profile;
-  legacy.ReadExposure(GuardedPortList(), profile);
-  PanelReading reading;
-  reading.firewallOn = qf::firewall::LegacyFirewallOn(profile);
-  for (std::size_t i = 0; i < kGuardedPorts.size(); ++i) {
-    reading.portBlocked[i] = qf::firewall::LegacyPortBlocked(profile, kGuardedPorts[i]);
-  }
-  return reading;
+  return qf::hardening::PanelOf(qf::hardening::ReadLegacyEffective(legacy));
 }

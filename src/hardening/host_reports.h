@@ -42,6 +42,9 @@ struct PortReport {
   // Legacy path: an enabled opening of the port (a globally open port or a
   // service exception, TCP or UDP) on the current profile.
   std::optional<bool> openingEnabled;
+  // Why each protocol reads as it does ("blocked by local rule \"...\"").
+  std::string tcpReason;
+  std::string udpReason;
 };
 
 struct StatusReport {
@@ -55,6 +58,9 @@ struct StatusReport {
   int quillfortRules = 0;               // rules carrying Quillfort's grouping
   bool hardened = false;                // the dialog's completion rule
   host::HostRole role;                  // what the host serves on the guarded ports
+  // What keeps the host from the hardened state that a run cannot mend
+  // ("Group policy ignores local rules: public profile").
+  std::vector<std::string> causes;
 };
 
 // A step of a run that failed, with what the firewall and service code

@@ -3,6 +3,7 @@
 
 #include "firewall/advanced_firewall.h"
 #include "firewall/legacy_firewall.h"
+#include "hardening/effective_reader.h"
 #include "hardening/guarded_ports.h"
 #include "hardening/hardening_plan.h"
 #include "hardening/host_access.h"
@@ -31,7 +32,10 @@ StatusReport ReadFirewallStatus(const std::string& hostLabel, int hostClass) {
   if (HardensThroughAdvancedPolicy(hostClass)) {
     AdvancedFacts facts;
     CAdvancedFirewall policy;
-    if (policy.Initialize()) {
+    policy.Initialize();
+    facts.settings = ReadAdvancedSettings(policy);
+    // Nothing of the policy answers while its service is stopped.
+    if (policy.IsOpen() && facts.settings.serviceRunning == true) {
       facts.currentProfiles = policy.ReadCurrentProfiles();
       for (std::size_t i = 0; i < kAdvancedProfiles.size(); ++i)
         facts.profileOn[i] = policy.ReadSwitch(kAdvancedProfiles[i]);
@@ -39,10 +43,9 @@ StatusReport ReadFirewallStatus(const std::string& hostLabel, int hostClass) {
     }
     return ComposeAdvancedStatus(hostLabel, hostClass, facts, std::move(services));
   }
-  qf::firewall::LegacyProfileReading reading;
   CLegacyFirewall legacy;
-  if (legacy.Initialize() == FWE_NONE) legacy.ReadExposure(GuardedPortList(), reading);
-  return ComposeLegacyStatus(hostLabel, hostClass, reading, std::move(services));
+  legacy.Initialize();
+  return ComposeLegacyStatus(hostLabel, hostClass, ReadLegacyInput(legacy), std::move(services));
 }
 
 }  // namespace

@@ -9,7 +9,7 @@ namespace {
 using qf::firewall::RuleRecord;
 
 // A whole record answers every property; an incomplete one none.
-class RecordProperties final : public qf::firewall::RuleProperties {
+class RecordProperties final : public qf::firewall::RuleProperties, public qf::firewall::RuleReach {
  public:
   explicit RecordProperties(const RuleRecord& rule) : rule_(rule) {}
   std::optional<bool> Enabled() override { return Known<bool>(rule_.enabled); }
@@ -18,6 +18,16 @@ class RecordProperties final : public qf::firewall::RuleProperties {
   std::optional<long> Protocol() override { return Known<long>(rule_.protocol); }
   std::optional<long> Profiles() override { return Known<long>(rule_.profiles); }
   std::optional<std::wstring> LocalPorts() override { return Known<std::wstring>(rule_.localPorts); }
+  std::optional<std::wstring> ApplicationName() override { return Known<std::wstring>(rule_.applicationName); }
+  std::optional<std::wstring> ServiceName() override { return Known<std::wstring>(rule_.serviceName); }
+  std::optional<std::wstring> RemoteAddresses() override { return Known<std::wstring>(rule_.remoteAddresses); }
+  std::optional<std::wstring> LocalAddresses() override { return Known<std::wstring>(rule_.localAddresses); }
+  std::optional<std::wstring> RemotePorts() override { return Known<std::wstring>(rule_.remotePorts); }
+  std::optional<std::wstring> InterfaceTypes() override { return Known<std::wstring>(rule_.interfaceTypes); }
+  // A record keeps no named interfaces: the console program reads them with the walk's reader.
+  std::optional<bool> NamesInterfaces() override { return Known<bool>(false); }
+  std::optional<std::wstring> OtherCondition() override { return Known<std::wstring>(std::wstring()); }
+  std::optional<std::wstring> Name() override { return rule_.name; }
 
  private:
   template <typename T>
@@ -28,26 +38,24 @@ class RecordProperties final : public qf::firewall::RuleProperties {
   const RuleRecord& rule_;
 };
 
-qf::firewall::ProfileSwitches SwitchesOf(const AdvancedFacts& facts) {
-  qf::firewall::ProfileSwitches switches;
-  switches.currentProfiles = facts.currentProfiles;
-  switches.domainOn = facts.profileOn[0];
-  switches.privateOn = facts.profileOn[1];
-  switches.publicOn = facts.profileOn[2];
-  return switches;
-}
-
-// Rules only protect while every profile in force is on.
-std::optional<qf::firewall::BlockTally> TallyOf(const AdvancedFacts& facts) {
-  if (!facts.rules || !facts.currentProfiles || !qf::firewall::ProfilesInForceOn(SwitchesOf(facts))) {
-    return std::nullopt;
-  }
-  qf::firewall::BlockTally tally(std::vector<long>(kGuardedPorts.begin(), kGuardedPorts.end()), *facts.currentProfiles);
-  for (const RuleRecord& rule : *facts.rules) {
+qf::firewall::BlockTally TallyOfRecords(const std::vector<RuleRecord>& rules, long currentProfiles) {
+  qf::firewall::BlockTally tally(GuardedPortList(), currentProfiles);
+  for (const RuleRecord& rule : rules) {
+    if (tally.Complete()) break;
     RecordProperties properties(rule);
-    tally.Examine(properties);
+    tally.Examine(properties, properties);
   }
   return tally;
+}
+
+PortReport PortOf(const qf::firewall::EffectivePolicy& policy, long number) {
+  PortReport port;
+  port.port = number;
+  port.tcpBlocked = policy.ProtocolBlocked(number, qf::firewall::kProtocolTcp);
+  port.udpBlocked = policy.ProtocolBlocked(number, qf::firewall::kProtocolUdp);
+  if (const auto* tcp = policy.Find(number, qf::firewall::kProtocolTcp)) port.tcpReason = DescribeReason(*tcp);
+  if (const auto* udp = policy.Find(number, qf::firewall::kProtocolUdp)) port.udpReason = DescribeReason(*udp);
+  return port;
 }
 
 StatusReport Base(const std::string& hostLabel, int hostClass, FirewallPath path, std::vector<ServiceReport> services) {
@@ -63,36 +71,44 @@ StatusReport Base(const std::string& hostLabel, int hostClass, FirewallPath path
 
 bool ReadsHardened(int hostClass, const PanelReading& reading) { return ExposedItems(hostClass, reading).empty(); }
 
-PanelReading AdvancedReadingOf(const AdvancedFacts& facts) {
+PanelReading PanelOf(const qf::firewall::EffectivePolicy& policy) {
   PanelReading reading;
-  reading.firewallOn = qf::firewall::AdvancedFirewallOn(SwitchesOf(facts));
-  if (const auto tally = TallyOf(facts)) {
-    for (std::size_t i = 0; i < kGuardedPorts.size(); ++i) reading.portBlocked[i] = tally->PortBlocked(i);
-  }
+  reading.firewallOn = policy.firewallOn;
+  for (std::size_t i = 0; i < kGuardedPorts.size(); ++i) reading.portBlocked[i] = policy.PortBlocked(kGuardedPorts[i]);
+  reading.causes = policy.causes;
   return reading;
 }
+
+qf::firewall::EffectivePolicy AdvancedPolicyOf(const AdvancedFacts& facts) {
+  qf::firewall::AdvancedPolicyInput input = facts.settings;
+  input.currentProfiles = facts.currentProfiles;
+  for (std::size_t i = 0; i < qf::firewall::kProfileCount; ++i) input.local[i].firewallOn = facts.profileOn[i];
+  input.localRules.reset();
+  if (facts.rules && facts.currentProfiles) input.localRules = TallyOfRecords(*facts.rules, *facts.currentProfiles);
+  return qf::firewall::ComposeAdvancedPolicy(input, GuardedPortList());
+}
+
+PanelReading AdvancedReadingOf(const AdvancedFacts& facts) { return PanelOf(AdvancedPolicyOf(facts)); }
 
 StatusReport ComposeAdvancedStatus(const std::string& hostLabel, int hostClass, const AdvancedFacts& facts,
                                    std::vector<ServiceReport> services) {
   StatusReport report = Base(hostLabel, hostClass, FirewallPath::Advanced, std::move(services));
-  const PanelReading reading = AdvancedReadingOf(facts);
+  const qf::firewall::EffectivePolicy policy = AdvancedPolicyOf(facts);
+  const PanelReading reading = PanelOf(policy);
   report.firewallOn = reading.firewallOn;
   const long inForce = facts.currentProfiles.value_or(0);
   static const char* const kNames[] = {"domain", "private", "public"};
   static const long kBits[] = {qf::firewall::kProfileDomain, qf::firewall::kProfilePrivate,
                                qf::firewall::kProfilePublic};
   for (std::size_t i = 0; i < 3; ++i) {
-    report.profiles.push_back({kNames[i], facts.profileOn[i], (inForce & kBits[i]) != 0});
+    report.profiles.push_back({kNames[i], policy.profileOn[i], (inForce & kBits[i]) != 0});
   }
-  const auto tally = TallyOf(facts);
   for (std::size_t i = 0; i < kGuardedPorts.size(); ++i) {
-    PortReport port;
-    port.port = kGuardedPorts[i];
-    port.tcpBlocked = tally && tally->ProtocolBlocked(i, qf::firewall::kProtocolTcp);
-    port.udpBlocked = tally && tally->ProtocolBlocked(i, qf::firewall::kProtocolUdp);
+    PortReport port = PortOf(policy, kGuardedPorts[i]);
     if (facts.rules) port.blockRules = qf::firewall::CountBlockRulesCovering(*facts.rules, kGuardedPorts[i]);
     report.ports.push_back(port);
   }
+  report.causes = policy.causes;
   if (facts.rules) {
     for (const RuleRecord& rule : *facts.rules) {
       if (qf::firewall::CarriesQuillfortGrouping(rule)) ++report.quillfortRules;
@@ -103,19 +119,16 @@ StatusReport ComposeAdvancedStatus(const std::string& hostLabel, int hostClass, 
 }
 
 StatusReport ComposeLegacyStatus(const std::string& hostLabel, int hostClass,
-                                 const qf::firewall::LegacyProfileReading& reading,
-                                 std::vector<ServiceReport> services) {
+                                 const qf::firewall::LegacyPolicyInput& input, std::vector<ServiceReport> services) {
   StatusReport report = Base(hostLabel, hostClass, FirewallPath::Legacy, std::move(services));
-  PanelReading panel;
-  panel.firewallOn = qf::firewall::LegacyFirewallOn(reading);
+  const qf::firewall::EffectivePolicy policy = qf::firewall::ComposeLegacyPolicy(input, GuardedPortList());
+  const PanelReading panel = PanelOf(policy);
+  const qf::firewall::LegacyProfileReading& reading = input.profile;
   report.firewallOn = panel.firewallOn;
+  report.causes = policy.causes;
   for (std::size_t i = 0; i < kGuardedPorts.size(); ++i) {
     const long number = kGuardedPorts[i];
-    panel.portBlocked[i] = qf::firewall::LegacyPortBlocked(reading, number);
-    PortReport port;
-    port.port = number;
-    port.tcpBlocked = qf::firewall::LegacyProtocolBlocked(reading, number, qf::firewall::kProtocolTcp);
-    port.udpBlocked = qf::firewall::LegacyProtocolBlocked(reading, number, qf::firewall::kProtocolUdp);
+    PortReport port = PortOf(policy, number);
     if (reading.openingsRead) {
       bool open = false;
       for (const qf::firewall::LegacyOpening& opening : reading.openings) {

@@ -193,7 +193,13 @@ std::optional<std::string> FirstHostDifference(const HostState& a, const HostSta
   for (LegacyProfile p : {LegacyProfile::Domain, LegacyProfile::Standard}) {
     auto setting = [p](const HostState& s) { return std::string(s.ExceptionsNotAllowed(p) ? "none" : "allowed"); };
     diff.Check("legacy-exceptions", LegacyLabel(p), setting(a), setting(b));
+    diff.Check("remote-admin", LegacyLabel(p), a.RemoteAdmin(p), b.RemoteAdmin(p));
   }
+  diff.Check("firewall", "blockAllInbound", a.blockAllInbound, b.blockAllInbound);
+  diff.Check("firewall", "excludedInterfaces", a.excludedInterfaces, b.excludedInterfaces);
+  diff.Check("firewall", "noWindowsFirewall", a.noWindowsFirewall, b.noWindowsFirewall);
+  diff.Check("legacy", "authorisedApps", a.authorisedApps.size(), b.authorisedApps.size());
+  diff.Check("policy", "values", a.groupPolicy.size(), b.groupPolicy.size());
   diff.Check("faults", "refusePolicy2", a.refusePolicy2, b.refusePolicy2);
   diff.Check("faults", "refuseLegacyManager", a.refuseLegacyManager, b.refuseLegacyManager);
   diff.Check("faults", "refuseAddNumber", a.refuseAddNumber, b.refuseAddNumber);

@@ -279,6 +279,50 @@ void ReadFirewall(Record& r, HostState& s) {
   s.firewallNeedsService = r.TakeFlag("needs-service", false);
   s.heldByGroupPolicy = r.TakeNumber("group-policy", 0);
   if (s.heldByGroupPolicy < 0 || s.heldByGroupPolicy > 7) r.Fail("bad group-policy");
+  s.blockAllInbound = r.TakeNumber("block-all", 0);
+  s.excludedInterfaces = r.TakeNumber("excluded", 0);
+  if (s.blockAllInbound < 0 || s.blockAllInbound > 7 || s.excludedInterfaces < 0 || s.excludedInterfaces > 7)
+    r.Fail("bad profile bits");
+  s.noWindowsFirewall = r.TakeFlag("absent", false);
+}
+
+std::optional<LegacyProfile> LegacyProfileFromName(const std::string& name) {
+  if (name == "domain") return LegacyProfile::Domain;
+  if (name == "standard") return LegacyProfile::Standard;
+  return std::nullopt;
+}
+
+void ReadRemoteAdmin(Record& r, HostState& s) {
+  for (LegacyProfile p : {LegacyProfile::Domain, LegacyProfile::Standard})
+    s.SetRemoteAdmin(p, r.TakeFlag(LegacyName(p), false));
+}
+
+void ReadAuthorisedApp(Record& r, HostState& s) {
+  AuthorisedApp app;
+  const auto profile = LegacyProfileFromName(r.TakeText("profile", "standard"));
+  if (!profile) return r.Fail("bad authorised-app profile");
+  app.profile = *profile;
+  app.program = r.TakeText("program");
+  if (app.program.empty()) return r.Fail("authorised-app without program");
+  app.name = r.TakeText("name");
+  app.enabled = r.TakeFlag("enabled", true);
+  s.authorisedApps.push_back(std::move(app));
+}
+
+void ReadPolicySetting(Record& r, HostState& s) {
+  PolicySetting setting;
+  setting.key = r.TakeText("key");
+  setting.name = r.TakeText("name");
+  if (setting.key.empty() || setting.name.empty()) return r.Fail("policy without key or name");
+  if (auto number = r.Take("dword")) {
+    unsigned long value = 0;
+    auto [end, ec] = std::from_chars(number->data(), number->data() + number->size(), value);
+    if (ec != std::errc() || end != number->data() + number->size()) return r.Fail("bad policy dword");
+    setting.number = value;
+  } else {
+    setting.text = r.TakeText("text");
+  }
+  s.groupPolicy.push_back(std::move(setting));
 }
 
 void ReadFaults(Record& r, HostState& s) {
@@ -627,6 +671,9 @@ std::string SerializeState(const HostState& s) {
     for (int i = 0; i < kProfileCount; ++i) line.Field(kProfileNames[i], s.firewallOn[i] ? "on" : "off");
     if (s.heldByGroupPolicy) line.Field("group-policy", s.heldByGroupPolicy);
     if (s.firewallNeedsService) line.Flag("needs-service", true);
+    if (s.blockAllInbound) line.Field("block-all", s.blockAllInbound);
+    if (s.excludedInterfaces) line.Field("excluded", s.excludedInterfaces);
+    if (s.noWindowsFirewall) line.Flag("absent", true);
   }
   {
     LineWriter line(out, "faults");
@@ -646,6 +693,23 @@ std::string SerializeState(const HostState& s) {
   LineWriter(out, "legacy-exceptions")
       .Field("domain", s.ExceptionsNotAllowed(LegacyProfile::Domain) ? "none" : "allowed")
       .Field("standard", s.ExceptionsNotAllowed(LegacyProfile::Standard) ? "none" : "allowed");
+  LineWriter(out, "remote-admin")
+      .Flag("domain", s.RemoteAdmin(LegacyProfile::Domain))
+      .Flag("standard", s.RemoteAdmin(LegacyProfile::Standard));
+  for (const auto& a : s.authorisedApps)
+    LineWriter(out, "authorised-app")
+        .Field("profile", LegacyName(a.profile))
+        .Field("program", a.program)
+        .Field("name", a.name)
+        .Flag("enabled", a.enabled);
+  for (const auto& g : s.groupPolicy) {
+    LineWriter line(out, "policy");
+    line.Field("key", g.key).Field("name", g.name);
+    if (g.number)
+      line.Field("dword", static_cast<long>(*g.number));
+    else
+      line.Field("text", g.text);
+  }
   LineWriter(out, "netsh")
       .Field("mode", ModeName(s.netsh.mode))
       .Field("hang-seconds", s.netsh.hangSeconds)
@@ -752,6 +816,12 @@ ParseResult ParseState(std::string_view text) {
       ReadLegacyExceptions(r, state);
     else if (r.kind == "open-port")
       ReadOpenPort(r, state);
+    else if (r.kind == "remote-admin")
+      ReadRemoteAdmin(r, state);
+    else if (r.kind == "authorised-app")
+      ReadAuthorisedApp(r, state);
+    else if (r.kind == "policy")
+      ReadPolicySetting(r, state);
     else if (r.kind == "service-exception")
       ReadServiceException(r, state);
     else if (r.kind == "rule")

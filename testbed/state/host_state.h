@@ -131,6 +131,23 @@ struct Share {
 
 enum class NetshMode { Normal, Fail, Hang };
 
+// An authorised application of a legacy profile.
+struct AuthorisedApp {
+  LegacyProfile profile = LegacyProfile::Standard;
+  std::string program;  // its path, or "System"
+  std::string name;
+  bool enabled = true;
+};
+
+// A group policy value under HKLM\SOFTWARE\Policies\Microsoft\WindowsFirewall,
+// written to the registry when the host is seeded.
+struct PolicySetting {
+  std::string key;  // below the policy key: "PublicProfile", "FirewallRules", ...
+  std::string name;
+  std::optional<unsigned long> number;  // REG_DWORD; else text, REG_SZ
+  std::string text;
+};
+
 // A planned answer of the firewall objects. The nth call (1-based, counted
 // in seen since it was planned; 0: every call) of the named method answers
 // hr: a failure at once, without doing anything; a success code after doing
@@ -191,6 +208,17 @@ struct HostState {
   // the advanced policy, SharedAccess for the legacy manager), as Windows
   // does; off, they answer whatever the services do.
   bool firewallNeedsService = false;
+  // Per advanced profile, as bits: shielded mode (block all inbound) and
+  // profiles that exclude an interface from the firewall.
+  long blockAllInbound = 0;
+  long excludedInterfaces = 0;
+  // No Windows Firewall at all (Windows 2000, XP before SP2): its classes
+  // are not registered.
+  bool noWindowsFirewall = false;
+  // Per legacy profile (domain, standard): the Remote Administration exception.
+  std::array<bool, 2> remoteAdmin{};
+  std::vector<AuthorisedApp> authorisedApps;
+  std::vector<PolicySetting> groupPolicy;
   NetshSetup netsh;
   std::vector<ServiceSetup> services;
   std::vector<OpenPort> openPorts;
@@ -221,6 +249,8 @@ struct HostState {
   bool ServiceRunning(std::string_view name) const;
   // NET_FW_PROFILE_TYPE2 bits of every profile in force.
   long CurrentProfileTypes() const;
+  bool RemoteAdmin(LegacyProfile p) const { return remoteAdmin[static_cast<int>(p)]; }
+  void SetRemoteAdmin(LegacyProfile p, bool on) { remoteAdmin[static_cast<int>(p)] = on; }
   bool ExceptionsNotAllowed(LegacyProfile p) const { return exceptionsNotAllowed[static_cast<int>(p)]; }
   void SetExceptionsNotAllowed(LegacyProfile p, bool on) { exceptionsNotAllowed[static_cast<int>(p)] = on; }
 };

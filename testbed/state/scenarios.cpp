@@ -48,6 +48,28 @@ HostState UnprotectedHost(std::string scenario) {
   return s;
 }
 
+// The firewall service starts with the host and runs.
+void Running(HostState& s, const char* service) {
+  ServiceSetup* setup = s.FindService(service);
+  setup->initialStartType = kAutoStart;
+  setup->recordedState = "running";
+}
+
+// A Windows 7 host whose firewall is on and whose MpsSvc runs.
+void AdvancedOn(HostState& s) {
+  s.SetOn(Profile::Private, true);
+  s.SetOn(Profile::Public, true);
+  Running(s, "MpsSvc");
+}
+
+PolicySetting PolicyNumber(std::string key, std::string name, unsigned long value) {
+  return PolicySetting{std::move(key), std::move(name), value, {}};
+}
+
+PolicySetting PolicyText(std::string key, std::string name, std::string text) {
+  return PolicySetting{std::move(key), std::move(name), std::nullopt, std::move(text)};
+}
+
 Scenario Make(std::string name, std::string summary, std::string version, int hostClass) {
   HostState seed = UnprotectedHost(name);
   return Scenario{std::move(name), std::move(summary), std::move(version), hostClass, std::move(seed)};
@@ -103,7 +125,7 @@ std::vector<Scenario> BuildScenarios() {
              s.SetOn(Profile::Domain, true);
              s.SetOn(Profile::Private, true);
              for (ServiceException& e : s.serviceExceptions) e.SetEnabled(true);
-             s.FindService("SharedAccess")->initialStartType = kAutoStart;
+             Running(s, "SharedAccess");
            }));
   all.push_back(With(Make("win7-domain-off",
                           "Windows 7 on a domain network: group policy holds the domain firewall off; private and "
@@ -112,21 +134,18 @@ std::vector<Scenario> BuildScenarios() {
                      [](HostState& s) {
                        s.currentProfile = Profile::Domain;
                        s.heldByGroupPolicy = ProfileBit(Profile::Domain);
-                       s.SetOn(Profile::Private, true);
-                       s.SetOn(Profile::Public, true);
+                       AdvancedOn(s);
                      }));
   all.push_back(
       With(Make("win7-udp-445", "Windows 7: firewall on, only a UDP block rule for 445", "win7", 5), [](HostState& s) {
-        s.SetOn(Profile::Private, true);
-        s.SetOn(Profile::Public, true);
+        AdvancedOn(s);
         s.rules.push_back(SeededBlockRule("Seeded block UDP 445", "445", 17));
       }));
   all.push_back(With(
       Make("win7-domain-rules", "Windows 7 on a public network: block rules for the domain profile only", "win7", 5),
       [](HostState& s) {
         s.currentProfile = Profile::Public;
-        s.SetOn(Profile::Private, true);
-        s.SetOn(Profile::Public, true);
+        AdvancedOn(s);
         for (long protocol : {6L, 17L})
           s.rules.push_back(
               SeededBlockRule("Seeded domain block " + std::to_string(protocol), "445,135-139", protocol, 1));
@@ -163,8 +182,7 @@ std::vector<Scenario> BuildScenarios() {
       Make("win7-quillfort-narrowed",
            "Windows 7: firewall on; twelve rules exactly as Quillfort's but for remote address 10.1.2.3", "win7", 5),
       [](HostState& s) {
-        s.SetOn(Profile::Private, true);
-        s.SetOn(Profile::Public, true);
+        AdvancedOn(s);
         for (long port : {445, 135, 136, 137, 138, 139}) {
           for (long protocol : {6L, 17L}) {
             FirewallRule rule = SeededBlockRule(
@@ -194,6 +212,72 @@ std::vector<Scenario> BuildScenarios() {
                        s.shares.push_back({"Docs", ShareKind::Disk, false, ""});
                        s.shares.push_back({"HP LaserJet", ShareKind::Print, false, "Office printer"});
                      }));
+  all.push_back(With(Make("win7-gp-off",
+                          "Windows 7 on a domain network: group policy turns the domain firewall off (EnableFirewall "
+                          "0); the local switches are on",
+                          "win7", 5),
+                     [](HostState& s) {
+                       s.currentProfile = Profile::Domain;
+                       AdvancedOn(s);
+                       s.SetOn(Profile::Domain, true);
+                       s.groupPolicy.push_back(PolicyNumber("DomainProfile", "EnableFirewall", 0));
+                     }));
+  all.push_back(With(Make("win7-gp-no-merge",
+                          "Windows 7 on a public network: firewall on, group policy ignores local rules "
+                          "(AllowLocalPolicyMerge 0 for the public profile)",
+                          "win7", 5),
+                     [](HostState& s) {
+                       s.currentProfile = Profile::Public;
+                       AdvancedOn(s);
+                       s.groupPolicy.push_back(PolicyNumber("PublicProfile", "AllowLocalPolicyMerge", 0));
+                     }));
+  all.push_back(With(
+      Make("win7-gp-blocks-445",
+           "Windows 7: firewall on; a group policy rule blocks TCP and UDP 445, nothing blocks the rest", "win7", 5),
+      [](HostState& s) {
+        AdvancedOn(s);
+        for (const char* protocol : {"6", "17"}) {
+          s.groupPolicy.push_back(PolicyText("FirewallRules", std::string("GP-Block-445-") + protocol,
+                                             std::string("v2.10|Action=Block|Active=TRUE|Dir=In|Protocol=") + protocol +
+                                                 "|LPort=445|Name=Block SMB " + (protocol[0] == '6' ? "TCP" : "UDP") +
+                                                 "|"));
+        }
+      }));
+  all.push_back(
+      With(Make("win7-mpssvc-stopped",
+                "Windows 7: the policy has the firewall on, MpsSvc is set to start by hand and stopped", "win7", 5),
+           [](HostState& s) {
+             AdvancedOn(s);
+             ServiceSetup* mpssvc = s.FindService("MpsSvc");
+             mpssvc->initialStartType = 3;
+             mpssvc->recordedState = "stopped";
+           }));
+  all.push_back(With(Make("win7-shielded-excluded",
+                          "Windows 7 on a public network: firewall on, shielded (block all inbound) on every profile, "
+                          "the private profile excludes an interface",
+                          "win7", 5),
+                     [](HostState& s) {
+                       s.currentProfile = Profile::Public;
+                       AdvancedOn(s);
+                       s.blockAllInbound = 7;
+                       s.excludedInterfaces = ProfileBit(Profile::Private);
+                     }));
+  all.push_back(With(Make("winxp-remote-admin",
+                          "Windows XP: firewall on, no port openings, File and Printer Sharing off, Remote "
+                          "Administration on, System authorised (off) and svchost.exe authorised (on)",
+                          "winxp", 2),
+                     [](HostState& s) {
+                       s.openPorts.clear();
+                       s.SetOn(Profile::Domain, true);
+                       s.SetOn(Profile::Private, true);
+                       s.SetRemoteAdmin(LegacyProfile::Standard, true);
+                       s.authorisedApps.push_back(AuthorisedApp{LegacyProfile::Standard, "System", "Kernel", false});
+                       s.authorisedApps.push_back(AuthorisedApp{
+                           LegacyProfile::Standard, "C:\\WINDOWS\\system32\\svchost.exe", "Service host", true});
+                       Running(s, "SharedAccess");
+                     }));
+  all.push_back(With(Make("win2000", "Windows 2000: no Windows Firewall", "win2k", 1),
+                     [](HostState& s) { s.noWindowsFirewall = true; }));
   return all;
 }
 

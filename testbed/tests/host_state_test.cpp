@@ -183,9 +183,9 @@ TEST(ServiceExceptions, EnabledOnlyWhenEveryPortIsAndSwitchedWhole) {
 TEST(HostStateText, EveryValueStaysOnOneLine) {
   std::string text = SerializeState(RichState());
   size_t lines = std::count(text.begin(), text.end(), '\n');
-  // header, host, firewall, faults, legacy exceptions, netsh, 1 service,
-  // 1 port, 1 service exception, 2 rules, 2 log lines
-  EXPECT_EQ(lines, 16u);
+  // header, host, firewall, faults, legacy exceptions, remote admin, netsh,
+  // 1 service, 1 port, 1 service exception, 2 rules, 2 log lines
+  EXPECT_EQ(lines, 17u);
 }
 
 TEST(HostStateText, OmittedRuleFieldsTakeNewRuleDefaults) {
@@ -312,4 +312,31 @@ TEST(ProfileBits, OnlySingleProfileBitsName) {
 }
 
 }  // namespace
+}  // namespace testbed
+
+namespace testbed {
+
+TEST(HostStateText, ProfileSettingsLegacyExceptionsAndGroupPolicyRoundTrip) {
+  HostState s;
+  s.blockAllInbound = 5;
+  s.excludedInterfaces = 2;
+  s.noWindowsFirewall = true;
+  s.SetRemoteAdmin(LegacyProfile::Standard, true);
+  s.authorisedApps.push_back({LegacyProfile::Domain, "C:\\WINDOWS\\system32\\svchost.exe", "host\tname", false});
+  s.groupPolicy.push_back({"PublicProfile", "AllowLocalPolicyMerge", 0ul, ""});
+  s.groupPolicy.push_back({"FirewallRules", "r1", std::nullopt, "v2.10|Action=Block|LPort=445|"});
+  const ParseResult parsed = ParseState(SerializeState(s));
+  ASSERT_TRUE(parsed.state) << parsed.error;
+  EXPECT_EQ(SerializeState(*parsed.state), SerializeState(s));
+  EXPECT_EQ(parsed.state->blockAllInbound, 5);
+  EXPECT_TRUE(parsed.state->RemoteAdmin(LegacyProfile::Standard));
+  EXPECT_FALSE(parsed.state->RemoteAdmin(LegacyProfile::Domain));
+  ASSERT_EQ(parsed.state->groupPolicy.size(), 2u);
+  EXPECT_EQ(parsed.state->groupPolicy[0].number, 0ul);
+  EXPECT_FALSE(parsed.state->groupPolicy[1].number);
+  EXPECT_FALSE(
+      ParseState(std::string(SerializeState(HostState{})) + "policy\tkey=PublicProfile\tname=x\tdword=1x\n").state);
+  EXPECT_FALSE(ParseState(std::string(SerializeState(HostState{})) + "firewall\tblock-all=9\n").state);
+}
+
 }  // namespace testbed

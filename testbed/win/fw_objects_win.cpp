@@ -614,11 +614,40 @@ class Policy2 final : public AdvancedObject<INetFwPolicy2> {
     });
   }
 
-  // Settings the simulated host does not model.
-  STDMETHODIMP get_ExcludedInterfaces(NET_FW_PROFILE_TYPE2, VARIANT*) override { return E_NOTIMPL; }
+  // A profile that excludes interfaces names one; none is VT_EMPTY, as the platform answers.
+  STDMETHODIMP get_ExcludedInterfaces(NET_FW_PROFILE_TYPE2 type, VARIANT* v) override {
+    if (!v) return E_POINTER;
+    VariantInit(v);
+    if (!ProfileFromBit(type)) return E_INVALIDARG;
+    return Read([&](const HostState& s) {
+      if ((s.excludedInterfaces & type) == 0) return S_OK;
+      SAFEARRAY* names = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+      if (!names) return E_OUTOFMEMORY;
+      LONG index = 0;
+      VARIANT name;
+      VariantInit(&name);
+      name.vt = VT_BSTR;
+      name.bstrVal = SysAllocString(L"Local Area Connection");
+      const HRESULT put = name.bstrVal ? SafeArrayPutElement(names, &index, &name) : E_OUTOFMEMORY;
+      VariantClear(&name);
+      if (FAILED(put)) {
+        SafeArrayDestroy(names);
+        return put;
+      }
+      v->vt = VT_ARRAY | VT_VARIANT;
+      v->parray = names;
+      return S_OK;
+    });
+  }
   STDMETHODIMP put_ExcludedInterfaces(NET_FW_PROFILE_TYPE2, VARIANT) override { return E_NOTIMPL; }
-  STDMETHODIMP get_BlockAllInboundTraffic(NET_FW_PROFILE_TYPE2, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP get_BlockAllInboundTraffic(NET_FW_PROFILE_TYPE2 type, VARIANT_BOOL* v) override {
+    if (!v) return E_POINTER;
+    if (!ProfileFromBit(type)) return E_INVALIDARG;
+    return Read([&](const HostState& s) { return HandOutValue(VariantBool((s.blockAllInbound & type) != 0), v); });
+  }
   STDMETHODIMP put_BlockAllInboundTraffic(NET_FW_PROFILE_TYPE2, VARIANT_BOOL) override { return E_NOTIMPL; }
+
+  // Settings the simulated host does not model.
   STDMETHODIMP get_NotificationsDisabled(NET_FW_PROFILE_TYPE2, VARIANT_BOOL*) override { return E_NOTIMPL; }
   STDMETHODIMP put_NotificationsDisabled(NET_FW_PROFILE_TYPE2, VARIANT_BOOL) override { return E_NOTIMPL; }
   STDMETHODIMP get_UnicastResponsesToMulticastBroadcastDisabled(NET_FW_PROFILE_TYPE2, VARIANT_BOOL*) override {
@@ -1042,6 +1071,96 @@ class Services final : public LegacyObject<INetFwServices> {
   LegacyProfile profile_;
 };
 
+class RemoteAdmin final : public LegacyObject<INetFwRemoteAdminSettings> {
+ public:
+  RemoteAdmin(HostPtr host, LegacyProfile profile) : FirewallObject(std::move(host)), profile_(profile) {}
+  STDMETHODIMP get_IpVersion(NET_FW_IP_VERSION* v) override { return HandOutValue(NET_FW_IP_VERSION_ANY, v); }
+  STDMETHODIMP put_IpVersion(NET_FW_IP_VERSION) override { return E_NOTIMPL; }
+  STDMETHODIMP get_Scope(NET_FW_SCOPE* v) override { return HandOutValue(NET_FW_SCOPE_ALL, v); }
+  STDMETHODIMP put_Scope(NET_FW_SCOPE v) override { return v == NET_FW_SCOPE_ALL ? S_OK : E_NOTIMPL; }
+  STDMETHODIMP get_RemoteAddresses(BSTR* v) override { return HandOutText("*", v); }
+  STDMETHODIMP put_RemoteAddresses(BSTR) override { return E_NOTIMPL; }
+  STDMETHODIMP get_Enabled(VARIANT_BOOL* v) override {
+    if (!v) return E_POINTER;
+    return Read([&](const HostState& s) { return HandOutValue(VariantBool(s.RemoteAdmin(profile_)), v); });
+  }
+  STDMETHODIMP put_Enabled(VARIANT_BOOL v) override {
+    return Change([&](HostState& s) {
+      s.SetRemoteAdmin(profile_, v != VARIANT_FALSE);
+      return S_OK;
+    });
+  }
+
+ private:
+  LegacyProfile profile_;
+};
+
+class AuthorisedApplication final : public LegacyObject<INetFwAuthorizedApplication> {
+ public:
+  AuthorisedApplication(HostPtr host, AuthorisedApp app) : FirewallObject(std::move(host)), app_(std::move(app)) {}
+  STDMETHODIMP get_Name(BSTR* v) override { return HandOutText(app_.name, v); }
+  STDMETHODIMP put_Name(BSTR) override { return E_NOTIMPL; }
+  STDMETHODIMP get_ProcessImageFileName(BSTR* v) override { return HandOutText(app_.program, v); }
+  STDMETHODIMP put_ProcessImageFileName(BSTR) override { return E_NOTIMPL; }
+  STDMETHODIMP get_IpVersion(NET_FW_IP_VERSION* v) override { return HandOutValue(NET_FW_IP_VERSION_ANY, v); }
+  STDMETHODIMP put_IpVersion(NET_FW_IP_VERSION) override { return E_NOTIMPL; }
+  STDMETHODIMP get_Scope(NET_FW_SCOPE* v) override { return HandOutValue(NET_FW_SCOPE_ALL, v); }
+  STDMETHODIMP put_Scope(NET_FW_SCOPE) override { return E_NOTIMPL; }
+  STDMETHODIMP get_RemoteAddresses(BSTR* v) override { return HandOutText("*", v); }
+  STDMETHODIMP put_RemoteAddresses(BSTR) override { return E_NOTIMPL; }
+  STDMETHODIMP get_Enabled(VARIANT_BOOL* v) override { return HandOutValue(VariantBool(app_.enabled), v); }
+  STDMETHODIMP put_Enabled(VARIANT_BOOL) override { return E_NOTIMPL; }
+
+ private:
+  AuthorisedApp app_;
+};
+
+// The authorised applications of a profile, as a snapshot: the run never changes them.
+class AuthorisedApplications final : public LegacyObject<INetFwAuthorizedApplications> {
+ public:
+  AuthorisedApplications(HostPtr host, LegacyProfile profile) : FirewallObject(std::move(host)), profile_(profile) {}
+  STDMETHODIMP get_Count(LONG* count) override {
+    if (!count) return E_POINTER;
+    return Read([&](const HostState& s) { return HandOutValue(Apps(s).size(), count); });
+  }
+  STDMETHODIMP Add(INetFwAuthorizedApplication*) override { return E_NOTIMPL; }
+  STDMETHODIMP Remove(BSTR) override { return E_NOTIMPL; }
+  STDMETHODIMP Item(BSTR program, INetFwAuthorizedApplication** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return Read([&](const HostState& s) {
+      for (const AuthorisedApp& app : Apps(s))
+        if (app.program == TextOf(program))
+          return HandOut(new (std::nothrow) AuthorisedApplication(hostPtr(), app), IID_INetFwAuthorizedApplication,
+                         reinterpret_cast<void**>(out));
+      return kNotFound;
+    });
+  }
+  STDMETHODIMP get__NewEnum(IUnknown** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return Read([&](const HostState& s) {
+      HostPtr host = hostPtr();
+      return HandOutEnumerator(
+          host, Apps(s),
+          [host](const AuthorisedApp& app, size_t, VARIANT& item) {
+            return FillObject(item,
+                              [&]() -> IDispatch* { return new (std::nothrow) AuthorisedApplication(host, app); });
+          },
+          out);
+    });
+  }
+
+ private:
+  std::vector<AuthorisedApp> Apps(const HostState& s) const {
+    std::vector<AuthorisedApp> apps;
+    for (const AuthorisedApp& app : s.authorisedApps)
+      if (app.profile == profile_) apps.push_back(app);
+    return apps;
+  }
+  LegacyProfile profile_;
+};
+
 class LegacyProfileObject final : public LegacyObject<INetFwProfile> {
  public:
   LegacyProfileObject(HostPtr host, LegacyProfile profile) : FirewallObject(std::move(host)), profile_(profile) {}
@@ -1102,9 +1221,23 @@ class LegacyProfileObject final : public LegacyObject<INetFwProfile> {
   STDMETHODIMP put_NotificationsDisabled(VARIANT_BOOL) override { return E_NOTIMPL; }
   STDMETHODIMP get_UnicastResponsesToMulticastBroadcastDisabled(VARIANT_BOOL*) override { return E_NOTIMPL; }
   STDMETHODIMP put_UnicastResponsesToMulticastBroadcastDisabled(VARIANT_BOOL) override { return E_NOTIMPL; }
-  STDMETHODIMP get_RemoteAdminSettings(INetFwRemoteAdminSettings**) override { return E_NOTIMPL; }
   STDMETHODIMP get_IcmpSettings(INetFwIcmpSettings**) override { return E_NOTIMPL; }
-  STDMETHODIMP get_AuthorizedApplications(INetFwAuthorizedApplications**) override { return E_NOTIMPL; }
+  STDMETHODIMP get_RemoteAdminSettings(INetFwRemoteAdminSettings** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return Read([&](const HostState&) {
+      return HandOut(new (std::nothrow) RemoteAdmin(hostPtr(), profile_), IID_INetFwRemoteAdminSettings,
+                     reinterpret_cast<void**>(out));
+    });
+  }
+  STDMETHODIMP get_AuthorizedApplications(INetFwAuthorizedApplications** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return Read([&](const HostState&) {
+      return HandOut(new (std::nothrow) AuthorisedApplications(hostPtr(), profile_), IID_INetFwAuthorizedApplications,
+                     reinterpret_cast<void**>(out));
+    });
+  }
 
  private:
   LegacyProfile profile_;
@@ -1165,6 +1298,8 @@ HRESULT Create(const HostPtr& host, Call call, bool HostState::*refuse, REFIID i
     if (refuse) {
       std::shared_ptr<const HostState> state = host->Read();
       if (!state || (*state).*refuse) return E_FAIL;
+      // A host without Windows Firewall has none of its classes.
+      if (state->noWindowsFirewall) return REGDB_E_CLASSNOTREG;
     }
     return HandOut(new (std::nothrow) Object(host), iid, out);
   });

@@ -17,6 +17,9 @@ constexpr wchar_t kQuillfortKey[] = L"SOFTWARE\\Quillfort";
 constexpr wchar_t kNetapi[] = L"netapi32.dll";
 constexpr wchar_t kWineNetapiCopy[] = L"netapi32-wine.dll";
 constexpr wchar_t kProductOptionsKey[] = L"SYSTEM\\CurrentControlSet\\Control\\ProductOptions";
+// Where group policy keeps the firewall's settings; the 64-bit view, which
+// Quillfort reads on a 64-bit host whatever its own bitness.
+constexpr wchar_t kFirewallPolicyKey[] = L"SOFTWARE\\Policies\\Microsoft\\WindowsFirewall";
 
 bool Fail(std::string& error, std::string message) {
   error = std::move(message) + " (error " + std::to_string(GetLastError()) + ")";
@@ -147,6 +150,54 @@ std::string ProductType() {
   return Utf8FromWide(value);
 }
 
+// The scenario's group policy, and nothing of an earlier one.
+bool WriteGroupPolicy(const std::vector<PolicySetting>& settings, std::string& error) {
+  LONG rc = ERROR_SUCCESS;
+  {
+    UniqueRegKey old;
+    rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kFirewallPolicyKey, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, old.out());
+    if (rc == ERROR_SUCCESS) rc = RegDeleteTreeW(old.get(), nullptr);
+  }
+  if (rc == ERROR_SUCCESS) rc = RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kFirewallPolicyKey, KEY_WOW64_64KEY, 0);
+  if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
+    SetLastError(static_cast<DWORD>(rc));
+    return Fail(error, "cannot delete the firewall's group policy");
+  }
+  for (const PolicySetting& setting : settings) {
+    const std::wstring path = std::wstring(kFirewallPolicyKey) + L"\\" + WideFromUtf8(setting.key);
+    UniqueRegKey key;
+    rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr,
+                         key.out(), nullptr);
+    if (rc == ERROR_SUCCESS) {
+      const std::wstring name = WideFromUtf8(setting.name);
+      if (setting.number) {
+        const DWORD value = static_cast<DWORD>(*setting.number);
+        rc = RegSetValueExW(key.get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+      } else {
+        const std::wstring text = WideFromUtf8(setting.text);
+        rc = RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                            static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+      }
+    }
+    if (rc != ERROR_SUCCESS) {
+      SetLastError(static_cast<DWORD>(rc));
+      return Fail(error, "cannot write group policy " + setting.key + "\\" + setting.name);
+    }
+  }
+  return true;
+}
+
+// A service the scenario has running is started and seen running.
+bool StartSeededService(SC_HANDLE manager, const ServiceSetup& setup, std::string& error) {
+  if (setup.recordedState != "running" || setup.behaviour == StartBehaviour::Missing) return true;
+  const std::wstring name = WideFromUtf8(setup.name);
+  UniqueServiceHandle service(OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS));
+  if (!service || (!StartServiceW(service.get(), 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING))
+    return Fail(error, "cannot start service " + setup.name);
+  if (!WaitForState(service.get(), SERVICE_RUNNING, 15000)) return Fail(error, "service " + setup.name + " never ran");
+  return true;
+}
+
 }  // namespace
 
 bool InstallTestbed(const std::wstring& binDirectory, std::string& error) {
@@ -196,6 +247,9 @@ bool SeedScenario(const Scenario& scenario, int extraRules, std::string& error) 
 
   for (const ServiceSetup& service : scenario.seed.services)
     if (!ConfigureService(manager.get(), service, error)) return false;
+  for (const ServiceSetup& service : scenario.seed.services)
+    if (!StartSeededService(manager.get(), service, error)) return false;
+  if (!WriteGroupPolicy(scenario.seed.groupPolicy, error)) return false;
   for (const wchar_t* key : kVersionKeys) {
     if (!WriteRegistryString(HKEY_CURRENT_USER, key, L"Version", WideFromUtf8(scenario.wineVersion)))
       return Fail(error, "cannot set the Windows version of " + Utf8FromWide(key));

@@ -37,28 +37,39 @@ std::string LastLine(const std::string& text) {
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 TEST(CliStatusText, AdvancedHostShowsProfilesServicePortsAndRules) {
-  EXPECT_EQ(StatusText(samples::AdvancedHardened()),
-            "Host: WIN7X64 class 5\n"
-            "Firewall: on (advanced policy)\n"
-            "  domain profile: on\n"
-            "  private profile: on\n"
-            "  public profile: on (in force)\n"
-            "Service MpsSvc: automatic, running\n"
-            "Port 445: TCP blocked, UDP blocked, 2 block rules\n"
-            "Port 135: TCP blocked, UDP blocked, 2 block rules\n"
-            "Port 136: TCP blocked, UDP blocked, 2 block rules\n"
-            "Port 137: TCP blocked, UDP blocked, 2 block rules\n"
-            "Port 138: TCP blocked, UDP blocked, 2 block rules\n"
-            "Port 139: TCP blocked, UDP blocked, 2 block rules\n"
-            "Quillfort rules: 12\n"
-            "Role: workstation\n"
-            "Shares: none\n"
-            "hardened: yes\n");
+  EXPECT_EQ(
+      StatusText(samples::AdvancedHardened()),
+      "Host: WIN7X64 class 5\n"
+      "Firewall: on (advanced policy)\n"
+      "  domain profile: on\n"
+      "  private profile: on\n"
+      "  public profile: on (in force)\n"
+      "Service MpsSvc: automatic, running\n"
+      "Port 445: TCP blocked, UDP blocked, 2 block rules (TCP: blocked by local rule \"@QXRuleOptions.exe, TCP-445\"; "
+      "UDP: blocked by local rule \"@QXRuleOptions.exe, UDP-445\")\n"
+      "Port 135: TCP blocked, UDP blocked, 2 block rules (TCP: blocked by local rule \"@QXRuleOptions.exe, TCP-135\"; "
+      "UDP: blocked by local rule \"@QXRuleOptions.exe, UDP-135\")\n"
+      "Port 136: TCP blocked, UDP blocked, 2 block rules (TCP: blocked by local rule \"@QXRuleOptions.exe, TCP-136\"; "
+      "UDP: blocked by local rule \"@QXRuleOptions.exe, UDP-136\")\n"
+      "Port 137: TCP blocked, UDP blocked, 2 block rules (TCP: blocked by local rule \"@QXRuleOptions.exe, TCP-137\"; "
+      "UDP: blocked by local rule \"@QXRuleOptions.exe, UDP-137\")\n"
+      "Port 138: TCP blocked, UDP blocked, 2 block rules (TCP: blocked by local rule \"@QXRuleOptions.exe, TCP-138\"; "
+      "UDP: blocked by local rule \"@QXRuleOptions.exe, UDP-138\")\n"
+      "Port 139: TCP blocked, UDP blocked, 2 block rules (TCP: blocked by local rule \"@QXRuleOptions.exe, TCP-139\"; "
+      "UDP: blocked by local rule \"@QXRuleOptions.exe, UDP-139\")\n"
+      "Quillfort rules: 12\n"
+      "Role: workstation\n"
+      "Shares: none\n"
+      "hardened: yes\n");
   const std::string exposed = StatusText(samples::AdvancedExposed());
   EXPECT_TRUE(Has(exposed, "Firewall: off (advanced policy)\n  domain profile: unknown\n  private profile: off\n"));
   EXPECT_TRUE(Has(exposed, "Service MpsSvc: manual, stopped\n"));
-  EXPECT_TRUE(Has(exposed, "Port 445: TCP allowed, UDP blocked, 1 block rule\n"));
-  EXPECT_TRUE(Has(exposed, "Port 139: TCP allowed, UDP allowed, 0 block rules\n"));
+  EXPECT_TRUE(Has(exposed,
+                  "Port 445: TCP allowed, UDP blocked, 1 block rule (TCP: profile public off; UDP: blocked by local "
+                  "rule \"Backup block UDP 445\")\n"));
+  EXPECT_TRUE(Has(exposed,
+                  "Port 139: TCP allowed, UDP allowed, 0 block rules (TCP: profile public off; UDP: profile "
+                  "public off)\n"));
   EXPECT_EQ(LastLine(exposed), "hardened: no");
 }
 
@@ -66,8 +77,12 @@ TEST(CliStatusText, LegacyHostShowsOnOffAndOpenings) {
   const std::string text = StatusText(samples::LegacyHardened());
   EXPECT_TRUE(
       Has(text, "Host: WIN2003 class 3\nFirewall: on (legacy profile)\nService SharedAccess: automatic, running\n"));
-  EXPECT_TRUE(Has(text, "Port 445: TCP blocked, UDP blocked, no opening enabled\n"));
-  EXPECT_TRUE(Has(text, "Port 136: TCP allowed, UDP allowed, opening enabled\n"));
+  EXPECT_TRUE(Has(text,
+                  "Port 445: TCP blocked, UDP blocked, no opening enabled (TCP: blocked: no exception opens it; UDP: "
+                  "blocked: no exception opens it)\n"));
+  EXPECT_TRUE(Has(text,
+                  "Port 136: TCP allowed, UDP allowed, opening enabled (TCP: port opening \"136:TCP\"; UDP: port "
+                  "opening \"136:UDP\")\n"));
   EXPECT_FALSE(Has(text, "profile:")) << "no per-profile lines on the legacy path";
   EXPECT_FALSE(Has(text, "block rule"));
   EXPECT_EQ(LastLine(text), "hardened: yes");
@@ -75,7 +90,13 @@ TEST(CliStatusText, LegacyHostShowsOnOffAndOpenings) {
   const std::string unknown = StatusText(samples::LegacyUnknown());
   EXPECT_TRUE(Has(unknown, "Host: unknown host class 0\nFirewall: off (legacy profile)\n"));
   EXPECT_TRUE(Has(unknown, "Service SharedAccess: not installed\n"));
-  EXPECT_TRUE(Has(unknown, "Port 137: TCP allowed, UDP allowed, opening unknown\n"));
+  EXPECT_TRUE(Has(unknown,
+                  "Port 137: TCP allowed, UDP allowed, opening unknown (TCP: firewall service stopped; UDP: firewall "
+                  "service stopped)\n"));
+  // Causes come last, just above the verdict they explain.
+  EXPECT_TRUE(Has(unknown,
+                  "Quillfort rules: 0\nRole: unknown\nShares: unknown (error 50)\nThe firewall service is not "
+                  "running\nhardened: no\n"));
 }
 
 TEST(CliStatusText, ServiceWordsAndUnreadableValues) {
@@ -92,7 +113,9 @@ TEST(CliStatusText, ServiceWordsAndUnreadableValues) {
   report.ports[1].blockRules.reset();
   const std::string text = StatusText(report);
   EXPECT_TRUE(Has(text, "Service MpsSvc: start type unknown, start pending\n"));
-  EXPECT_TRUE(Has(text, "Port 135: TCP allowed, UDP allowed, block rules unknown\n"));
+  EXPECT_TRUE(Has(text,
+                  "Port 135: TCP allowed, UDP allowed, block rules unknown (TCP: profile public off; UDP: profile "
+                  "public off)\n"));
 }
 
 TEST(CliHardenText, SummaryLineForEveryOutcome) {
@@ -255,9 +278,10 @@ TEST(CliJson, StatusFieldsAndNulls) {
                   "\"stateCode\": 1\n"));
   EXPECT_TRUE(Has(json,
                   "\"port\": 445,\n      \"tcpBlocked\": false,\n      \"udpBlocked\": true,\n      \"blockRules\": "
-                  "1,\n      \"openingEnabled\": null\n"));
+                  "1,\n      \"openingEnabled\": null,\n      \"tcpReason\": \"profile public off\",\n      "
+                  "\"udpReason\": \"blocked by local rule \\\"Backup block UDP 445\\\"\"\n"));
   EXPECT_TRUE(Has(json, "\"quillfortRules\": 0,\n  \"role\": {\n    \"productType\": \"workstation\","));
-  EXPECT_TRUE(Has(json, "\"servesGuardedPorts\": false\n  }\n}\n")) << "the role ends the object";
+  EXPECT_TRUE(Has(json, "\"servesGuardedPorts\": false\n  },\n  \"causes\": []\n}\n"));
 
   const std::string unknown = StatusJson(samples::LegacyUnknown());
   EXPECT_TRUE(Has(unknown, "\"label\": null,"));
@@ -265,11 +289,12 @@ TEST(CliJson, StatusFieldsAndNulls) {
   EXPECT_TRUE(Has(unknown,
                   "\"present\": false,\n      \"startType\": null,\n      \"startTypeCode\": null,\n      \"state\": "
                   "null,\n      \"stateCode\": null\n"));
-  EXPECT_TRUE(Has(unknown, "\"blockRules\": null,\n      \"openingEnabled\": null\n"));
+  EXPECT_TRUE(Has(unknown, "\"blockRules\": null,\n      \"openingEnabled\": null,\n"));
   EXPECT_TRUE(Has(unknown,
                   "\"productType\": \"unknown\",\n    \"domainController\": false,\n    \"shares\": null,\n"
                   "    \"sharesError\": 50,\n    \"servesGuardedPorts\": false\n"))
       << unknown;
+  EXPECT_TRUE(Has(unknown, "\"causes\": [\n    \"The firewall service is not running\"\n  ]\n"));
 }
 
 TEST(CliJson, HardenAndRestoreCarryChangedFailuresAndTheStateAfter) {

@@ -26,7 +26,11 @@ StatusReport AdvancedHardened() {
   r.firewallOn = true;
   r.profiles = Profiles(true, true, true);
   r.services = {{"MpsSvc", true, 2u, 4u}};
-  for (long port : kPorts) r.ports.push_back({port, true, true, 2, std::nullopt});
+  for (long port : kPorts) {
+    const std::string rule = "\"@QXRuleOptions.exe, TCP-" + std::to_string(port) + "\"";
+    r.ports.push_back({port, true, true, 2, std::nullopt, "blocked by local rule " + rule,
+                       "blocked by local rule \"@QXRuleOptions.exe, UDP-" + std::to_string(port) + "\""});
+  }
   r.quillfortRules = 12;
   r.hardened = true;
   r.role = {host::ProductType::Workstation, std::vector<std::string>{}, 0};
@@ -41,9 +45,11 @@ StatusReport AdvancedExposed() {
   r.firewallOn = false;
   r.profiles = Profiles(std::nullopt, false, false);
   r.services = {{"MpsSvc", true, 3u, 1u}};
-  for (long port : kPorts) r.ports.push_back({port, false, false, 0, std::nullopt});
+  for (long port : kPorts)
+    r.ports.push_back({port, false, false, 0, std::nullopt, "profile public off", "profile public off"});
   r.ports[0].udpBlocked = true;  // one UDP rule left by someone else
   r.ports[0].blockRules = 1;
+  r.ports[0].udpReason = "blocked by local rule \"Backup block UDP 445\"";
   r.quillfortRules = 0;
   r.hardened = false;
   r.role = {host::ProductType::Workstation, std::vector<std::string>{}, 0};
@@ -57,8 +63,12 @@ StatusReport LegacyHardened() {
   r.path = FirewallPath::Legacy;
   r.firewallOn = true;
   r.services = {{"SharedAccess", true, 2u, 4u}};
-  for (long port : kPorts) r.ports.push_back({port, true, true, std::nullopt, false});
-  r.ports[2] = {136, false, false, std::nullopt, true};  // netsh has no line for 136
+  for (long port : kPorts) {
+    r.ports.push_back(
+        {port, true, true, std::nullopt, false, "blocked: no exception opens it", "blocked: no exception opens it"});
+  }
+  // netsh has no line for 136
+  r.ports[2] = {136, false, false, std::nullopt, true, "port opening \"136:TCP\"", "port opening \"136:UDP\""};
   r.hardened = true;
   r.role = {host::ProductType::Server, std::vector<std::string>{}, 0};
   return r;
@@ -70,7 +80,11 @@ StatusReport LegacyUnknown() {
   r.path = FirewallPath::Legacy;
   r.firewallOn = false;
   r.services = {{"SharedAccess", false, std::nullopt, std::nullopt}};
-  for (long port : kPorts) r.ports.push_back({port, false, false, std::nullopt, std::nullopt});
+  for (long port : kPorts) {
+    r.ports.push_back(
+        {port, false, false, std::nullopt, std::nullopt, "firewall service stopped", "firewall service stopped"});
+  }
+  r.causes = {"The firewall service is not running"};
   r.hardened = false;
   r.role = {host::ProductType::Unknown, std::nullopt, 50};  // NetShareEnum: ERROR_NOT_SUPPORTED
   return r;
@@ -80,7 +94,8 @@ StatusReport DomainControllerExposed() {
   StatusReport r = LegacyHardened();
   r.hostLabel = "WIN2003";
   r.firewallOn = false;
-  for (PortReport& port : r.ports) port = {port.port, false, false, std::nullopt, true};
+  for (PortReport& port : r.ports)
+    port = {port.port, false, false, std::nullopt, true, "profile domain off", "profile domain off"};
   r.hardened = false;
   r.role = {host::ProductType::DomainController, std::vector<std::string>{"NETLOGON", "SYSVOL"}, 0};
   return r;

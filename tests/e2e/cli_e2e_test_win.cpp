@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -25,6 +26,12 @@ struct Result {
   std::string out;
   std::string err;
   bool Says(const std::string& text) const { return out.find(text) != std::string::npos; }
+  // Whole lines as the program wrote them, the console's line ends aside.
+  bool SaysLines(const std::string& text) const {
+    std::string lines = out;
+    lines.erase(std::remove(lines.begin(), lines.end(), '\r'), lines.end());
+    return lines.find(text) != std::string::npos;
+  }
   std::string LastLine() const {
     std::string text = out;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
@@ -540,6 +547,90 @@ TEST_F(CommandLine, AnUnusableTemporaryFolderChangesNoReadingCommand) {
   EXPECT_EQ(check.out, usualCheck.out);
   EXPECT_EQ(status.exitCode, usualStatus.exitCode) << status.out << status.err;
   EXPECT_EQ(status.out, usualStatus.out);
+}
+
+// Hosts whose switches alone would mislead: status names why each port reads
+// as it does and what keeps the host from hardened, and check agrees.
+struct ReadingCase {
+  const char* scenario;
+  DWORD exitCode;  // status and check alike
+  std::vector<std::string> lines;
+};
+
+TEST_F(CommandLine, StatusReadsWhatIsInForceAndSaysWhy) {
+  const std::vector<ReadingCase> cases = {
+      {"win7-gp-off",
+       1,
+       {"(TCP: group policy keeps profile domain off; UDP: group policy keeps profile domain off)",
+        "\nGroup policy keeps the firewall off: domain profile\nhardened: no"}},
+      {"win7-gp-no-merge",
+       1,
+       {"Port 139: TCP allowed, UDP allowed, 0 block rules (TCP: no rule blocks it; UDP: no rule blocks it)",
+        "\nGroup policy ignores local rules: public profile\nhardened: no"}},
+      {"win7-gp-blocks-445",
+       1,
+       {"Port 445: TCP blocked, UDP blocked",
+        "(TCP: blocked by group policy rule \"Block SMB TCP\"; UDP: blocked by group policy rule \"Block SMB UDP\")",
+        "Port 135: TCP allowed, UDP allowed, 0 block rules (TCP: no rule blocks it;"}},
+      {"win7-shielded-excluded",
+       0,
+       {"Port 135: TCP blocked, UDP blocked, 0 block rules (TCP: blocked: the firewall blocks all inbound connections;",
+        "\nhardened: yes"}},
+      {"winxp-remote-admin",
+       1,
+       {"Port 445: TCP allowed, UDP blocked",
+        "(TCP: exception \"Remote Administration\" open; UDP: blocked: no exception opens it)",
+        "(TCP: exception \"Remote Administration\" open; UDP: authorised application "
+        "\"C:\\WINDOWS\\system32\\svchost.exe\" open)",
+        "Port 137: TCP blocked, UDP blocked", "\nhardened: no"}},
+      {"win2000",
+       1,
+       {"Port 445: TCP allowed, UDP allowed", "(TCP: no Windows Firewall; UDP: no Windows Firewall)",
+        "\nThis host has no firewall Quillfort can use\nhardened: no"}},
+  };
+  for (const ReadingCase& c : cases) {
+    SCOPED_TRACE(c.scenario);
+    Seed(c.scenario);
+    const Result status = Run(L"status");
+    EXPECT_EQ(status.exitCode, c.exitCode) << status.out << status.err;
+    for (const std::string& line : c.lines)
+      EXPECT_TRUE(status.SaysLines(line)) << "missing " << line << " in\n" << status.out;
+    const Result json = Run(L"status --json", std::string(c.scenario) + "-status");
+    EXPECT_EQ(json.exitCode, c.exitCode) << json.out;
+    EXPECT_TRUE(json.Says("\"tcpReason\": \"")) << json.out;
+    EXPECT_EQ(Run(L"check").exitCode, c.exitCode);
+  }
+}
+
+// A run adds its rules, but what group policy keeps stays: the run ends
+// exposed and says why; restore gives the seeded host back. Where group policy
+// blocks a port itself, the run hardens the rest.
+TEST_F(CommandLine, HardenCannotMendWhatGroupPolicyKeeps) {
+  struct Case {
+    const char* scenario;
+    DWORD exitCode;
+    std::string line;
+  };
+  const std::vector<Case> cases = {
+      {"win7-gp-no-merge", 2,
+       "Port 445: TCP allowed, UDP allowed, 2 block rules (TCP: group policy ignores local rules: profile public; "
+       "UDP: group policy ignores local rules: profile public)\n"},
+      {"win7-gp-off", 2, "Group policy keeps the firewall off: domain profile\n"},
+      {"win7-gp-blocks-445", 0, "(TCP: blocked by group policy rule \"Block SMB TCP\";"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scenario);
+    Seed(c.scenario);
+    const HostState seeded = Dumped();
+    const Result harden = Run(L"harden");
+    EXPECT_EQ(harden.exitCode, c.exitCode) << harden.out;
+    EXPECT_TRUE(harden.Says("Rules added: 12, already present: 0")) << harden.out;
+    const Result status = Run(L"status");
+    EXPECT_EQ(status.exitCode, c.exitCode == 0 ? 0u : 1u) << status.out;
+    EXPECT_TRUE(status.SaysLines(c.line)) << "missing " << c.line << " in\n" << status.out;
+    EXPECT_EQ(Run(L"restore").exitCode, 0u);
+    ExpectSameHost(seeded);
+  }
 }
 
 TEST_F(CommandLine, ExitCodeReachesTheCallerThroughCmd) {

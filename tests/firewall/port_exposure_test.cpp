@@ -67,9 +67,19 @@ struct FakeRule {
 };
 
 // Serves one rule's properties and counts every read.
-class CountingProperties : public RuleProperties {
+// A rule that reaches every peer; only its counted properties decide.
+class CountingProperties : public RuleProperties, public RuleReach {
  public:
   explicit CountingProperties(const FakeRule& rule) : rule_(rule) {}
+  std::optional<std::wstring> ApplicationName() override { return std::wstring(); }
+  std::optional<std::wstring> ServiceName() override { return std::wstring(); }
+  std::optional<std::wstring> RemoteAddresses() override { return std::wstring(L"*"); }
+  std::optional<std::wstring> LocalAddresses() override { return std::wstring(L"*"); }
+  std::optional<std::wstring> RemotePorts() override { return std::wstring(L"*"); }
+  std::optional<std::wstring> InterfaceTypes() override { return std::wstring(L"All"); }
+  std::optional<bool> NamesInterfaces() override { return false; }
+  std::optional<std::wstring> OtherCondition() override { return std::wstring(); }
+  std::optional<std::wstring> Name() override { return std::wstring(); }
   std::optional<bool> Enabled() override { return Count(0), rule_.enabled; }
   std::optional<long> Direction() override { return Count(1), rule_.direction; }
   std::optional<long> Action() override { return Count(2), rule_.action; }
@@ -127,7 +137,7 @@ Walked Walk(const std::vector<FakeRule>& rules, const std::vector<long>& ports, 
   for (const FakeRule& rule : rules) {
     if (tally.Complete()) break;
     CountingProperties properties(rule);
-    tally.Examine(properties);
+    tally.Examine(properties, properties);
     EXPECT_LE(properties.maxPerProperty, 1) << "a property was read twice";
     walked.reads.push_back(properties.reads);
   }
@@ -171,7 +181,7 @@ TEST(BlockTallyTest, EachProtocolIsToldApartAndOnlyTcpAndUdpAreAsked) {
   BlockTally tally({445}, kProfilePublic);
   FakeRule any = Rule(kProtocolAny, L"445");
   CountingProperties properties(any);
-  tally.Examine(properties);
+  tally.Examine(properties, properties);
   EXPECT_TRUE(tally.ProtocolBlocked(0, kProtocolTcp));
   EXPECT_TRUE(tally.ProtocolBlocked(0, kProtocolUdp));
   // No other protocol is tallied, and a slot past the ports is never blocked.

@@ -173,15 +173,15 @@ TEST(RuleReachTest, ReachIsReadOnlyForARuleThatWouldOtherwiseCountAndStopsAtTheF
   EXPECT_EQ(TallyOne({ReachRule{}, ReachRule{}}).reachReads, 8);
 }
 
-TEST(RuleReachTest, WithoutReachTheOldTestStillCountsAndNamesNothing) {
+TEST(RuleReachTest, ANarrowedRuleBlocksNothingAndOnlyTheTalliedSlotsHoldFindings) {
   ReachRule narrow;
   narrow.remoteAddresses = L"10.1.2.3";
   BlockTally tally({445}, kProfilePublic);
   FakeRule fake(narrow);
-  tally.Examine(fake);
-  EXPECT_TRUE(tally.PortBlocked(0));
-  EXPECT_EQ(fake.reachReads + fake.nameReads, 0);
-  EXPECT_TRUE(tally.Finding(0, kProtocolTcp).rule.empty());
+  tally.Examine(fake, fake);
+  EXPECT_FALSE(tally.PortBlocked(0));
+  EXPECT_GT(fake.reachReads, 0);
+  EXPECT_EQ(tally.Finding(0, kProtocolTcp).narrowing, Narrowing::RemoteAddresses);
   EXPECT_FALSE(tally.Finding(0, 47).blocked);
   EXPECT_FALSE(tally.Finding(3, kProtocolTcp).blocked);
 }

@@ -19,7 +19,8 @@ StatusReport After(bool hardened) {
   StatusReport status;
   status.firewallOn = hardened;
   status.hardened = hardened;
-  for (long port : kGuardedPorts) status.ports.push_back({port, hardened, hardened, std::nullopt, std::nullopt});
+  for (long port : kGuardedPorts)
+    status.ports.push_back({port, hardened, hardened, std::nullopt, std::nullopt, {}, {}});
   return status;
 }
 
@@ -158,7 +159,7 @@ TEST(RunEvents, RestoreOutcomes) {
 TEST(RunEvents, VerdictsNameEachPortAndTheFirewall) {
   StatusReport status = After(false);
   status.ports[0].udpBlocked = true;
-  status.ports[1] = {135, true, true, std::nullopt, std::nullopt};
+  status.ports[1] = {135, true, true, std::nullopt, std::nullopt, {}, {}};
   const std::vector<std::string> lines = VerdictLines(status);
   ASSERT_EQ(lines.size(), 7u);
   EXPECT_EQ(lines[0], "Firewall: off");

@@ -51,6 +51,12 @@ AdvancedFacts Hardened() {
   facts.currentProfiles = qf::firewall::kProfilePublic;
   facts.profileOn = {false, true, true};
   facts.rules = OneRunOfRules();
+  facts.settings.serviceRunning = true;
+  for (auto& profile : facts.settings.local) {
+    profile.blockAllInbound = false;
+    profile.excludesInterfaces = false;
+  }
+  facts.settings.groupPolicyRules.emplace();
   return facts;
 }
 
@@ -148,6 +154,21 @@ TEST(AdvancedStatusTest, RulesDoNotProtectWhileAProfileInForceIsOff) {
   EXPECT_FALSE(report.hardened);
   ExpectAgreesWithPanel(report, facts, 5);
 
+  // Group policy's switch is the one in force: the profile line shows it.
+  facts.profileOn = {true, true, true};
+  facts.settings.groupPolicy[0].enableFirewall = qf::firewall::PolicyValue::Set(0);
+  facts.settings.groupPolicy[2].enableFirewall = qf::firewall::PolicyValue::Set(1);
+  const StatusReport byPolicy = Advanced(facts);
+  EXPECT_EQ(byPolicy.profiles[0].on, false);
+  EXPECT_EQ(byPolicy.profiles[1].on, true);
+  EXPECT_EQ(byPolicy.profiles[2].on, true);
+  EXPECT_FALSE(byPolicy.firewallOn);
+  EXPECT_EQ(Tcp(byPolicy), kNone);
+  ExpectAgreesWithPanel(byPolicy, facts, 5);
+  facts.settings.groupPolicy[0].enableFirewall = {};
+  facts.settings.groupPolicy[2].enableFirewall = {};
+  facts.profileOn = {false, true, true};
+
   // Ports blocked, but the firewall line needs private and public on too.
   facts.currentProfiles = qf::firewall::kProfilePublic;
   facts.profileOn = {true, false, true};
@@ -243,8 +264,18 @@ LegacyProfileReading OnAndRead(std::vector<qf::firewall::LegacyOpening> openings
   return reading;
 }
 
+// Read whole, with the service running and no Remote Administration or authorised applications.
+qf::firewall::LegacyPolicyInput Input(const LegacyProfileReading& reading) {
+  qf::firewall::LegacyPolicyInput input;
+  input.serviceRunning = true;
+  input.profile = reading;
+  input.remoteAdminEnabled = false;
+  input.applications.emplace();
+  return input;
+}
+
 StatusReport Legacy(const LegacyProfileReading& reading, int hostClass = 3) {
-  return ComposeLegacyStatus("WIN2003", hostClass, reading, {{"SharedAccess", true, 2u, 4u}});
+  return ComposeLegacyStatus("WIN2003", hostClass, Input(reading), {{"SharedAccess", true, 2u, 4u}});
 }
 
 TEST(LegacyStatusTest, AClosedProfileReadsHardened) {
