@@ -583,6 +583,10 @@ TEST_F(CommandLine, StatusReadsWhatIsInForceAndSaysWhy) {
         "(TCP: exception \"Remote Administration\" open; UDP: authorised application "
         "\"C:\\WINDOWS\\system32\\svchost.exe\" open)",
         "Port 137: TCP blocked, UDP blocked", "\nhardened: no"}},
+      {"win7-mpssvc-stopped",
+       1,
+       {"(TCP: firewall service stopped; UDP: firewall service stopped)",
+        "\nThe firewall service is not running\nhardened: no"}},
       {"win2000",
        1,
        {"Port 445: TCP allowed, UDP allowed", "(TCP: no Windows Firewall; UDP: no Windows Firewall)",
