@@ -7,6 +7,7 @@
 
 #include "firewall/group_policy_rule.h"
 #include "firewall/local_ports_match.h"
+#include "firewall/rule_record.h"
 
 namespace qf::firewall {
 
@@ -40,40 +41,7 @@ std::optional<bool> Merged(const PolicyValue& policy, std::optional<bool> local)
 bool SetOff(const PolicyValue& policy) { return policy.state == PolicyValue::State::Set && policy.value == 0; }
 bool SetOn(const PolicyValue& policy) { return policy.state == PolicyValue::State::Set && policy.value != 0; }
 
-void AppendUtf8(std::string& out, std::wstring_view text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    unsigned long c = static_cast<unsigned long>(text[i]) & 0x1FFFFFul;
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
-      const unsigned long low = static_cast<unsigned long>(text[i + 1]);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-        ++i;
-      }
-    }
-    if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = 0xFFFD;
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-}
-
-std::string Quoted(std::wstring_view text) {
-  std::string out = "\"";
-  AppendUtf8(out, text);
-  return out + "\"";
-}
+std::string Quoted(std::wstring_view text) { return "\"" + Utf8Text(std::wstring(text)) + "\""; }
 
 PortVerdict Verdict(long port, long protocol, bool blocked, Reason reason) {
   PortVerdict verdict;
