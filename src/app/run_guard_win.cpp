@@ -1,5 +1,7 @@
 #include "app/run_guard.h"
 
+#include "host/wide_text_win.h"
+
 #include <cstdio>
 #include <string>
 
@@ -13,15 +15,6 @@ using namespace qf::hardening;
 
 constexpr char kDialogRun[] = "Quillfort.exe";
 
-std::wstring Wide(const std::string& utf8) {
-  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-  if (size <= 1) return std::wstring();
-  std::wstring out(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &out[0], size);
-  out.resize(static_cast<std::size_t>(size) - 1);
-  return out;
-}
-
 RunOrigin DialogOrigin() { return RunOrigin{kDialogRun, HostNameForEvent(g_hostLabel, g_hostClass)}; }
 
 void Log(const host::EventEntry& entry, bool changed) {
@@ -34,8 +27,8 @@ void Log(const host::EventEntry& entry, bool changed) {
 bool ConfirmRunOnServingHost(HWND owner, const host::HostRole& role) {
   wchar_t title[128] = {};
   GetWindowTextW(owner, title, 128);
-  const int answer =
-      MessageBoxW(owner, Wide(host::GuardQuestionUtf8(role)).c_str(), title, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
+  const int answer = MessageBoxW(owner, host::WideFromUtf8(host::GuardQuestionUtf8(role)).c_str(), title,
+                                 MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
   return answer == IDYES;
 }
 

@@ -3,6 +3,8 @@
 // standard output; here that is captured in memory (and copied to --log),
 // and the command's own output goes to the real standard output.
 #include <windows.h>
+
+#include "host/wide_text_win.h"
 #include <fcntl.h>
 #include <io.h>
 #include <objbase.h>
@@ -33,15 +35,6 @@ std::string Utf8(const wchar_t* text) {
   if (size <= 1) return std::string();
   std::string out(static_cast<std::size_t>(size), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], size, nullptr, nullptr);
-  out.resize(static_cast<std::size_t>(size) - 1);
-  return out;
-}
-
-std::wstring Wide(const std::string& utf8) {
-  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-  if (size <= 1) return std::wstring();
-  std::wstring out(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &out[0], size);
   out.resize(static_cast<std::size_t>(size) - 1);
   return out;
 }
@@ -84,7 +77,7 @@ class DiagnosticsCapture {
 
   // 0, or the error that kept the named log file from being opened.
   DWORD OpenLog(const std::string& path) {
-    log_ = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+    log_ = CreateFileW(host::WideFromUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
     return log_ == INVALID_HANDLE_VALUE ? GetLastError() : 0;
   }

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include "host/wide_text_win.h"
+
 #include <memory>
 #include <type_traits>
 
@@ -13,15 +15,6 @@ struct EventSourceCloser {
   void operator()(HANDLE source) const { DeregisterEventSource(source); }
 };
 using UniqueEventSource = std::unique_ptr<void, EventSourceCloser>;
-
-std::wstring Wide(const std::string& utf8) {
-  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-  if (size <= 1) return std::wstring();
-  std::wstring out(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &out[0], size);
-  out.resize(static_cast<std::size_t>(size) - 1);
-  return out;
-}
 
 std::string Failed(const char* what, DWORD error) {
   return std::string(what) + " (error " + std::to_string(error) + ")";
@@ -91,13 +84,13 @@ WORD WindowsEventType(EventType type) {
 
 std::string WriteEvent(const EventEntry& entry, bool registerSource) {
   std::string problem = registerSource ? RegisterSource() : std::string();
-  UniqueEventSource source(RegisterEventSourceW(nullptr, Wide(kEventSourceName).c_str()));
+  UniqueEventSource source(RegisterEventSourceW(nullptr, WideFromUtf8(kEventSourceName).c_str()));
   if (!source) {
     const std::string opening = Failed("cannot open the event log", GetLastError());
     return problem.empty() ? opening : problem + "; " + opening;
   }
   std::vector<std::wstring> texts;
-  for (const std::string& insertion : entry.insertions) texts.push_back(Wide(insertion));
+  for (const std::string& insertion : entry.insertions) texts.push_back(WideFromUtf8(insertion));
   std::vector<LPCWSTR> strings;
   for (const std::wstring& text : texts) strings.push_back(text.c_str());
   if (!ReportEventW(source.get(), WindowsEventType(entry.type), 0, entry.id, nullptr, static_cast<WORD>(strings.size()),
