@@ -59,6 +59,9 @@ class CAdvancedFirewall {
   std::optional<bool> ReadSwitch(long profile);
   // The profile's switch, shielded mode and whether it excludes interfaces.
   qf::firewall::LocalProfileReading ReadLocalProfile(long profile);
+  // Whether local changes take effect; nullopt before Windows 7, whose
+  // policy object lacks the property, or without an answer.
+  std::optional<qf::firewall::ModifyState> ReadModifyState();
   // One walk of the rules over the ports, reach included; nullopt when the
   // walk could not start.
   std::optional<qf::firewall::BlockTally> TallyRules(const std::vector<long>& ports, long currentProfiles);

@@ -324,6 +324,33 @@ qf::firewall::LocalProfileReading CAdvancedFirewall::ReadLocalProfile(long profi
   return reading;
 }
 
+namespace {
+
+bool IsWindows7OrLater() {
+  OSVERSIONINFOA version = {};
+  version.dwOSVersionInfoSize = sizeof version;
+  if (!GetVersionExA(&version)) return false;
+  return version.dwMajorVersion > 6 || (version.dwMajorVersion == 6 && version.dwMinorVersion >= 1);
+}
+
+}  // namespace
+
+std::optional<qf::firewall::ModifyState> CAdvancedFirewall::ReadModifyState() {
+  // Vista's object has no such method: its table ends before it.
+  if (!m_policy || !IsWindows7OrLater()) return std::nullopt;
+  NET_FW_MODIFY_STATE state = NET_FW_MODIFY_STATE_OK;
+  if (m_policy->get_LocalPolicyModifyState(&state) != S_OK) return std::nullopt;
+  switch (state) {
+    case NET_FW_MODIFY_STATE_OK:
+      return qf::firewall::ModifyState::Ok;
+    case NET_FW_MODIFY_STATE_GP_OVERRIDE:
+      return qf::firewall::ModifyState::GroupPolicyOverride;
+    case NET_FW_MODIFY_STATE_INBOUND_BLOCKED:
+      return qf::firewall::ModifyState::InboundBlocked;
+  }
+  return std::nullopt;
+}
+
 std::optional<qf::firewall::BlockTally> CAdvancedFirewall::TallyRules(const std::vector<long>& ports,
                                                                       long currentProfiles) {
   qf::firewall::BlockTally tally(ports, currentProfiles);

@@ -86,10 +86,35 @@ struct AdvancedMerge {
   std::array<std::optional<bool>, kProfileCount> excluded{};
 };
 
-AdvancedMerge MergeProfiles(const AdvancedPolicyInput& input) {
+bool AnyGroupPolicySeen(const AdvancedPolicyInput& input) {
+  if (input.groupPolicyRules && !input.groupPolicyRules->empty()) return true;
+  for (const GroupPolicyProfile& profile : input.groupPolicy) {
+    for (const PolicyValue* value : {&profile.enableFirewall, &profile.doNotAllowExceptions,
+                                     &profile.allowLocalPolicyMerge, &profile.defaultInboundAction}) {
+      if (value->state != PolicyValue::State::Absent) return true;
+    }
+  }
+  return false;
+}
+
+// The firewall's own word on whether group policy rules: where it says so
+// and the policy key showed nothing, group policy is in force unseen and
+// counts as unread.
+std::array<GroupPolicyProfile, kProfileCount> GroupPolicyInForce(const AdvancedPolicyInput& input) {
+  std::array<GroupPolicyProfile, kProfileCount> profiles = input.groupPolicy;
+  if (input.modifyState != ModifyState::GroupPolicyOverride || AnyGroupPolicySeen(input)) return profiles;
+  for (GroupPolicyProfile& profile : profiles) {
+    profile.enableFirewall = PolicyValue::Unreadable();
+    profile.allowLocalPolicyMerge = PolicyValue::Unreadable();
+  }
+  return profiles;
+}
+
+AdvancedMerge MergeProfiles(const AdvancedPolicyInput& input,
+                            const std::array<GroupPolicyProfile, kProfileCount>& groupPolicy) {
   AdvancedMerge merge;
   for (std::size_t i = 0; i < kProfileCount; ++i) {
-    const GroupPolicyProfile& policy = input.groupPolicy[i];
+    const GroupPolicyProfile& policy = groupPolicy[i];
     merge.on[i] = Merged(policy.enableFirewall, input.local[i].firewallOn);
     // Shielded mode only ever adds protection: unread counts as off.
     merge.shieldedByPolicy[i] = SetOn(policy.doNotAllowExceptions);
@@ -97,6 +122,8 @@ AdvancedMerge MergeProfiles(const AdvancedPolicyInput& input) {
         Merged(policy.doNotAllowExceptions, input.local[i].blockAllInbound.value_or(false)).value_or(false);
     merge.localRulesCount[i] = Merged(policy.allowLocalPolicyMerge, true).value_or(false);
     merge.excluded[i] = input.local[i].excludesInterfaces;
+    // The firewall says nothing blocks all inbound traffic.
+    if (input.modifyState == ModifyState::Ok) merge.shielded[i] = merge.shieldedByPolicy[i] = false;
   }
   return merge;
 }
@@ -146,7 +173,8 @@ bool EffectivePolicy::PortBlocked(long port) const {
 
 EffectivePolicy ComposeAdvancedPolicy(const AdvancedPolicyInput& input, const std::vector<long>& ports) {
   EffectivePolicy policy;
-  const AdvancedMerge merge = MergeProfiles(input);
+  const std::array<GroupPolicyProfile, kProfileCount> groupPolicy = GroupPolicyInForce(input);
+  const AdvancedMerge merge = MergeProfiles(input, groupPolicy);
   policy.profileOn = merge.on;
   const long inForce = input.currentProfiles.value_or(0);
   const bool inForceKnown = inForce != 0 && (inForce & ~kKnownProfiles) == 0;
@@ -156,7 +184,7 @@ EffectivePolicy ComposeAdvancedPolicy(const AdvancedPolicyInput& input, const st
   const long lineProfiles = kProfilePublic | kProfilePrivate | (inForceKnown ? inForce : 0);
   for (std::size_t i = 0; i < kProfileCount; ++i) {
     if ((lineProfiles & kProfileBits[i]) == 0) continue;
-    const GroupPolicyProfile& gp = input.groupPolicy[i];
+    const GroupPolicyProfile& gp = groupPolicy[i];
     if (SetOff(gp.enableFirewall)) {
       AddCause(policy, std::string("Group policy keeps the firewall off: ") + ProfileName(i) + " profile");
     }
@@ -196,7 +224,7 @@ EffectivePolicy ComposeAdvancedPolicy(const AdvancedPolicyInput& input, const st
     return policy;
   }
   if (const auto off = FirstInForce(inForce, [&](std::size_t i) { return merge.on[i] != true; })) {
-    const bool byPolicy = SetOff(input.groupPolicy[*off].enableFirewall);
+    const bool byPolicy = SetOff(groupPolicy[*off].enableFirewall);
     PortVerdict verdict = Verdict(0, 0, false, byPolicy ? Reason::GroupPolicyKeepsProfileOff : Reason::ProfileOff);
     if (!merge.on[*off].has_value()) verdict.reason = Reason::NotRead;
     verdict.groupPolicy = byPolicy;

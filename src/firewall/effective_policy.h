@@ -57,6 +57,10 @@ struct PolicyRuleValue {
   std::wstring text;
 };
 
+// INetFwPolicy2::LocalPolicyModifyState (Windows 7 and later): whether a
+// change to the local policy takes effect (NET_FW_MODIFY_STATE).
+enum class ModifyState { Ok = 0, GroupPolicyOverride = 1, InboundBlocked = 2 };
+
 struct AdvancedPolicyInput {
   std::optional<bool> serviceRunning;  // MpsSvc
   std::optional<long> currentProfiles;
@@ -67,6 +71,8 @@ struct AdvancedPolicyInput {
   std::optional<BlockTally> localRules;
   // nullopt: the FirewallRules key exists but could not be read; empty: none.
   std::optional<std::vector<PolicyRuleValue>> groupPolicyRules;
+  // nullopt: not asked (before Windows 7) or no answer.
+  std::optional<ModifyState> modifyState;
 };
 
 // ---- legacy firewall -------------------------------------------------------

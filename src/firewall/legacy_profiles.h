@@ -29,6 +29,8 @@ struct LegacyProfileState {
   bool fileAndPrintEnabled = false;
   long fileAndPrintScope = NET_FW_SCOPE_ALL;
   std::wstring fileAndPrintAddresses;
+  bool remoteAdminKnown = false;
+  bool remoteAdminEnabled = false;
 };
 
 class CLegacyProfiles {
@@ -46,6 +48,7 @@ class CLegacyProfiles {
   // A custom scope is put back through its remote addresses (the platform
   // takes no custom scope on its own).
   HRESULT SetFileAndPrint(long profileType, bool enabled, long scope, const std::wstring& remoteAddresses);
+  HRESULT SetRemoteAdmin(long profileType, bool enabled);
 
  private:
   HRESULT Profile(long profileType, Microsoft::WRL::ComPtr<INetFwProfile>& profile);

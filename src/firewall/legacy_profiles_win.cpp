@@ -22,6 +22,11 @@ HRESULT FileAndPrint(INetFwProfile* profile, ComPtr<INetFwService>& service) {
   return Settled(hr, service != nullptr);
 }
 
+HRESULT RemoteAdmin(INetFwProfile* profile, ComPtr<INetFwRemoteAdminSettings>& settings) {
+  const HRESULT hr = profile->get_RemoteAdminSettings(settings.GetAddressOf());
+  return Settled(hr, settings != nullptr);
+}
+
 // Sets a scope as the platform takes it: a custom one through its addresses.
 template <typename Entry>
 HRESULT PutScope(Entry* entry, long scope, const std::wstring& remoteAddresses) {
@@ -146,6 +151,13 @@ HRESULT CLegacyProfiles::Read(long profileType, const std::vector<long>& ports, 
       state.fileAndPrintScope = scope;
     }
   }
+
+  ComPtr<INetFwRemoteAdminSettings> remoteAdmin;
+  VARIANT_BOOL remoteAdminOn = VARIANT_FALSE;
+  if (SUCCEEDED(RemoteAdmin(profile.Get(), remoteAdmin)) && remoteAdmin->get_Enabled(&remoteAdminOn) == S_OK) {
+    state.remoteAdminKnown = true;
+    state.remoteAdminEnabled = remoteAdminOn != VARIANT_FALSE;
+  }
   return S_OK;
 }
 
@@ -191,4 +203,14 @@ HRESULT CLegacyProfiles::SetFileAndPrint(long profileType, bool enabled, long sc
   hr = PutScope(service.Get(), scope, remoteAddresses);
   if (SUCCEEDED(hr)) hr = service->put_Enabled(enabled ? VARIANT_TRUE : VARIANT_FALSE);
   return hr;
+}
+
+HRESULT CLegacyProfiles::SetRemoteAdmin(long profileType, bool enabled) {
+  ComPtr<INetFwProfile> profile;
+  HRESULT hr = Profile(profileType, profile);
+  if (FAILED(hr)) return hr;
+  ComPtr<INetFwRemoteAdminSettings> settings;
+  hr = RemoteAdmin(profile.Get(), settings);
+  if (FAILED(hr)) return hr;
+  return settings->put_Enabled(enabled ? VARIANT_TRUE : VARIANT_FALSE);
 }

@@ -151,6 +151,7 @@ qf::firewall::AdvancedPolicyInput ReadAdvancedSettings(CAdvancedFirewall& advanc
     if (toRead & qf::firewall::kProfileBits[i])
       input.local[i] = advanced.ReadLocalProfile(qf::firewall::kProfileBits[i]);
   }
+  input.modifyState = advanced.ReadModifyState();
   return input;
 }
 

@@ -105,6 +105,10 @@ bool ApplyNetshCommand(const std::string& commandLine, std::optional<long> curre
       profile.fileAndPrintKnown = true;
       profile.fileAndPrintEnabled = enable;
       profile.fileAndPrintScope = scope;
+    } else if (line->what == "SERVICE" && Upper(ValueOr(*line, "TYPE", "")) == "REMOTEADMIN") {
+      changed |= !profile.remoteAdminKnown || profile.remoteAdminEnabled != enable;
+      profile.remoteAdminKnown = true;
+      profile.remoteAdminEnabled = enable;
     } else if (line->what == "PORTOPENING") {
       const std::string protocol = Upper(ValueOr(*line, "PROTOCOL", "ALL"));
       const std::string port = ValueOr(*line, "PORT", "");

@@ -74,6 +74,7 @@ class RestorePointKeeper {
 
  private:
   std::uint32_t Start();
+  std::uint32_t RecordRemoteAdminOfOlderPoint();
   std::uint32_t Refuse(std::uint32_t error, std::string problem);
   int hostClass_;
   bool started_ = false;

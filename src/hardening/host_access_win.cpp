@@ -96,6 +96,8 @@ void ReadLegacy(HostSnapshot& snapshot) {
     profile.fileAndPrintEnabled = state.fileAndPrintEnabled;
     profile.fileAndPrintScope = state.fileAndPrintScope;
     profile.fileAndPrintAddresses = state.fileAndPrintAddresses;
+    profile.remoteAdminKnown = state.remoteAdminKnown;
+    profile.remoteAdminEnabled = state.remoteAdminEnabled;
   }
 }
 
@@ -335,6 +337,8 @@ std::uint32_t RestorePointKeeper::Start() {
   if (loaded.snapshot) {
     // A later run never overwrites it: it holds the host as the first run found it.
     point_ = loaded.snapshot;
+    const std::uint32_t completed = RecordRemoteAdminOfOlderPoint();
+    if (completed != 0) return startError_ = completed;
   } else {
     if (!before_->ServicesRead()) {
       return startError_ = Refuse(kStepFailedWithoutCode, std::string("Cannot read the service ") +
@@ -352,6 +356,26 @@ std::uint32_t RestorePointKeeper::Start() {
   recorded_ = kServicesPart;
   if (point_->advancedRead) recorded_ |= kAdvancedPart;
   if (point_->LegacyRead()) recorded_ |= kLegacyPart;
+  return 0;
+}
+
+// Versions that never changed Remote Administration did not record it: as
+// this run finds it, it is as they found it.
+std::uint32_t RestorePointKeeper::RecordRemoteAdminOfOlderPoint() {
+  if (!point_->LegacyRead() || !before_->LegacyRead()) return 0;
+  HostSnapshot updated = *point_;
+  bool added = false;
+  for (std::size_t p = 0; p < updated.legacy.size(); ++p) {
+    LegacyProfileSnapshot& profile = updated.legacy[p];
+    if (profile.remoteAdminKnown || !before_->legacy[p].remoteAdminKnown) continue;
+    profile.remoteAdminKnown = true;
+    profile.remoteAdminEnabled = before_->legacy[p].remoteAdminEnabled;
+    added = true;
+  }
+  if (!added) return 0;
+  const std::uint32_t written = AddToRestorePoint(updated, kLegacyPart);
+  if (written != 0) return Refuse(written, "Cannot add to the restore point (error " + std::to_string(written) + ")");
+  point_ = updated;
   return 0;
 }
 

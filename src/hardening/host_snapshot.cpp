@@ -135,9 +135,10 @@ LegacyOpening OpeningFrom(const StoredValues& stored, const std::wstring& key) {
 HostSnapshot Decode(const StoredValues& stored, int hostClass) {
   if (!stored.Has(L"", L"Version")) throw Unusable{"Version: missing (not a restore point Quillfort finished)"};
   const std::uint32_t version = stored.Number(L"", L"Version");
-  if (version != kRestorePointVersion) {
-    throw Unusable{"Version: " + std::to_string(version) + " (this Quillfort reads version " +
-                   std::to_string(kRestorePointVersion) + " only)"};
+  if (version < kOldestRestorePointVersion || version > kRestorePointVersion) {
+    throw Unusable{"Version: " + std::to_string(version) + " (this Quillfort reads versions " +
+                   std::to_string(kOldestRestorePointVersion) + " to " + std::to_string(kRestorePointVersion) +
+                   " only)"};
   }
   HostSnapshot snapshot;
   snapshot.hostClass = static_cast<int>(stored.Number(L"", L"HostClass", 0, kHighestHostClass));
@@ -181,6 +182,9 @@ HostSnapshot Decode(const StoredValues& stored, int hostClass) {
         profile.fileAndPrintScope = static_cast<long>(stored.Number(key, L"FileAndPrintScope", 0, kHighestScope));
         profile.fileAndPrintAddresses = stored.Text(key, L"FileAndPrintAddresses");
       }
+      // Absent from the restore points of versions that left it alone.
+      profile.remoteAdminKnown = stored.Has(key, L"RemoteAdminEnabled");
+      if (profile.remoteAdminKnown) profile.remoteAdminEnabled = stored.Flag(key, L"RemoteAdminEnabled");
       for (const std::wstring& child : stored.Children(key + L"\\Openings")) {
         profile.openings.push_back(OpeningFrom(stored, key + L"\\Openings\\" + child));
       }
@@ -211,7 +215,8 @@ bool LegacyProfileSnapshot::operator==(const LegacyProfileSnapshot& other) const
   return read == other.read && firewallOn == other.firewallOn && openings == other.openings &&
          fileAndPrintKnown == other.fileAndPrintKnown && fileAndPrintEnabled == other.fileAndPrintEnabled &&
          fileAndPrintScope == other.fileAndPrintScope &&
-         (fileAndPrintScope != 2 || fileAndPrintAddresses == other.fileAndPrintAddresses);
+         (fileAndPrintScope != 2 || fileAndPrintAddresses == other.fileAndPrintAddresses) &&
+         remoteAdminKnown == other.remoteAdminKnown && remoteAdminEnabled == other.remoteAdminEnabled;
 }
 
 bool SameRules(const std::vector<qf::firewall::RuleRecord>& a, const std::vector<qf::firewall::RuleRecord>& b) {
@@ -310,6 +315,7 @@ std::vector<StoredValue> StoredValuesOf(const HostSnapshot& snapshot) {
         number(key, L"FileAndPrintScope", static_cast<std::uint32_t>(profile.fileAndPrintScope));
         text(key, L"FileAndPrintAddresses", profile.fileAndPrintAddresses);
       }
+      if (profile.remoteAdminKnown) number(key, L"RemoteAdminEnabled", profile.remoteAdminEnabled ? 1 : 0);
       for (const LegacyOpening& opening : profile.openings) {
         const std::wstring openingKey = OpeningKey(p, opening);
         number(openingKey, L"Port", static_cast<std::uint32_t>(opening.port));

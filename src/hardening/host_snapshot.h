@@ -1,8 +1,9 @@
 // What a hardening run may change on a host, read whole: the firewall
 // services, the advanced policy's switches and Quillfort's rules, the legacy
-// profiles' switches, port openings and File and Printer Sharing. A restore
-// point is the snapshot taken before the first change; restore compares it
-// with a snapshot taken now. No Windows header here.
+// profiles' switches, port openings, File and Printer Sharing and Remote
+// Administration. A restore point is the snapshot taken before the first
+// change; restore compares it with a snapshot taken now. No Windows header
+// here.
 #pragma once
 
 #include <array>
@@ -48,6 +49,8 @@ struct LegacyProfileSnapshot {
   bool fileAndPrintEnabled = false;
   long fileAndPrintScope = 0;
   std::wstring fileAndPrintAddresses;
+  bool remoteAdminKnown = false;  // restore points of older versions lack it
+  bool remoteAdminEnabled = false;
   bool operator==(const LegacyProfileSnapshot& other) const;
 };
 
@@ -98,8 +101,9 @@ struct StoredValue {
 };
 
 // The format of the values; restore points of any other version are left
-// alone.
-inline constexpr std::uint32_t kRestorePointVersion = 2;
+// alone, but for the one before, which lacks only Remote Administration.
+inline constexpr std::uint32_t kRestorePointVersion = 3;
+inline constexpr std::uint32_t kOldestRestorePointVersion = 2;
 
 // Only the parts read are stored; an unread part is never stored as empty.
 std::vector<StoredValue> StoredValuesOf(const HostSnapshot& snapshot);
@@ -123,6 +127,7 @@ enum class RestoreActionKind {
   SetLegacyFirewall,  // profile (legacy), on
   PutOpeningBack,     // profile (legacy), opening (as it was; removed when it did not exist)
   SetFileAndPrint,    // profile (legacy), on, scope
+  SetRemoteAdmin,     // profile (legacy), on
   SetStartType,       // service, number
   StopService,        // service
 };

@@ -48,6 +48,10 @@ bool FileAndPrintIsBack(const LegacyProfileSnapshot& saved, const LegacyProfileS
          (saved.fileAndPrintScope != 2 || saved.fileAndPrintAddresses == now.fileAndPrintAddresses);
 }
 
+bool RemoteAdminIsBack(const LegacyProfileSnapshot& saved, const LegacyProfileSnapshot& now) {
+  return !saved.remoteAdminKnown || (now.remoteAdminKnown && saved.remoteAdminEnabled == now.remoteAdminEnabled);
+}
+
 std::string OnOff(bool on) { return on ? "on" : "off"; }
 
 }  // namespace
@@ -91,6 +95,11 @@ RestorePlan PlanRestore(const HostSnapshot& saved, const HostSnapshot& now) {
         action.on = before.fileAndPrintEnabled;
         action.scope = before.fileAndPrintScope;
         action.text = before.fileAndPrintAddresses;
+      }
+      if (!RemoteAdminIsBack(before, after)) {
+        RestoreAction& action = add(RestoreActionKind::SetRemoteAdmin);
+        action.profile = kLegacyProfiles[p];
+        action.on = before.remoteAdminEnabled;
       }
       // The switch last: the openings are put back while the firewall guards them.
       if (before.firewallOn != after.firewallOn) {
@@ -153,6 +162,9 @@ std::vector<std::string> RestoreDifferences(const HostSnapshot& saved, const Hos
       if (!FileAndPrintIsBack(saved.legacy[p], now.legacy[p])) {
         differences.push_back(profile + " File and Printer Sharing not as it was");
       }
+      if (!RemoteAdminIsBack(saved.legacy[p], now.legacy[p])) {
+        differences.push_back(profile + " Remote Administration not as it was");
+      }
       if (saved.legacy[p].firewallOn != now.legacy[p].firewallOn) {
         differences.push_back(profile + " firewall " + OnOff(now.legacy[p].firewallOn) + " (was " +
                               OnOff(saved.legacy[p].firewallOn) + ")");
@@ -194,6 +206,9 @@ std::string RestoreActionName(const RestoreAction& action) {
              " " + ProtocolWord(action.opening.protocol);
     case RestoreActionKind::SetFileAndPrint:
       return std::string("SetFileAndPrint ") + LegacyProfileName(static_cast<std::size_t>(action.profile)) +
+             (action.on ? " on" : " off");
+    case RestoreActionKind::SetRemoteAdmin:
+      return std::string("SetRemoteAdmin ") + LegacyProfileName(static_cast<std::size_t>(action.profile)) +
              (action.on ? " on" : " off");
     case RestoreActionKind::SetStartType:
       return "SetServiceStartType " + action.service + " " + std::to_string(action.number);

@@ -2,6 +2,7 @@
 // reading it again before the restore point goes.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "firewall/advanced_firewall.h"
@@ -62,11 +63,15 @@ class Restore {
     for (const UnreadPart& unread : plan.unread) Step(unread.step, [&] { return unread.code; });
     if (saved.advancedRead) policyOpen_ = policy_.Initialize();
     if (saved.LegacyRead()) legacyOpened_ = legacy_.Open();
-    for (const RestoreAction& action : plan.actions) {
-      Step(RestoreActionName(action), [&] { return CarryOut(action); });
-    }
+    // The services come last in the plan. The firewall is read back before
+    // they are stopped: a stopped firewall service answers nothing.
+    const auto firstServiceAction = std::find_if(plan.actions.begin(), plan.actions.end(), IsServiceAction);
+    for (auto action = plan.actions.begin(); action != firstServiceAction; ++action) CarryOut(*action);
+    HostSnapshot after = ReadHostSnapshot(hostClass_, PartsOf(saved) & ~kServicesPart);
+    for (auto action = firstServiceAction; action != plan.actions.end(); ++action) CarryOut(*action);
+    after.services = ReadHostSnapshot(hostClass_, kServicesPart).services;
     // Done only when the host, read again, is as recorded.
-    report_.differences = RestoreDifferences(saved, ReadHostSnapshot(hostClass_, PartsOf(saved)));
+    report_.differences = RestoreDifferences(saved, after);
     if (!report_.failedSteps.empty() || !report_.differences.empty()) {
       report_.restorePointKept = true;
       return report_;
@@ -89,7 +94,15 @@ class Restore {
 
   std::uint32_t PolicyFailure() const { return policy_.LastFailureOr(kStepFailedWithoutCode); }
 
-  std::uint32_t CarryOut(const RestoreAction& action) {
+  static bool IsServiceAction(const RestoreAction& action) {
+    return action.kind == RestoreActionKind::SetStartType || action.kind == RestoreActionKind::StopService;
+  }
+
+  void CarryOut(const RestoreAction& action) {
+    Step(RestoreActionName(action), [&] { return Change(action); });
+  }
+
+  std::uint32_t Change(const RestoreAction& action) {
     std::uint32_t code = 0;
     switch (action.kind) {
       case RestoreActionKind::RemoveRule:
@@ -110,6 +123,9 @@ class Restore {
         break;
       case RestoreActionKind::SetFileAndPrint:
         code = Legacy([&] { return legacy_.SetFileAndPrint(action.profile, action.on, action.scope, action.text); });
+        break;
+      case RestoreActionKind::SetRemoteAdmin:
+        code = Legacy([&] { return legacy_.SetRemoteAdmin(action.profile, action.on); });
         break;
       case RestoreActionKind::SetStartType:
         code = SetServiceStartTypeError(action.service.c_str(), action.number);

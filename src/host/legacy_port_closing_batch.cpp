@@ -9,6 +9,7 @@ const std::array<const char*, kLegacyPortClosingCommandCount>& LegacyPortClosing
       "netsh firewall set portopening protocol = ALL port = 137 name = 137 mode = DISABLE scope = ALL profile = ALL",
       "netsh firewall set portopening protocol = ALL port = 139 name = 139 mode = DISABLE scope = ALL profile = ALL",
       "netsh firewall set service type = FILEANDPRINT mode = DISABLE scope = ALL profile = ALL",
+      "netsh firewall set service type = REMOTEADMIN mode = DISABLE profile = ALL",
   };
   return kCommands;
 }

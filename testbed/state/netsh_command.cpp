@@ -116,11 +116,13 @@ NetshOutcome SetService(HostState& state, const std::vector<std::string>& words)
   if (!params->count("TYPE")) return Reject("type is required");
   std::vector<ServiceType> types;
   std::string type = Upper(params->at("TYPE"));
+  // Remote Administration is a setting of its own, not a service exception.
+  const bool remoteAdmin = type == "REMOTEADMIN" || type == "ALL";
   if (type == "ALL")
     types = {ServiceType::FileAndPrint, ServiceType::Upnp, ServiceType::RemoteDesktop};
   else if (auto known = ServiceTypeFromName(type))
     types = {*known};
-  else
+  else if (!remoteAdmin)
     return Reject("bad type " + type);
 
   bool enable = true;
@@ -139,6 +141,7 @@ NetshOutcome SetService(HostState& state, const std::vector<std::string>& words)
   if (!profiles) return Reject("bad profile");
 
   for (LegacyProfile p : *profiles) {
+    if (remoteAdmin) state.SetRemoteAdmin(p, enable);
     for (ServiceType t : types) {
       ServiceException* entry = state.FindServiceException(p, t);
       if (!entry) {

@@ -20,8 +20,8 @@ struct NetshOutcome {
 std::vector<std::string> SplitNetshArguments(std::string_view commandLine);
 
 // Carries out "firewall set opmode ...", "firewall set portopening ..." and
-// "firewall set service ..."
-// (keywords and values case-insensitive, "key = value", "key=value" or
+// "firewall set service ..." (REMOTEADMIN and ALL switch Remote
+// Administration too) (keywords and values case-insensitive, "key = value", "key=value" or
 // positional values). A rejected command changes nothing; on a host that
 // denies changes every valid command is rejected for want of elevation.
 NetshOutcome ApplyNetshCommand(HostState& state, const std::vector<std::string>& arguments);

@@ -45,6 +45,8 @@ HostState UnprotectedHost(std::string scenario) {
     service.initialStartType = kDisabledStart;
     s.services.push_back(service);
   }
+  // As on Windows: the firewall objects answer only while their service runs.
+  s.firewallNeedsService = true;
   return s;
 }
 

@@ -149,6 +149,19 @@ TEST(NetshService, MissingExceptionIsCreatedWithItsPortsAndDefaultsApply) {
   EXPECT_FALSE(s.FindServiceException(LegacyProfile::Standard, ServiceType::RemoteDesktop)->Enabled());
 }
 
+TEST(NetshService, RemoteAdministrationIsSwitchedByItsOwnTypeAndByAll) {
+  HostState s;
+  for (LegacyProfile p : {LegacyProfile::Standard, LegacyProfile::Domain}) s.SetRemoteAdmin(p, true);
+  ASSERT_EQ(RunNetsh(s, "netsh firewall set service type = REMOTEADMIN mode = DISABLE profile = STANDARD").exitCode, 0);
+  EXPECT_FALSE(s.RemoteAdmin(LegacyProfile::Standard));
+  EXPECT_TRUE(s.RemoteAdmin(LegacyProfile::Domain));
+  EXPECT_TRUE(s.serviceExceptions.empty()) << "no service exception stands for it";
+  ASSERT_EQ(RunNetsh(s, "netsh firewall set service type=ALL mode=DISABLE profile=ALL").exitCode, 0);
+  EXPECT_FALSE(s.RemoteAdmin(LegacyProfile::Domain));
+  ASSERT_EQ(RunNetsh(s, "netsh firewall set service remoteadmin enable").exitCode, 0);  // current profile
+  EXPECT_TRUE(s.RemoteAdmin(CurrentLegacyProfile(s)));
+}
+
 TEST(NetshService, RejectedCommandsChangeNothing) {
   HostState s;
   s.serviceExceptions.push_back(ServiceException{LegacyProfile::Standard, ServiceType::FileAndPrint, "ALL",
@@ -176,7 +189,8 @@ TEST(NetshElevation, HostDenyingChangesRefusesEveryValidCommand) {
   const std::string before = SerializeState(s);
   for (const char* line : {"netsh firewall set opmode enable",
                            "netsh firewall set portopening protocol = TCP port = 445 name = 445 mode = DISABLE",
-                           "netsh firewall set service type = FILEANDPRINT mode = DISABLE scope = ALL profile = ALL"}) {
+                           "netsh firewall set service type = FILEANDPRINT mode = DISABLE scope = ALL profile = ALL",
+                           "netsh firewall set service type = REMOTEADMIN mode = DISABLE profile = ALL"}) {
     NetshOutcome outcome = RunNetsh(s, line);
     EXPECT_EQ(outcome.exitCode, 1) << line;
     EXPECT_EQ(outcome.message, "The requested operation requires elevation.") << line;

@@ -608,9 +608,16 @@ class Policy2 final : public AdvancedObject<INetFwPolicy2> {
   }
   STDMETHODIMP get_LocalPolicyModifyState(NET_FW_MODIFY_STATE* v) override {
     if (!v) return E_POINTER;
+    // Group policy first, whether its registry values are written or only
+    // held; then shielded mode on a profile in force.
     return Read([&](const HostState& s) {
-      bool held = (s.heldByGroupPolicy & s.CurrentProfileTypes()) != 0;
-      return HandOutValue(held ? NET_FW_MODIFY_STATE_GP_OVERRIDE : NET_FW_MODIFY_STATE_OK, v);
+      const long inForce = s.CurrentProfileTypes();
+      const bool held = (s.heldByGroupPolicy & inForce) != 0 || !s.groupPolicy.empty();
+      const bool shielded = (s.blockAllInbound & inForce) != 0;
+      return HandOutValue(held       ? NET_FW_MODIFY_STATE_GP_OVERRIDE
+                          : shielded ? NET_FW_MODIFY_STATE_INBOUND_BLOCKED
+                                     : NET_FW_MODIFY_STATE_OK,
+                          v);
     });
   }
 

@@ -184,7 +184,7 @@ std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std:
 TEST(HardeningPlan, OlderAndUnrecognisedHostsStartSharedAccessAndRunNetsh) {
   std::vector<std::string> netsh{"start type SharedAccess 2", "start SharedAccess 1"};
   for (const char* command : LegacyPortClosingCommands()) netsh.push_back(std::string("run ") + command);
-  ASSERT_EQ(netsh.size(), 9u);
+  ASSERT_EQ(netsh.size(), 10u);
   for (int hostClass : {-1, 0, 1, 2, 3}) {
     SCOPED_TRACE(hostClass);
     EXPECT_EQ(Describe(HardeningPlan(hostClass)), Join(Start(), netsh, End("legacy")));
@@ -243,9 +243,9 @@ TEST(HardeningPlan, StepNamesSayWhatWasAskedOfWhom) {
   for (const HardeningStep& step : HardeningPlan(2)) {
     if (step.action == HardeningAction::RunSystemCommand) netsh.push_back(StepName(step));
   }
-  ASSERT_EQ(netsh.size(), 7u);
+  ASSERT_EQ(netsh.size(), 8u);
   EXPECT_EQ(netsh[0], "RunSystemCommand netsh firewall set opmode enable");
-  EXPECT_EQ(netsh[6], std::string("RunSystemCommand ") + LegacyPortClosingCommands()[6]);
+  EXPECT_EQ(netsh[7], std::string("RunSystemCommand ") + LegacyPortClosingCommands()[7]);
 }
 
 PanelReading Protected() {

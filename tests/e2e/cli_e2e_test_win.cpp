@@ -436,7 +436,7 @@ TEST_F(CommandLine, DamagedOrNewerRestorePointsAreReportedAndLeftAlone) {
     std::function<void()> mend;
   };
   const std::vector<Damage> damages = {
-      {"Version: 3", [] { SetPointNumber(L"Version", 3); }, [] { SetPointNumber(L"Version", 2); }},
+      {"Version: 4", [] { SetPointNumber(L"Version", 4); }, [] { SetPointNumber(L"Version", 3); }},
       {"Services\\MpsSvc\\StartType: not a number", [] { SetPointText(L"Services\\MpsSvc\\StartType", L"4"); },
        [] { SetPointNumber(L"Services\\MpsSvc\\StartType", 4); }},
       {"4294967295 is out of range", [] { SetPointNumber(L"Services\\MpsSvc\\StartType", 0xFFFFFFFF); },
@@ -608,12 +608,14 @@ TEST_F(CommandLine, StatusReadsWhatIsInForceAndSaysWhy) {
 
 // A run adds its rules, but what group policy keeps stays: the run ends
 // exposed and says why; restore gives the seeded host back. Where group policy
-// blocks a port itself, the run hardens the rest.
+// blocks a port itself, the run hardens the rest. On the legacy path the run
+// closes Remote Administration but leaves an authorised listener alone.
 TEST_F(CommandLine, HardenCannotMendWhatGroupPolicyKeeps) {
   struct Case {
     const char* scenario;
     DWORD exitCode;
     std::string line;
+    std::string ran = "Rules added: 12, already present: 0";
   };
   const std::vector<Case> cases = {
       {"win7-gp-no-merge", 2,
@@ -621,6 +623,9 @@ TEST_F(CommandLine, HardenCannotMendWhatGroupPolicyKeeps) {
        "UDP: group policy ignores local rules: profile public)\n"},
       {"win7-gp-off", 2, "Group policy keeps the firewall off: domain profile\n"},
       {"win7-gp-blocks-445", 0, "(TCP: blocked by group policy rule \"Block SMB TCP\";"},
+      {"winxp-remote-admin", 2,
+       "(TCP: authorised application \"C:\\WINDOWS\\system32\\svchost.exe\" open; UDP: authorised application",
+       "Still exposed: port 135"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.scenario);
@@ -628,7 +633,7 @@ TEST_F(CommandLine, HardenCannotMendWhatGroupPolicyKeeps) {
     const HostState seeded = Dumped();
     const Result harden = Run(L"harden");
     EXPECT_EQ(harden.exitCode, c.exitCode) << harden.out;
-    EXPECT_TRUE(harden.Says("Rules added: 12, already present: 0")) << harden.out;
+    EXPECT_TRUE(harden.Says(c.ran)) << harden.out;
     const Result status = Run(L"status");
     EXPECT_EQ(status.exitCode, c.exitCode == 0 ? 0u : 1u) << status.out;
     EXPECT_TRUE(status.SaysLines(c.line)) << "missing " << c.line << " in\n" << status.out;
@@ -711,8 +716,8 @@ TEST_F(CommandLine, WhatIfChangesNothingAndHardenDoesWhatItSaid) {
     if (advanced) {
       EXPECT_EQ(Occurrences(plan.out, "\"localPorts\""), 12u);
     } else {
-      EXPECT_EQ(Occurrences(plan.out, "\"commandLine\""), 7u);
-      EXPECT_EQ(hardened.netshLog.size() - seeded.netshLog.size(), 7u);
+      EXPECT_EQ(Occurrences(plan.out, "\"commandLine\""), 8u);
+      EXPECT_EQ(hardened.netshLog.size() - seeded.netshLog.size(), 8u);
     }
 
     const Result again = Run(L"harden --what-if");
@@ -750,4 +755,28 @@ TEST_F(CommandLine, WhatIfReadsAStandardUsersHostAndExitsTwoOnAnUnreadablePolicy
   const Result unread = Run(L"harden --what-if");
   EXPECT_EQ(unread.exitCode, 2u) << unread.out;
   EXPECT_TRUE(unread.Says("Cannot read: ReadFirewallPolicy")) << unread.out;
+}
+
+// A stopped firewall service reads nothing until the run starts it; restore
+// reads the firewall back before it stops the service again. A host without
+// Windows Firewall is left as it is.
+TEST_F(CommandLine, HardenAndRestoreAroundTheFirewallService) {
+  Seed("win7-mpssvc-stopped");
+  const HostState seeded = Dumped();
+  const Result harden = Run(L"harden");
+  EXPECT_EQ(harden.exitCode, 0u) << harden.out;
+  EXPECT_TRUE(harden.Says("Rules added: 12, already present: 0")) << harden.out;
+  const Result restore = Run(L"restore");
+  EXPECT_EQ(restore.exitCode, 0u) << restore.out;
+  EXPECT_TRUE(restore.Says("Services stopped: MpsSvc")) << restore.out;
+  EXPECT_FALSE(RestorePointKeyExists());
+  ExpectSameHost(seeded);
+
+  Seed("win2000");
+  const HostState bare = Dumped();
+  const Result refused = Run(L"harden --json", "win2000-harden");
+  EXPECT_EQ(refused.exitCode, 2u) << refused.out;
+  EXPECT_TRUE(refused.Says("This host has no firewall Quillfort can use")) << refused.out;
+  EXPECT_TRUE(refused.Says("\"changed\": false")) << refused.out;
+  ExpectSameHost(bare);
 }

@@ -194,6 +194,41 @@ TEST(EffectivePolicyTest, AdvancedMergeCases) {
        false,
        Reason::NotRead,
        {}},
+      {"the firewall says group policy rules where the policy key shows none",
+       [](AdvancedPolicyInput& in) { in.modifyState = ModifyState::GroupPolicyOverride; },
+       false,
+       false,
+       Reason::NotRead,
+       {"Group policy could not be read: private profile", "Group policy could not be read: public profile"}},
+      {"group policy says so and is seen",
+       [](AdvancedPolicyInput& in) {
+         in.modifyState = ModifyState::GroupPolicyOverride;
+         in.groupPolicy[kDomain].defaultInboundAction = PolicyValue::Set(1);
+       },
+       true,
+       true,
+       Reason::BlockedByRule,
+       {}},
+      {"shielded mode the firewall does not see",
+       [](AdvancedPolicyInput& in) {
+         in.localRules = BlockTally(kGuarded, kProfilePublic);
+         in.local[kPublic].blockAllInbound = true;
+         in.modifyState = ModifyState::Ok;
+       },
+       true,
+       false,
+       Reason::NoRule,
+       {}},
+      {"shielded mode the firewall sees",
+       [](AdvancedPolicyInput& in) {
+         in.localRules = BlockTally(kGuarded, kProfilePublic);
+         in.local[kPublic].blockAllInbound = true;
+         in.modifyState = ModifyState::InboundBlocked;
+       },
+       true,
+       true,
+       Reason::BlockedByShieldedMode,
+       {}},
   };
   for (const AdvancedCase& c : cases) {
     AdvancedPolicyInput input = Hardened();

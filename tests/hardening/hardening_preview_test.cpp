@@ -123,7 +123,7 @@ TEST(HardeningPreviewTest, ExposedLegacyHostRunsEveryCommandAndSaysWhichChangeSo
   }
   // The standard profile was switched on by the legacy switch already.
   EXPECT_FALSE(plan.commands[0].changes);
-  // Missing openings are added disabled; File and Printer Sharing is on.
+  // Missing openings are added disabled; File and Printer Sharing is on; Remote Administration unread.
   for (std::size_t i = 1; i < plan.commands.size(); ++i) EXPECT_TRUE(plan.commands[i].changes) << i;
   EXPECT_EQ(plan.restorePointParts, kServicesPart | kLegacyPart);
 }
@@ -138,6 +138,8 @@ TEST(HardeningPreviewTest, LegacyHostAsTheCommandsLeaveItChangesNothing) {
     profile.fileAndPrintKnown = true;
     profile.fileAndPrintEnabled = false;
     profile.fileAndPrintScope = 0;
+    profile.remoteAdminKnown = true;
+    profile.remoteAdminEnabled = false;
     for (LegacyOpening& opening : profile.openings) {
       if (opening.port == 136) continue;  // no command names 136
       opening = Opening(opening.port, opening.protocol, true, false, std::to_wstring(opening.port), 0);

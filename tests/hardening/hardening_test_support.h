@@ -66,8 +66,9 @@ inline HostSnapshot AdvancedHostBefore() {
 }
 
 // A Server 2003 host before its first run: SharedAccess manual and stopped,
-// the standard profile off with an enabled opening for TCP 445 and File and
-// Printer Sharing on; the domain profile off with nothing open.
+// the standard profile off with an enabled opening for TCP 445, File and
+// Printer Sharing and Remote Administration on; the domain profile off with
+// nothing open and Remote Administration unread.
 inline HostSnapshot LegacyHostBefore() {
   HostSnapshot snapshot;
   snapshot.hostClass = 3;
@@ -80,6 +81,8 @@ inline HostSnapshot LegacyHostBefore() {
   standard.fileAndPrintKnown = true;
   standard.fileAndPrintEnabled = true;
   standard.fileAndPrintScope = 1;
+  standard.remoteAdminKnown = true;
+  standard.remoteAdminEnabled = true;
   LegacyProfileSnapshot& domain = snapshot.legacy[0];
   domain.read = true;
   domain.openings = NoOpenings();

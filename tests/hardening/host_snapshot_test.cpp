@@ -47,6 +47,8 @@ HostSnapshot Busy() {
   snapshot.legacy[0].fileAndPrintKnown = true;
   snapshot.legacy[0].fileAndPrintEnabled = false;
   snapshot.legacy[0].fileAndPrintScope = 1;
+  snapshot.legacy[1].remoteAdminKnown = true;
+  snapshot.legacy[1].remoteAdminEnabled = true;
   PutInCanonicalOrder(snapshot);
   return snapshot;
 }
@@ -105,6 +107,8 @@ TEST(RestorePointTest, EverySnapshotComesBackAsItWasStored) {
   EXPECT_EQ(back->quillfortRules[9].name, L"C:\\Tools\\规则 \\\\ \u00e9");
   EXPECT_EQ(back->legacy, busy.legacy);
   EXPECT_FALSE(back->legacy[1].fileAndPrintKnown);
+  EXPECT_TRUE(back->legacy[1].remoteAdminEnabled);
+  EXPECT_FALSE(back->legacy[0].remoteAdminKnown);
   // An opening that exists keeps its name, scope and state.
   const LegacyOpening* session = nullptr;
   for (const LegacyOpening& opening : back->legacy[0].openings) {
@@ -225,7 +229,7 @@ TEST(RestorePointTest, RefusesValuesWithoutTheRightVersionOrHostClass) {
   EXPECT_FALSE(SnapshotFromStoredValues({}).has_value());
   EXPECT_FALSE(SnapshotFromStoredValues(Without(good, L"", L"Version")).has_value());
   EXPECT_FALSE(SnapshotFromStoredValues(Without(good, L"", L"HostClass")).has_value());
-  for (std::uint32_t version : {0u, 1u, 3u, 0xFFFFFFFFu}) {
+  for (std::uint32_t version : {0u, 1u, 4u, 0xFFFFFFFFu}) {
     std::vector<StoredValue> values = good;
     Find(values, L"", L"Version")->data = version;
     EXPECT_FALSE(SnapshotFromStoredValues(values).has_value()) << version;
@@ -240,6 +244,18 @@ TEST(RestorePointTest, RefusesValuesWithoutTheRightVersionOrHostClass) {
   std::vector<StoredValue> misplaced = good;
   Find(misplaced, L"", L"Version")->subkey = L"Advanced";
   EXPECT_FALSE(SnapshotFromStoredValues(misplaced).has_value());
+  std::vector<StoredValue> badFlag = good;
+  Find(badFlag, L"Legacy\\Standard", L"RemoteAdminEnabled")->data = 2u;
+  EXPECT_FALSE(SnapshotFromStoredValues(badFlag).has_value());
+}
+
+TEST(RestorePointTest, TheVersionBeforeReadsWithRemoteAdministrationUnrecorded) {
+  std::vector<StoredValue> older = Without(StoredValuesOf(Busy()), L"Legacy\\Standard", L"RemoteAdminEnabled");
+  Find(older, L"", L"Version")->data = 2u;
+  const std::optional<HostSnapshot> back = SnapshotFromStoredValues(older);
+  ASSERT_TRUE(back.has_value());
+  EXPECT_FALSE(back->legacy[1].remoteAdminKnown);
+  EXPECT_EQ(back->legacy[1].openings, Busy().legacy[1].openings);
 }
 
 TEST(RestorePointTest, RefusesARuleMissingAnyFieldOrHoldingAFieldOfTheWrongType) {
@@ -396,7 +412,7 @@ TEST(SnapshotEqualityTest, AnOpeningThatDoesNotExistIsEqualWhateverItsStaleField
 
 TEST(SnapshotEqualityTest, EveryOtherFieldCounts) {
   const HostSnapshot base = Busy();
-  std::vector<HostSnapshot> changed(12, base);
+  std::vector<HostSnapshot> changed(14, base);
   changed[0].hostClass = 6;
   changed[1].services[0].startType = 3;
   changed[2].services[0].running = false;
@@ -409,6 +425,8 @@ TEST(SnapshotEqualityTest, EveryOtherFieldCounts) {
   changed[9].legacy[0].fileAndPrintEnabled = true;
   changed[10].legacy[0].fileAndPrintScope = 0;
   changed[11].legacy[1].fileAndPrintKnown = true;
+  changed[12].legacy[1].remoteAdminEnabled = false;
+  changed[13].legacy[0].remoteAdminKnown = true;
   for (std::size_t i = 0; i < changed.size(); ++i) {
     EXPECT_NE(changed[i], base) << i;
     EXPECT_FALSE(changed[i] == base) << i;

@@ -51,6 +51,8 @@ HostSnapshot LegacyHostAfter() {
   FindOpening(standard, 445, 6)->enabled = false;
   for (long port : {135L, 137L, 138L, 139L}) *FindOpening(standard, port, 6) = Opening(port, 6, true, false, L"", 0);
   standard.fileAndPrintEnabled = false;
+  standard.remoteAdminEnabled = false;
+  now.legacy[0].remoteAdminKnown = true;  // read now, unread then: left alone
   return now;
 }
 
@@ -101,7 +103,7 @@ TEST(PlanRestoreTest, ProfileSwitchesOnlyWhereBothWereReadAndDiffer) {
   EXPECT_TRUE(plan[1].on);
 }
 
-TEST(PlanRestoreTest, LegacyRunIsUndoneOpeningsThenFileAndPrintThenTheSwitchThenServices) {
+TEST(PlanRestoreTest, LegacyRunIsUndoneOpeningsThenExceptionsThenTheSwitchThenServices) {
   const HostSnapshot saved = LegacyHostBefore();
   const std::vector<RestoreAction> plan = Actions(saved, LegacyHostAfter());
   // The standard profile's openings in the saved order: TCP 445, 135, 137, 138, 139.
@@ -112,11 +114,12 @@ TEST(PlanRestoreTest, LegacyRunIsUndoneOpeningsThenFileAndPrintThenTheSwitchThen
                              "RemoveOpening Standard 138 TCP",
                              "RemoveOpening Standard 139 TCP",
                              "SetFileAndPrint Standard on",
+                             "SetRemoteAdmin Standard on",
                              "SetLegacyFirewall Standard off",
                              "SetServiceStartType SharedAccess 3",
                              "StopService SharedAccess",
                          }));
-  ASSERT_EQ(plan.size(), 9u);
+  ASSERT_EQ(plan.size(), 10u);
   // The opening goes back as it was: name, scope and state.
   EXPECT_EQ(plan[0].profile, 1);
   EXPECT_EQ(plan[0].opening, Opening(445, 6, true, true, L"SMB", 1));
@@ -128,7 +131,9 @@ TEST(PlanRestoreTest, LegacyRunIsUndoneOpeningsThenFileAndPrintThenTheSwitchThen
   EXPECT_TRUE(plan[5].on);
   EXPECT_EQ(plan[5].scope, 1);
   EXPECT_EQ(plan[6].profile, 1);
-  EXPECT_FALSE(plan[6].on);
+  EXPECT_TRUE(plan[6].on);
+  EXPECT_EQ(plan[7].profile, 1);
+  EXPECT_FALSE(plan[7].on);
 }
 
 TEST(PlanRestoreTest, OpeningsAreTouchedOnlyWhereTheyDiffer) {
@@ -186,13 +191,13 @@ TEST(PlanRestoreTest, EachLegacyProfileIsPutBackWholeBeforeTheNext) {
   HostSnapshot now = LegacyHostAfter();
   now.legacy[0] = now.legacy[1];
   const std::vector<RestoreAction> plan = Actions(saved, now);
-  ASSERT_EQ(plan.size(), 16u);
-  for (std::size_t i = 0; i < 7; ++i) EXPECT_EQ(plan[i].profile, 0) << i;
-  EXPECT_EQ(RestoreActionName(plan[6]), "SetLegacyFirewall Domain off");
-  for (std::size_t i = 7; i < 14; ++i) EXPECT_EQ(plan[i].profile, 1) << i;
-  EXPECT_EQ(RestoreActionName(plan[13]), "SetLegacyFirewall Standard off");
-  EXPECT_EQ(plan[14].kind, Kind::SetStartType);
-  EXPECT_EQ(plan[15].kind, Kind::StopService);
+  ASSERT_EQ(plan.size(), 18u);
+  for (std::size_t i = 0; i < 8; ++i) EXPECT_EQ(plan[i].profile, 0) << i;
+  EXPECT_EQ(RestoreActionName(plan[7]), "SetLegacyFirewall Domain off");
+  for (std::size_t i = 8; i < 16; ++i) EXPECT_EQ(plan[i].profile, 1) << i;
+  EXPECT_EQ(RestoreActionName(plan[15]), "SetLegacyFirewall Standard off");
+  EXPECT_EQ(plan[16].kind, Kind::SetStartType);
+  EXPECT_EQ(plan[17].kind, Kind::StopService);
 }
 
 TEST(PlanRestoreTest, ServicesStartTypesGoBackAndOnlyWhatQuillfortStartedIsStopped) {
@@ -241,9 +246,9 @@ TEST(PlanRestoreTest, ServicesComeAfterEveryFirewallActionAndStartTypesBeforeSto
   now.quillfortRules = OneRunOfRules();
   const std::vector<Kind> kinds = Kinds(Actions(saved, now));
   saved.legacy[0].read = now.legacy[0].read = true;
-  const std::vector<Kind> order = {Kind::RemoveRule,      Kind::SetProfileSwitch,  Kind::PutOpeningBack,
-                                   Kind::SetFileAndPrint, Kind::SetLegacyFirewall, Kind::SetStartType,
-                                   Kind::StopService};
+  const std::vector<Kind> order = {Kind::RemoveRule,      Kind::SetProfileSwitch, Kind::PutOpeningBack,
+                                   Kind::SetFileAndPrint, Kind::SetRemoteAdmin,   Kind::SetLegacyFirewall,
+                                   Kind::SetStartType,    Kind::StopService};
   // Each kind appears, and never after a kind that comes later in the order.
   std::size_t stage = 0;
   for (Kind kind : kinds) {

@@ -8,9 +8,9 @@
 
 namespace {
 
-TEST(LegacyPortClosingBatch, SevenLinesWordForWordWith138Before137AndNo136) {
+TEST(LegacyPortClosingBatch, EightLinesWordForWordWith138Before137AndNo136) {
   const auto& commands = LegacyPortClosingCommands();
-  ASSERT_EQ(commands.size(), 7u);
+  ASSERT_EQ(commands.size(), 8u);
   EXPECT_STREQ(commands[0], "netsh firewall set opmode enable");
   const char* ports[] = {"445", "135", "138", "137", "139"};
   for (int i = 0; i < 5; ++i) {
@@ -18,8 +18,9 @@ TEST(LegacyPortClosingBatch, SevenLinesWordForWordWith138Before137AndNo136) {
                                  " name = " + ports[i] + " mode = DISABLE scope = ALL profile = ALL";
     EXPECT_EQ(commands[i + 1], expected) << i + 1;
   }
-  // File and Printer Sharing last, once the port openings are closed.
+  // The service exceptions once the port openings are closed, Remote Administration last.
   EXPECT_STREQ(commands[6], "netsh firewall set service type = FILEANDPRINT mode = DISABLE scope = ALL profile = ALL");
+  EXPECT_STREQ(commands[7], "netsh firewall set service type = REMOTEADMIN mode = DISABLE profile = ALL");
   for (const char* line : commands) EXPECT_EQ(std::string(line).find("136"), std::string::npos);
 }
 
