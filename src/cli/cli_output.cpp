@@ -484,6 +484,9 @@ std::string WhatIfText(const WhatIfReport& report) {
   for (const hardening::UnreadPart& part : report.plan.unread) {
     out += "Cannot read: " + PrintableLine(part.step) + ": " + Hex(part.code) + "\n";
   }
+  for (const std::string& part : hardening::PartNames(report.plan.readOnceServiceRuns)) {
+    out += "Read once its service runs: " + part + " (planned as holding nothing yet)\n";
+  }
   for (const auto& change : report.plan.services) out += ServiceChangeLine(change) + "\n";
   for (const auto& change : report.plan.switches) {
     out += std::string(change.legacy ? "Legacy " : "") + "Profile " + change.profile + ": firewall off -> on\n";
@@ -603,6 +606,10 @@ std::string WhatIfJson(const WhatIfReport& report) {
     json.String(Hex(part.code));
     json.EndObject();
   }
+  json.EndArray();
+  json.Key("readOnceServiceRuns");
+  json.BeginArray();
+  for (const std::string& part : hardening::PartNames(plan.readOnceServiceRuns)) json.String(part);
   json.EndArray();
   json.Key("services");
   json.BeginArray();

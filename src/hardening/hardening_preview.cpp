@@ -157,13 +157,33 @@ class Preview {
     }
     const unsigned parts = PartsOfPath(host_.hostClass);
     if ((parts & kAdvancedPart) && !host_.advancedRead) {
-      result_.unread.push_back(
-          {"ReadFirewallPolicy", host_.advancedError != 0 ? host_.advancedError : kStepFailedWithoutCode});
+      if (ServiceStopped()) {
+        result_.readOnceServiceRuns |= kAdvancedPart;
+        host_.advancedRead = true;
+        host_.profileOn.fill(false);
+        host_.quillfortRules.clear();
+      } else {
+        result_.unread.push_back(
+            {"ReadFirewallPolicy", host_.advancedError != 0 ? host_.advancedError : kStepFailedWithoutCode});
+      }
     }
     if ((parts & kLegacyPart) && !host_.LegacyRead()) {
-      result_.unread.push_back(
-          {"ReadLegacyFirewall", host_.legacyError != 0 ? host_.legacyError : kStepFailedWithoutCode});
+      if (ServiceStopped()) {
+        // Every command then counts as a change: nothing of the profiles is known.
+        result_.readOnceServiceRuns |= kLegacyPart;
+      } else {
+        result_.unread.push_back(
+            {"ReadLegacyFirewall", host_.legacyError != 0 ? host_.legacyError : kStepFailedWithoutCode});
+      }
     }
+  }
+
+  // The path's firewall service is there and stopped: the run starts it
+  // before it reads or changes the firewall.
+  bool ServiceStopped() const {
+    const ServiceSnapshot* service = host_.FindService(
+        HardensThroughAdvancedPolicy(host_.hostClass) ? kAdvancedFirewallService : kLegacyFirewallService);
+    return service != nullptr && service->read && service->present && !service->running;
   }
 
   bool Step(const HardeningStep& step) {
@@ -244,7 +264,7 @@ class Preview {
   bool CommandStep(const HardeningStep& step) {
     const bool changes = !host_.LegacyRead() || ApplyNetshCommand(step.text, input_.current, host_.legacy);
     result_.commands.push_back({step.text, changes});
-    return changes && host_.LegacyRead();
+    return changes && (host_.LegacyRead() || (result_.readOnceServiceRuns & kLegacyPart) != 0);
   }
 
   // A run saves the restore point before its first change unless there is

@@ -76,6 +76,10 @@ struct HardeningPreview {
   std::string restorePointProblem;
   // Parts that could not be read: nothing is planned for them.
   std::vector<UnreadPart> unread;
+  // Parts that answer only once the firewall service the run starts runs:
+  // planned as holding nothing yet (every switch off, no rule of ours), all
+  // the run could do to them.
+  unsigned readOnceServiceRuns = 0;
   bool WouldChange() const;
 };
 

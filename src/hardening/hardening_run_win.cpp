@@ -1,5 +1,6 @@
 #include "hardening/hardening_run.h"
 
+#include <cstdio>
 #include <vector>
 
 #include "firewall/port_exposure.h"
@@ -78,6 +79,8 @@ class Run {
 
   bool StopChanges(std::uint32_t code) {
     changesStopped_ = true;
+    // The step's diagnostics say why.
+    std::printf("%s\n", keeper_.Problem().c_str());
     if (!failureSeen_) {
       failureSeen_ = true;
       // Only a registry that refused access means the caller is not elevated.

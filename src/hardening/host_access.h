@@ -64,7 +64,8 @@ class RestorePointKeeper {
  public:
   explicit RestorePointKeeper(int hostClass) : hostClass_(hostClass) {}
   // 0 when the part is recorded and may be changed; else the error, with
-  // Problem() saying what kept it from being recorded.
+  // Problem() saying what kept it from being recorded (the caller prints it
+  // where it fails a step).
   std::uint32_t BeforeChange(unsigned part);
   const std::string& Problem() const { return problem_; }
   // Compares the host with how it was before the run.

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdio>
 
 #include "firewall/advanced_firewall.h"
 #include "firewall/legacy_firewall.h"
@@ -318,8 +317,6 @@ std::uint32_t DeleteRestorePoint() {
 
 std::uint32_t RestorePointKeeper::Refuse(std::uint32_t error, std::string problem) {
   problem_ = std::move(problem);
-  // The step's diagnostics say why.
-  std::printf("%s\n", problem_.c_str());
   return error != 0 ? error : kStepFailedWithoutCode;
 }
 

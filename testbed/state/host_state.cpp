@@ -277,6 +277,7 @@ void ReadServiceException(Record& r, HostState& s) {
 void ReadFirewall(Record& r, HostState& s) {
   for (int i = 0; i < kProfileCount; ++i) s.firewallOn[i] = r.TakeFlag(kProfileNames[i], false);
   s.firewallNeedsService = r.TakeFlag("needs-service", false);
+  s.legacyServedByMpsSvc = r.TakeFlag("legacy-mpssvc", false);
   s.heldByGroupPolicy = r.TakeNumber("group-policy", 0);
   if (s.heldByGroupPolicy < 0 || s.heldByGroupPolicy > 7) r.Fail("bad group-policy");
   s.blockAllInbound = r.TakeNumber("block-all", 0);
@@ -671,6 +672,7 @@ std::string SerializeState(const HostState& s) {
     for (int i = 0; i < kProfileCount; ++i) line.Field(kProfileNames[i], s.firewallOn[i] ? "on" : "off");
     if (s.heldByGroupPolicy) line.Field("group-policy", s.heldByGroupPolicy);
     if (s.firewallNeedsService) line.Flag("needs-service", true);
+    if (s.legacyServedByMpsSvc) line.Flag("legacy-mpssvc", true);
     if (s.blockAllInbound) line.Field("block-all", s.blockAllInbound);
     if (s.excludedInterfaces) line.Field("excluded", s.excludedInterfaces);
     if (s.noWindowsFirewall) line.Flag("absent", true);

@@ -208,6 +208,9 @@ struct HostState {
   // the advanced policy, SharedAccess for the legacy manager), as Windows
   // does; off, they answer whatever the services do.
   bool firewallNeedsService = false;
+  // Vista and later: the legacy manager is a view of the advanced policy and
+  // is served by MpsSvc too (SharedAccess is Internet Connection Sharing).
+  bool legacyServedByMpsSvc = false;
   // Per advanced profile, as bits: shielded mode (block all inbound) and
   // profiles that exclude an interface from the firewall.
   long blockAllInbound = 0;

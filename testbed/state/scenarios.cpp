@@ -74,6 +74,7 @@ PolicySetting PolicyText(std::string key, std::string name, std::string text) {
 
 Scenario Make(std::string name, std::string summary, std::string version, int hostClass) {
   HostState seed = UnprotectedHost(name);
+  seed.legacyServedByMpsSvc = hostClass >= 4;
   return Scenario{std::move(name), std::move(summary), std::move(version), hostClass, std::move(seed)};
 }
 
@@ -103,8 +104,12 @@ std::vector<Scenario> BuildScenarios() {
   // Without a compatibility manifest Windows 10 (and Wine) report 6.2.
   all.push_back(Make("win10", "Windows 10: reported to Quillfort as version 6.2", "win10", 6));
   all.push_back(Make("nt4", "Windows NT 4.0: a version Quillfort does not classify", "nt40", 0));
-  all.push_back(With(Make("win7-policy-refused", "Windows 7: the advanced policy cannot be created", "win7", 5),
-                     [](HostState& s) { s.refusePolicy2 = true; }));
+  all.push_back(
+      With(Make("win7-policy-refused", "Windows 7: MpsSvc runs, the advanced policy cannot be created", "win7", 5),
+           [](HostState& s) {
+             s.refusePolicy2 = true;
+             Running(s, "MpsSvc");
+           }));
   all.push_back(With(Make("win7-service-missing", "Windows 7: no MpsSvc service", "win7", 5),
                      [](HostState& s) { s.FindService("MpsSvc")->behaviour = StartBehaviour::Missing; }));
   all.push_back(With(Make("win7-service-stuck", "Windows 7: MpsSvc never leaves start-pending", "win7", 5),

@@ -321,6 +321,7 @@ TEST_F(HostSetup, RulesAndSwitchesUndoneThroughThePolicyGiveTheSeededHostBack) {
     return true;
   }));
   const HostState seeded = Dump();
+  StartAutomatically(L"MpsSvc");  // the policy answers only while it runs
   Apartment apartment;
   ASSERT_TRUE(apartment.ok());
   ComPtr<INetFwPolicy2> policy;
@@ -349,6 +350,7 @@ TEST_F(HostSetup, RulesAndSwitchesUndoneThroughThePolicyGiveTheSeededHostBack) {
                                           seeded.IsOn(p) ? VARIANT_TRUE : VARIANT_FALSE),
               S_OK);
 
+  StopAndSetBack(L"MpsSvc", SERVICE_DISABLED);
   const HostState restored = Dump();
   EXPECT_EQ(FirstHostDifference(seeded, restored), "rule 1: name differs");
   EXPECT_EQ(FirstHostDifference(seeded, restored, RuleOrder::Ignored), std::nullopt);

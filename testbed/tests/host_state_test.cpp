@@ -56,6 +56,7 @@ HostState RichState() {
   s.rules.push_back(FirewallRule{});
   s.netshLog = {"netsh firewall set opmode enable", "netsh \"quoted\"\r"};
   s.firewallNeedsService = true;
+  s.legacyServedByMpsSvc = true;
   s.faultPlan.push_back(PlannedFault{"RulesAdd", 3, static_cast<int32_t>(0x80070005u), std::nullopt, "", 1});
   s.faultPlan.push_back(PlannedFault{"RuleGetEnabled", 0, 1, 1, "a\trule", 0});
   s.rules.push_back(FirewallRule{});
@@ -96,6 +97,7 @@ TEST(HostStateText, RoundTripKeepsEveryPropertyAndOrder) {
   EXPECT_FALSE(e.ports[1].enabled);
   EXPECT_EQ(e.ports[2].protocol, 17);
   EXPECT_TRUE(parsed.state->firewallNeedsService);
+  EXPECT_TRUE(parsed.state->legacyServedByMpsSvc);
   const auto& faults = parsed.state->faultPlan;
   ASSERT_EQ(faults.size(), 2u);
   EXPECT_EQ(faults[0].hr, static_cast<int32_t>(0x80070005u));

@@ -67,12 +67,14 @@ const HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 // missing: their calls to it find no endpoint (0x800706D9).
 const HRESULT kServiceNotRunning = HRESULT_FROM_WIN32(EPT_S_NOT_REGISTERED);
 
-// The advanced policy is served by MpsSvc, the legacy manager by SharedAccess.
+// The advanced policy is served by MpsSvc, the legacy manager by SharedAccess
+// before Vista and by MpsSvc from Vista on.
 enum class Family { Advanced, Legacy };
 
 HRESULT ServiceAnswer(const HostState& s, Family family) {
   if (!s.firewallNeedsService) return S_OK;
-  return s.ServiceRunning(family == Family::Advanced ? "MpsSvc" : "SharedAccess") ? S_OK : kServiceNotRunning;
+  const bool mpsSvc = family == Family::Advanced || s.legacyServedByMpsSvc;
+  return s.ServiceRunning(mpsSvc ? "MpsSvc" : "SharedAccess") ? S_OK : kServiceNotRunning;
 }
 
 class Bstr {

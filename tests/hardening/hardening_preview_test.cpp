@@ -202,6 +202,37 @@ TEST(HardeningPreviewTest, UnreadPartsAndMissingServicesArePlannedForNothing) {
   EXPECT_FALSE(plan.WouldChange());
 }
 
+// A stopped firewall service answers nothing; the run starts it before it
+// reads the part, so the part is planned as holding nothing yet. A part
+// unread while its service runs stays unread.
+TEST(HardeningPreviewTest, APartBehindAStoppedServiceIsPlannedWhole) {
+  PreviewInput advanced = Advanced(AdvancedHostBefore());  // MpsSvc disabled, stopped
+  advanced.host.advancedRead = false;
+  advanced.host.advancedError = 0x800706D9u;
+  advanced.current.reset();
+  HardeningPreview plan = PreviewHardening(advanced);
+  EXPECT_TRUE(plan.unread.empty());
+  EXPECT_EQ(plan.readOnceServiceRuns, kAdvancedPart);
+  EXPECT_EQ(plan.rulesToAdd.size(), 12u);
+  EXPECT_EQ(SwitchNames(plan), (std::vector<std::string>{"Public", "Private"}));
+  EXPECT_EQ(plan.restorePointParts, kServicesPart | kAdvancedPart);
+  advanced.host.services = {{"MpsSvc", true, 2, true}};
+  plan = PreviewHardening(advanced);
+  EXPECT_EQ(plan.unread.size(), 1u);
+  EXPECT_EQ(plan.readOnceServiceRuns, 0u);
+  EXPECT_TRUE(plan.rulesToAdd.empty());
+
+  PreviewInput legacy;
+  legacy.host = LegacyHostBefore();  // SharedAccess manual, stopped
+  for (LegacyProfileSnapshot& profile : legacy.host.legacy) profile = LegacyProfileSnapshot{};
+  plan = PreviewHardening(legacy);
+  EXPECT_TRUE(plan.unread.empty());
+  EXPECT_EQ(plan.readOnceServiceRuns, kLegacyPart);
+  ASSERT_EQ(plan.commands.size(), LegacyPortClosingCommands().size());
+  for (const PlannedCommand& command : plan.commands) EXPECT_TRUE(command.changes) << command.commandLine;
+  EXPECT_EQ(plan.restorePointParts, kServicesPart | kLegacyPart);
+}
+
 TEST(HardeningPreviewTest, PartsAndProfilesOfTheRunsSteps) {
   EXPECT_EQ(PartChangedBy(HardeningAction::TurnOnLegacyFirewall, 5), kAdvancedPart);
   EXPECT_EQ(PartChangedBy(HardeningAction::TurnOnLegacyFirewall, 3), kLegacyPart);
