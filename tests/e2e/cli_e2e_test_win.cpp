@@ -21,26 +21,7 @@ using namespace testbed;
 
 namespace {
 
-struct Result {
-  DWORD exitCode = 0xFFFFFFFF;
-  std::string out;
-  std::string err;
-  bool Says(const std::string& text) const { return out.find(text) != std::string::npos; }
-  // Whole lines as the program wrote them, the console's line ends aside.
-  bool SaysLines(const std::string& text) const {
-    std::string lines = out;
-    lines.erase(std::remove(lines.begin(), lines.end(), '\r'), lines.end());
-    return lines.find(text) != std::string::npos;
-  }
-  std::string LastLine() const {
-    std::string text = out;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    const std::size_t start = text.find_last_of('\n');
-    std::string line = start == std::string::npos ? text : text.substr(start + 1);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return line;
-  }
-};
+using Result = ConsoleRun;
 
 // The host as the testbed dumps it: the state with what the service manager
 // says of each service and the Windows version the programs see.
@@ -89,49 +70,13 @@ class CommandLine : public ::testing::Test {
     ASSERT_TRUE(scenario && SeedScenario(*scenario, 0, error)) << scenarioName << ": " << error;
   }
 
-  // Runs a command line with standard output and standard error in files;
-  // the JSON outputs are kept for the schema check that follows this test.
+  // The JSON outputs are kept for the schema check that follows this test.
   Result Run(const std::wstring& arguments, const std::string& keepAs = "", bool throughCmd = false) {
-    Result result;
-    // Files of their own for every run: a command the program abandoned (a
-    // hanging netsh) may still hold the last run's under Wine.
-    const std::wstring run = std::to_wstring(++runs_);
-    const std::wstring out = OutputFolder() + L"\\cli-stdout-" + run + L".txt";
-    const std::wstring err = OutputFolder() + L"\\cli-stderr-" + run + L".txt";
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    testbed::UniqueHandle outFile(CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                              FILE_ATTRIBUTE_NORMAL, nullptr));
-    testbed::UniqueHandle errFile(CreateFileW(err.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                              FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!outFile || !errFile) {
-      ADD_FAILURE() << "cannot create the output files";
-      return result;
-    }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = outFile.get();
-    startup.hStdError = errFile.get();
     std::wstring line = L"\"" + cli_ + L"\" " + arguments;
     if (throughCmd) line = L"cmd.exe /c \"" + line + L"\"";
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-      ADD_FAILURE() << "cannot start " << Utf8FromWide(line) << ": " << GetLastError();
-      return result;
-    }
-    testbed::UniqueHandle processHandle(process.hProcess), thread(process.hThread);
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, 180000), WAIT_OBJECT_0) << Utf8FromWide(arguments);
-    GetExitCodeProcess(process.hProcess, &result.exitCode);
-    outFile.reset();
-    errFile.reset();
-    result.out = FileText(out);
-    result.err = FileText(err);
-    if (!keepAs.empty()) {
-      CopyFileW(out.c_str(), (OutputFolder() + L"\\cli-json-" + WideFromUtf8(keepAs) + L".json").c_str(), FALSE);
-    }
-    DeleteFileW(out.c_str());
-    DeleteFileW(err.c_str());
+    const std::wstring kept = keepAs.empty() ? L"" : OutputFolder() + L"\\cli-json-" + WideFromUtf8(keepAs) + L".json";
+    Result result = RunConsole(line, kept);
+    EXPECT_TRUE(result.problem.empty()) << result.problem;
     return result;
   }
 
@@ -188,11 +133,8 @@ class CommandLine : public ::testing::Test {
 
   static bool installed_;
   static std::string installError_;
-  static int runs_;
   std::wstring cli_;
 };
-
-int CommandLine::runs_ = 0;
 
 bool CommandLine::installed_ = false;
 std::string CommandLine::installError_;

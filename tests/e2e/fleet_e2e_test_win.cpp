@@ -26,12 +26,7 @@ namespace {
 
 constexpr wchar_t kEventSourceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Quillfort";
 
-struct Result {
-  DWORD exitCode = 0xFFFFFFFF;
-  std::string out;
-  std::string err;
-  bool Says(const std::string& text) const { return out.find(text) != std::string::npos; }
-};
+using Result = ConsoleRun;
 
 // Standard output is written in text mode: lines end in CR LF.
 std::string WithoutCarriageReturns(std::string text) {
@@ -101,52 +96,19 @@ class Fleet : public ::testing::Test {
   }
 
   Result Run(const std::wstring& arguments) {
-    Result result;
-    const std::wstring run = std::to_wstring(++runs_);
-    const std::wstring out = OutputFolder() + L"\\fleet-stdout-" + run + L".txt";
-    const std::wstring err = OutputFolder() + L"\\fleet-stderr-" + run + L".txt";
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    UniqueHandle outFile(CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    UniqueHandle errFile(CreateFileW(err.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!outFile || !errFile) {
-      ADD_FAILURE() << "cannot create the output files";
-      return result;
-    }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = outFile.get();
-    startup.hStdError = errFile.get();
-    std::wstring line = L"\"" + cli_ + L"\" " + arguments;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-      ADD_FAILURE() << "cannot start " << Utf8FromWide(line) << ": " << GetLastError();
-      return result;
-    }
-    UniqueHandle processHandle(process.hProcess), thread(process.hThread);
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, 180000), WAIT_OBJECT_0) << Utf8FromWide(arguments);
-    GetExitCodeProcess(process.hProcess, &result.exitCode);
-    outFile.reset();
-    errFile.reset();
-    result.out = WithoutCarriageReturns(FileText(out));
-    result.err = FileText(err);
-    DeleteFileW(out.c_str());
-    DeleteFileW(err.c_str());
+    Result result = RunConsole(L"\"" + cli_ + L"\" " + arguments);
+    EXPECT_TRUE(result.problem.empty()) << result.problem;
+    result.out = WithoutCarriageReturns(result.out);
     return result;
   }
 
   static bool installed_;
   static std::string installError_;
-  static int runs_;
   std::wstring cli_;
 };
 
 bool Fleet::installed_ = false;
 std::string Fleet::installError_;
-int Fleet::runs_ = 0;
 
 TEST_F(Fleet, StatusShowsTheRoleAndTheSharesOfEachHost) {
   Seed("win2003-dc");
