@@ -326,6 +326,28 @@ void ChangeState(const std::function<void(HostState&)>& change) {
   ASSERT_TRUE(WriteState(host)) << "cannot write the state";
 }
 
+// A restore point of the version before, which never changed Remote
+// Administration: the next run records it as it finds it before closing it,
+// and restore puts it back.
+TEST_F(CommandLine, AnOlderRestorePointGainsRemoteAdministrationBeforeTheRunClosesIt) {
+  Seed("winxp-remote-admin");
+  ASSERT_EQ(Run(L"harden").exitCode, 2u);  // the authorised service host keeps 135 open
+  for (const wchar_t* profile : {L"Legacy\\Domain", L"Legacy\\Standard"}) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPointKey, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValueW(key, (std::wstring(profile) + L"\\RemoteAdminEnabled").c_str()), ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+  SetPointNumber(L"Version", 2);
+  ChangeState([](HostState& s) { s.SetRemoteAdmin(LegacyProfile::Standard, true); });
+  EXPECT_EQ(Run(L"harden").exitCode, 2u);
+  EXPECT_FALSE(Dumped().RemoteAdmin(LegacyProfile::Standard));
+  const Result restore = Run(L"restore");
+  EXPECT_EQ(restore.exitCode, 0u) << restore.out;
+  EXPECT_TRUE(Dumped().RemoteAdmin(LegacyProfile::Standard));
+  EXPECT_FALSE(Dumped().RemoteAdmin(LegacyProfile::Domain));
+}
+
 // Fault: the policy cannot be opened during restore. Restore says so, keeps
 // the restore point, and a retry once it can puts everything back.
 TEST_F(CommandLine, RestoreWithThePolicyUnreadFailsAndKeepsTheRestorePoint) {
