@@ -86,6 +86,7 @@ class RestorePointKeeper {
   std::string problem_;
   bool saved_ = false;
   bool changed_ = false;
+  bool remoteAdminRecorded_ = false;  // or known to be in the restore point
 };
 
 // ---- restore ------------------------------------------------------------------

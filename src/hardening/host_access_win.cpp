@@ -334,8 +334,6 @@ std::uint32_t RestorePointKeeper::Start() {
   if (loaded.snapshot) {
     // A later run never overwrites it: it holds the host as the first run found it.
     point_ = loaded.snapshot;
-    const std::uint32_t completed = RecordRemoteAdminOfOlderPoint();
-    if (completed != 0) return startError_ = completed;
   } else {
     if (!before_->ServicesRead()) {
       return startError_ = Refuse(kStepFailedWithoutCode, std::string("Cannot read the service ") +
@@ -357,28 +355,38 @@ std::uint32_t RestorePointKeeper::Start() {
 }
 
 // Versions that never changed Remote Administration did not record it: as
-// this run finds it, it is as they found it.
+// the run finds it before its first change to the legacy profiles, it is as
+// they found it. The rest of their legacy part stays as they recorded it.
 std::uint32_t RestorePointKeeper::RecordRemoteAdminOfOlderPoint() {
-  if (!point_->LegacyRead() || !before_->LegacyRead()) return 0;
+  if (remoteAdminRecorded_) return 0;
+  const bool lacking = std::any_of(point_->legacy.begin(), point_->legacy.end(),
+                                   [](const LegacyProfileSnapshot& profile) { return !profile.remoteAdminKnown; });
+  if (!lacking) {
+    remoteAdminRecorded_ = true;
+    return 0;
+  }
+  const HostSnapshot now = ReadHostSnapshot(hostClass_, kLegacyPart);
+  if (!now.LegacyRead()) {
+    return Refuse(now.legacyError, "Cannot read the legacy firewall for the restore point: nothing in it is changed");
+  }
   HostSnapshot updated = *point_;
-  bool added = false;
   for (std::size_t p = 0; p < updated.legacy.size(); ++p) {
     LegacyProfileSnapshot& profile = updated.legacy[p];
-    if (profile.remoteAdminKnown || !before_->legacy[p].remoteAdminKnown) continue;
+    if (profile.remoteAdminKnown || !now.legacy[p].remoteAdminKnown) continue;
     profile.remoteAdminKnown = true;
-    profile.remoteAdminEnabled = before_->legacy[p].remoteAdminEnabled;
-    added = true;
+    profile.remoteAdminEnabled = now.legacy[p].remoteAdminEnabled;
   }
-  if (!added) return 0;
   const std::uint32_t written = AddToRestorePoint(updated, kLegacyPart);
   if (written != 0) return Refuse(written, "Cannot add to the restore point (error " + std::to_string(written) + ")");
   point_ = updated;
+  remoteAdminRecorded_ = true;
   return 0;
 }
 
 std::uint32_t RestorePointKeeper::BeforeChange(unsigned part) {
   if (!started_) Start();
   if (startError_ != 0) return startError_;
+  if (part == kLegacyPart && (recorded_ & kLegacyPart) != 0) return RecordRemoteAdminOfOlderPoint();
   if ((recorded_ & part) == part) return 0;
   const HostSnapshot now = ReadHostSnapshot(hostClass_, part);
   const bool read = part == kAdvancedPart ? now.advancedRead

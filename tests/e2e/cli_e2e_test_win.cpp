@@ -328,7 +328,7 @@ void ChangeState(const std::function<void(HostState&)>& change) {
 
 // A restore point of the version before, which never changed Remote
 // Administration: the next run records it as it finds it before closing it,
-// and restore puts it back.
+// once its stopped firewall service runs again, and restore puts it back.
 TEST_F(CommandLine, AnOlderRestorePointGainsRemoteAdministrationBeforeTheRunClosesIt) {
   Seed("winxp-remote-admin");
   ASSERT_EQ(Run(L"harden").exitCode, 2u);  // the authorised service host keeps 135 open
@@ -340,6 +340,7 @@ TEST_F(CommandLine, AnOlderRestorePointGainsRemoteAdministrationBeforeTheRunClos
   }
   SetPointNumber(L"Version", 2);
   ChangeState([](HostState& s) { s.SetRemoteAdmin(LegacyProfile::Standard, true); });
+  StopService(L"SharedAccess");
   EXPECT_EQ(Run(L"harden").exitCode, 2u);
   EXPECT_FALSE(Dumped().RemoteAdmin(LegacyProfile::Standard));
   const Result restore = Run(L"restore");
