@@ -4,6 +4,7 @@
 #include <lm.h>
 
 #include <memory>
+#include <string>
 
 #include "host/unique_handles.h"
 
@@ -12,10 +13,42 @@ namespace {
 
 constexpr wchar_t kProductOptionsKey[] = L"SYSTEM\\CurrentControlSet\\Control\\ProductOptions";
 
+using NetShareEnumFunction = NET_API_STATUS(WINAPI*)(LMSTR, DWORD, LPBYTE*, DWORD, LPDWORD, LPDWORD, LPDWORD);
+using NetApiBufferFreeFunction = NET_API_STATUS(WINAPI*)(LPVOID);
+
 struct NetBufferFree {
-  void operator()(void* buffer) const { NetApiBufferFree(buffer); }
+  NetApiBufferFreeFunction free = nullptr;
+  void operator()(void* buffer) const { free(buffer); }
 };
 using UniqueNetBuffer = std::unique_ptr<void, NetBufferFree>;
+
+// The share list's two functions, from the system directory's netapi32,
+// loaded only when the shares are read: neither program needs it to start.
+class ShareList {
+ public:
+  ShareList() {
+    wchar_t directory[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryW(directory, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return;
+    module_.reset(LoadLibraryW((std::wstring(directory, length) + L"\\netapi32.dll").c_str()));
+    if (!module_) return;
+    enumerate_ = LookUpEntryPoint<NetShareEnumFunction>(module_.get(), "NetShareEnum");
+    free_ = LookUpEntryPoint<NetApiBufferFreeFunction>(module_.get(), "NetApiBufferFree");
+  }
+  bool Loaded() const { return enumerate_ != nullptr && free_ != nullptr; }
+  // One call of NetShareEnum at level 1; the buffer frees itself.
+  NET_API_STATUS Enumerate(UniqueNetBuffer& buffer, DWORD& read, DWORD& total, DWORD& resume) const {
+    BYTE* raw = nullptr;
+    const NET_API_STATUS status = enumerate_(nullptr, 1, &raw, MAX_PREFERRED_LENGTH, &read, &total, &resume);
+    buffer = UniqueNetBuffer(raw, NetBufferFree{free_});
+    return status;
+  }
+
+ private:
+  UniqueModule module_;
+  NetShareEnumFunction enumerate_ = nullptr;
+  NetApiBufferFreeFunction free_ = nullptr;
+};
 
 std::string Utf8(const wchar_t* text) {
   if (text == nullptr) return {};
@@ -52,14 +85,19 @@ ProductType ProductTypeFromVersion() {
 }
 
 void ReadShares(HostRole& role) {
+  const ShareList list;
+  if (!list.Loaded()) {
+    const DWORD error = GetLastError();
+    role.sharesError = error != 0 ? error : ERROR_PROC_NOT_FOUND;
+    return;
+  }
   std::vector<ShareEntry> entries;
   DWORD resume = 0;
   for (;;) {
-    BYTE* raw = nullptr;
+    UniqueNetBuffer buffer;
     DWORD read = 0;
     DWORD total = 0;
-    const NET_API_STATUS status = NetShareEnum(nullptr, 1, &raw, MAX_PREFERRED_LENGTH, &read, &total, &resume);
-    UniqueNetBuffer buffer(raw);
+    const NET_API_STATUS status = list.Enumerate(buffer, read, total, resume);
     // Without the Server service nothing is shared over the network.
     if (status == NERR_ServerNotStarted) break;
     if (status != NERR_Success && status != ERROR_MORE_DATA) {
